@@ -1,0 +1,95 @@
+# am_add_library(<name> EXPORTS <list> SOURCES <src>... [OBJECTS <object-lib>...])
+#
+# Builds one measurement library the same way for every library:
+#   <name>_objects  the library's own sources, compiled once (PIC, hidden)
+#   <name>_core     static library of those objects plus the shared object
+#                   libraries (runtime, spectral): what tests and host tools link
+#   <name>          the shared library, exporting exactly the names of <list>
+#
+# The export list is the single source of truth: one name per line, "DATA"
+# after a variable's name, '#' starts a comment. It becomes a version script
+# (global: ...; local: *;) on Linux and a module-definition file on Windows.
+
+function(am_read_export_list list_file out_names out_data)
+  file(STRINGS ${list_file} lines)
+  set(names)
+  set(data)
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "#.*$" "" line "${line}")
+    string(STRIP "${line}" line)
+    if(line STREQUAL "")
+      continue()
+    endif()
+    if(line MATCHES "^([A-Za-z_][A-Za-z0-9_]*)( +DATA)?$")
+      list(APPEND names ${CMAKE_MATCH_1})
+      if(CMAKE_MATCH_2)
+        list(APPEND data ${CMAKE_MATCH_1})
+      endif()
+    else()
+      message(FATAL_ERROR "${list_file}: cannot read export line '${line}'")
+    endif()
+  endforeach()
+  set(${out_names} ${names} PARENT_SCOPE)
+  set(${out_data} ${data} PARENT_SCOPE)
+endfunction()
+
+function(am_add_library name)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "EXPORTS" "SOURCES;OBJECTS")
+  get_filename_component(list_file ${ARG_EXPORTS} ABSOLUTE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+  am_read_export_list(${list_file} names data)
+
+  add_library(${name}_objects OBJECT ${ARG_SOURCES})
+  target_link_libraries(${name}_objects PRIVATE am_library_flags)
+  set_target_properties(${name}_objects PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
+  set(objects $<TARGET_OBJECTS:${name}_objects>)
+  foreach(lib IN LISTS ARG_OBJECTS)
+    list(APPEND objects $<TARGET_OBJECTS:${lib}>)
+  endforeach()
+
+  add_library(${name}_core STATIC ${objects})
+  target_include_directories(${name}_core INTERFACE
+    ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name}_core INTERFACE AM_STATIC)
+  target_link_libraries(${name}_core INTERFACE am_flags)
+  if(NOT WIN32)
+    target_link_libraries(${name}_core INTERFACE m)
+  endif()
+
+  add_library(${name} SHARED ${objects})
+  target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/include)
+  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
+  set_property(TARGET ${name} PROPERTY AM_EXPORT_LIST ${list_file})
+
+  if(WIN32)
+    set(def "LIBRARY ${name}\nEXPORTS\n")
+    foreach(sym IN LISTS names)
+      if(sym IN_LIST data)
+        string(APPEND def "  ${sym} DATA\n")
+      else()
+        string(APPEND def "  ${sym}\n")
+      endif()
+    endforeach()
+    file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}.def CONTENT "${def}")
+    target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
+    set_target_properties(${name} PROPERTIES PREFIX "")
+    target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++ -static)
+  else()
+    set(map "{\n  global:\n")
+    foreach(sym IN LISTS names)
+      string(APPEND map "    ${sym};\n")
+    endforeach()
+    string(APPEND map "  local:\n    *;\n};\n")
+    set(map_file ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
+    file(CONFIGURE OUTPUT ${map_file} CONTENT "${map}")
+    # Calls inside the library bind to its own functions (a host's function of
+    # the same name, say "sum", cannot interpose); variables stay interposable
+    # so that a host's copy of rtInf and the library's are one.
+    target_link_options(${name} PRIVATE
+      -Wl,--version-script=${map_file} -Wl,-Bsymbolic-functions -Wl,--as-needed
+      -Wl,-z,defs -static-libgcc -static-libstdc++)
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${map_file})
+    target_link_libraries(${name} PRIVATE m)
+  endif()
+endfunction()

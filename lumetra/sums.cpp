@@ -1,0 +1,12 @@
+// lumetra's names for the runtime's sums: b_sum over a record, sum over the
+// 200 entries of an onset window.
+#include "lumetra.h"
+#include "runtime/sum.h"
+
+extern "C" {
+
+double b_sum(const emxArray_real_T* x) noexcept { return runtime::record_sum(x); }
+
+double sum(const double x[200]) noexcept { return runtime::sum200(x); }
+
+}  // extern "C"

@@ -1,0 +1,47 @@
+#include "alloc.h"
+
+#include <atomic>
+#include <cstdlib>
+
+namespace runtime {
+namespace {
+
+// Requests seen since the last reset, and the request number that must fail
+// (0: none). Atomic because quenbar's estimates may run on several threads.
+std::atomic<long> g_requests{0};
+std::atomic<long> g_fail_at{0};
+
+bool refused() noexcept {
+  const long n = g_requests.fetch_add(1, std::memory_order_relaxed) + 1;
+  return n == g_fail_at.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+void* allocate_zeroed(std::size_t count, std::size_t elem) noexcept {
+  if (refused()) {
+    return nullptr;
+  }
+  // calloc checks count * elem for overflow itself.
+  return std::calloc(count == 0 ? 1 : count, elem == 0 ? 1 : elem);
+}
+
+void* allocate(std::size_t bytes) noexcept {
+  if (refused()) {
+    return nullptr;
+  }
+  return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+void release(void* block) noexcept { std::free(block); }
+
+namespace alloc_seam {
+void fail_nth(long k) noexcept {
+  g_requests.store(0, std::memory_order_relaxed);
+  g_fail_at.store(k, std::memory_order_relaxed);
+}
+void reset() noexcept { fail_nth(0); }
+long requests() noexcept { return g_requests.load(std::memory_order_relaxed); }
+}  // namespace alloc_seam
+
+}  // namespace runtime

@@ -1,0 +1,27 @@
+// Heap access of both libraries. Every allocation goes through here so that a
+// test can make one chosen allocation fail and watch the callers cope.
+#pragma once
+
+#include <cstddef>
+
+namespace runtime {
+
+// Zero-filled block of count elements of elem bytes, or nullptr when the
+// allocation fails, is refused by the fault seam or count * elem overflows.
+void* allocate_zeroed(std::size_t count, std::size_t elem) noexcept;
+
+// Uninitialised block of bytes, or nullptr (as above).
+void* allocate(std::size_t bytes) noexcept;
+
+// Releases a block from allocate or allocate_zeroed; nullptr is ignored.
+void release(void* block) noexcept;
+
+// Test seam. Counts every allocation request; once armed with k >= 1, the
+// k-th request from then on fails (that one only). Not exported.
+namespace alloc_seam {
+void fail_nth(long k) noexcept;
+void reset() noexcept;  // disarm and zero the count
+long requests() noexcept;  // requests since the last reset
+}  // namespace alloc_seam
+
+}  // namespace runtime

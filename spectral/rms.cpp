@@ -1,0 +1,43 @@
+// Root-mean-square of the 720000-sample window and of a record's vector.
+#include <cmath>
+
+#include "runtime/emx.h"
+#include "runtime/sum.h"
+#include "spectral/spectral.h"
+
+namespace spectral {
+
+double rms_span(const double* x) noexcept {
+  static double b_x[kSpan];
+  for (int k = 0; k < kSpan; ++k) {
+    b_x[k] = x[k] * x[k];
+  }
+  return std::sqrt(runtime::sum_span(b_x, kSpan) / 720000.0);
+}
+
+double rms_record(const emxArray_real_T* x) noexcept {
+  if (x == nullptr || x->size == nullptr || x->numDims < 1 || x->size[0] < 0 ||
+      (x->size[0] > 0 && x->data == nullptr)) {
+    return rtGetNaN();
+  }
+  const int n = x->size[0];
+  runtime::WorkArray y;
+  if (!y.resize(n)) {
+    return rtGetNaN();
+  }
+  for (int k = 0; k < n; ++k) {
+    y.data()[k] = x->data[k] * x->data[k];
+  }
+  // An empty vector gives 0 / 0: NaN.
+  return std::sqrt(runtime::record_sum(y.get()) / static_cast<double>(n));
+}
+
+}  // namespace spectral
+
+extern "C" {
+
+double rms(const double x[720000]) noexcept { return spectral::rms_span(x); }
+
+double b_rms(const emxArray_real_T* x) noexcept { return spectral::rms_record(x); }
+
+}  // extern "C"
