@@ -90,13 +90,13 @@ bool read_digest(const char* file, std::vector<cases::Output>& outputs) {
   return true;
 }
 
-// Distance in units in the last place between two doubles of the same sign
-// class; 2^64 - 1 when one is NaN and the other not, or the signs differ
-// (zeros of either sign excepted).
+// Distance in units in the last place between two doubles; 0 for two NaNs
+// (C libraries disagree on the sign of log10's NaN) and for zeros of either
+// sign; 2^64 - 1 when one is NaN and the other not, or the signs differ.
 std::uint64_t ulps(double a, double b) {
   const auto ua = std::bit_cast<std::uint64_t>(a);
   const auto ub = std::bit_cast<std::uint64_t>(b);
-  if (ua == ub || (a == 0.0 && b == 0.0)) {
+  if (ua == ub || (a == 0.0 && b == 0.0) || (std::isnan(a) && std::isnan(b))) {
     return 0;
   }
   if (std::isnan(a) || std::isnan(b) || std::signbit(a) != std::signbit(b)) {

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "lumetra.h"
@@ -154,7 +155,13 @@ void lumetra_levels(Runner& r, const Library& lib) {
     std::vector<double> v(20000);
     for (std::size_t k = 0; k < v.size(); ++k) {
       v[k] = (x[k] < 0.0 ? -x[k] : x[k]) * 2.7 + 1e-6;
-      f(&v[k]);
+    }
+    // The degenerate arguments: -Inf, NaN (of either sign) and +Inf.
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    v.insert(v.end(), {1e-6, 1.0, 0.0, -0.0, -1.0, inf, -inf, nan, -nan});
+    for (double& value : v) {
+      f(&value);
     }
     r.add("lumetra.b_log10", Kind::kLibm, std::move(v));
   }
