@@ -28,3 +28,10 @@ target_compile_definitions(am_library_flags INTERFACE AM_BUILDING_LIBRARY)
 target_compile_options(am_library_flags INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fvisibility-inlines-hidden>
   -fvisibility=hidden)
+
+# Windows: programs and libraries carry their own copies of the compiler's
+# runtime support (libgcc, libstdc++, winpthread), so that they import nothing
+# but Windows system DLLs and run wherever they are copied.
+if(MINGW)
+  target_link_options(am_flags INTERFACE -static)
+endif()

@@ -10,6 +10,8 @@
 # after a variable's name, '#' starts a comment. It becomes a version script
 # (global: ...; local: *;) on Linux and a module-definition file on Windows.
 
+include(GNUInstallDirs)
+
 function(am_read_export_list list_file out_names out_data)
   file(STRINGS ${list_file} lines)
   set(names)
@@ -75,6 +77,8 @@ function(am_add_library name)
     target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
     set_target_properties(${name} PROPERTIES PREFIX "")
     target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++ -static)
+    # Hosts built with other toolchains make their import library from it.
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
   else()
     set(map "{\n  global:\n")
     foreach(sym IN LISTS names)
@@ -92,4 +96,11 @@ function(am_add_library name)
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${map_file})
     target_link_libraries(${name} PRIVATE m)
   endif()
+
+  # Installed layout: DLLs in bin/, import libraries (Windows) and shared
+  # objects (Linux) in lib/, the public headers in include/.
+  install(TARGETS ${name}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endfunction()

@@ -7,6 +7,7 @@
 #include "quenbar.h"
 #include "quenbar/snr.h"
 #include "runtime/emx.h"
+#include "runtime/fpu.h"
 #include "runtime/sum.h"
 
 namespace quenbar {
@@ -137,6 +138,7 @@ extern "C" {
 
 void SNR_estimation(const emxArray_real_T* gateSignal, const emxArray_real_T* measuredSignal,
                     double fs, double* snrDb, double* extraOut) noexcept {
+  const runtime::FpuPrecision fpu;
   if (extraOut != nullptr) {
     *extraOut = 0.0;
   }

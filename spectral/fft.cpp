@@ -1,6 +1,7 @@
 // Forward transform of 720000 real samples, zero-padded to 2^21 points.
 #include <algorithm>
 
+#include "runtime/fpu.h"
 #include "spectral/radix2.h"
 
 namespace spectral {
@@ -23,5 +24,6 @@ void forward_transform(const double* x, Complex* y) noexcept {
 }  // namespace spectral
 
 extern "C" void fft(const double x[720000], complex_T y[2097152]) noexcept {
+  const runtime::FpuPrecision fpu;
   spectral::forward_transform(x, y);
 }

@@ -1,6 +1,7 @@
 // Twiddle tables: a quarter-wave cosine table, unfolded into full tables.
 #include <cmath>
 
+#include "runtime/fpu.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
@@ -43,10 +44,12 @@ void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept {
 extern "C" {
 
 void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
+  const runtime::FpuPrecision fpu;
   spectral::twiddle_tables(costab, sintab, false);
 }
 
 void b_generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
+  const runtime::FpuPrecision fpu;
   spectral::twiddle_tables(costab, sintab, true);
 }
 

@@ -1,4 +1,5 @@
 // Inverse transform of 2^21 points, scaled by 2^-21 after the last stage.
+#include "runtime/fpu.h"
 #include "spectral/radix2.h"
 
 namespace spectral {
@@ -24,5 +25,6 @@ void inverse_transform(const Complex* x, Complex* y) noexcept {
 }  // namespace spectral
 
 extern "C" void ifft(const complex_T x[2097152], complex_T y[2097152]) noexcept {
+  const runtime::FpuPrecision fpu;
   spectral::inverse_transform(x, y);
 }

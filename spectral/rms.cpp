@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "runtime/emx.h"
+#include "runtime/fpu.h"
 #include "runtime/sum.h"
 #include "spectral/spectral.h"
 
@@ -36,8 +37,14 @@ double rms_record(const emxArray_real_T* x) noexcept {
 
 extern "C" {
 
-double rms(const double x[720000]) noexcept { return spectral::rms_span(x); }
+double rms(const double x[720000]) noexcept {
+  const runtime::FpuPrecision fpu;
+  return spectral::rms_span(x);
+}
 
-double b_rms(const emxArray_real_T* x) noexcept { return spectral::rms_record(x); }
+double b_rms(const emxArray_real_T* x) noexcept {
+  const runtime::FpuPrecision fpu;
+  return spectral::rms_record(x);
+}
 
 }  // extern "C"

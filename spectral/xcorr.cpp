@@ -2,6 +2,7 @@
 // 2^21-point transforms: the circular correlation has no wrap-around overlap.
 #include <algorithm>
 
+#include "runtime/fpu.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
@@ -33,5 +34,6 @@ void cross_correlate(const double* x, const double* y, double* r) noexcept {
 }  // namespace spectral
 
 extern "C" void xcorr(const double x[720000], const double y[720000], double r[1439999]) noexcept {
+  const runtime::FpuPrecision fpu;
   spectral::cross_correlate(x, y, r);
 }

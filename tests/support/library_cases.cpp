@@ -1,0 +1,360 @@
+#include "support/library_cases.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "lumetra.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace cases {
+namespace {
+
+// quenbar's entry points (lumetra.h, included for the shared types, declares
+// lumetra's functions of the same names).
+using QuenbarSum = double (*)(const emxArray_real_T*) noexcept;
+using SnrEstimation = void (*)(const emxArray_real_T*, const emxArray_real_T*, double, double*,
+                               double*) noexcept;
+using Initialize = void (*)() noexcept;
+using InitInfAndNaN = void (*)(std::size_t) noexcept;
+using RecordSum = double (*)(const emxArray_real_T*) noexcept;
+
+// splitmix64: the same sequence on every platform.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    state_ += 0x9E3779B97F4A7C15u;
+    std::uint64_t z = state_;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [-1, 1): k * 2^-52 - 1 with k < 2^53, both steps exact.
+  double uniform() { return static_cast<double>(next() >> 11) * 0x1p-52 - 1.0; }
+
+ private:
+  std::uint64_t state_;
+};
+
+std::vector<double> noise(std::size_t n, double amplitude, std::uint64_t seed) {
+  Random random(seed);
+  std::vector<double> x(n);
+  for (double& v : x) {
+    v = amplitude * random.uniform();
+  }
+  return x;
+}
+
+// A one-dimensional record over a vector (the vector keeps the storage).
+struct Wrapped {
+  explicit Wrapped(std::vector<double>& v) : size{static_cast<std::int32_t>(v.size())} {
+    record.data = v.data();
+    record.size = size;
+    record.capacity = size[0];
+    record.numDims = 1;
+    record.ownsData = 0;
+  }
+  Wrapped(const Wrapped&) = delete;
+  Wrapped& operator=(const Wrapped&) = delete;
+  std::int32_t size[1];
+  emxArray_real_T record{};
+};
+
+class Runner {
+ public:
+  explicit Runner(Run& run) : run_(run) {}
+
+  void add(std::string name, Kind kind, std::vector<double> values) {
+    run_.outputs.push_back({std::move(name), kind, std::move(values)});
+  }
+  void add(std::string name, Kind kind, double value) {
+    add(std::move(name), kind, std::vector<double>{value});
+  }
+  // Looks up an entry point; a missing one leaves the case out.
+  template <class F>
+  F need(const Library& lib, const char* name, const char* case_name) {
+    F f = lib.function<F>(name);
+    if (f == nullptr) {
+      run_.skipped.push_back(std::string(case_name) + " (" + name + " is not exported by " +
+                             lib.path() + ")");
+    }
+    return f;
+  }
+
+ private:
+  Run& run_;
+};
+
+void initialize(Runner& r, const Library& lib, const char* initialize_name, const char* prefix) {
+  if (auto init = lib.function<Initialize>(initialize_name)) {
+    init();
+  } else if (auto rt = r.need<InitInfAndNaN>(lib, "rt_InitInfAndNaN", prefix)) {
+    rt(8);
+  }
+  // The exported variables, read through their exported addresses.
+  std::vector<double> globals;
+  for (const char* name : {"rtInf", "rtMinusInf", "rtNaN"}) {
+    if (const auto* v = static_cast<const double*>(lib.symbol(name))) {
+      globals.push_back(*v);
+    }
+  }
+  for (const char* name : {"rtInfF", "rtMinusInfF", "rtNaNF"}) {
+    if (const auto* v = static_cast<const float*>(lib.symbol(name))) {
+      globals.push_back(static_cast<double>(std::bit_cast<std::uint32_t>(*v)));
+    }
+  }
+  r.add(std::string(prefix) + ".globals", Kind::kExact, std::move(globals));
+}
+
+void record_sums(Runner& r, const Library& lib, const char* prefix, const char* record_sum) {
+  std::vector<double> x = noise(100001, 30000.0, 11);
+  Wrapped w(x);
+  if (auto f = r.need<RecordSum>(lib, "combineVectorElements", prefix)) {
+    r.add(std::string(prefix) + ".combineVectorElements", Kind::kExact, f(&w.record));
+  }
+  if (auto f = r.need<RecordSum>(lib, record_sum, prefix)) {
+    r.add(std::string(prefix) + "." + record_sum, Kind::kExact, f(&w.record));
+  }
+}
+
+void lumetra_levels(Runner& r, const Library& lib) {
+  std::vector<double> x = noise(720000, 12000.0, 21);
+  if (auto f = r.need<decltype(&::sum)>(lib, "sum", "lumetra.sum")) {
+    r.add("lumetra.sum", Kind::kExact, f(x.data()));
+  }
+  if (auto f = r.need<decltype(&::rms)>(lib, "rms", "lumetra.rms")) {
+    r.add("lumetra.rms", Kind::kExact, f(x.data()));
+  }
+  if (auto f = r.need<decltype(&::b_rms)>(lib, "b_rms", "lumetra.b_rms")) {
+    std::vector<double> frame(x.begin(), x.begin() + 12345);
+    Wrapped w(frame);
+    r.add("lumetra.b_rms", Kind::kExact, f(&w.record));
+    // Many short frames: every square root the C runtime could round
+    // differently shows here.
+    std::vector<double> levels(40000);
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < levels.size(); ++k) {
+      const std::size_t length = 1 + k % 64;
+      std::vector<double> part(x.begin() + start, x.begin() + start + length);
+      Wrapped p(part);
+      levels[k] = f(&p.record);
+      start = (start + length) % (x.size() - 64);
+    }
+    r.add("lumetra.b_rms(short frames)", Kind::kExact, std::move(levels));
+  }
+  if (auto f = r.need<decltype(&::b_log10)>(lib, "b_log10", "lumetra.b_log10")) {
+    // Levels of RMS values from silence to full scale, as the alignment forms them.
+    std::vector<double> v(20000);
+    for (std::size_t k = 0; k < v.size(); ++k) {
+      v[k] = (x[k] < 0.0 ? -x[k] : x[k]) * 2.7 + 1e-6;
+    }
+    // The degenerate arguments: -Inf, NaN (of either sign) and +Inf.
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    v.insert(v.end(), {1e-6, 1.0, 0.0, -0.0, -1.0, inf, -inf, nan, -nan});
+    for (double& value : v) {
+      f(&value);
+    }
+    r.add("lumetra.b_log10", Kind::kLibm, std::move(v));
+  }
+}
+
+void lumetra_transforms(Runner& r, const Library& lib) {
+  constexpr std::size_t kTable = 1048577;
+  constexpr std::size_t kN = 2097152;
+  constexpr std::size_t kSpan = 720000;
+  constexpr std::size_t kLags = 2 * kSpan - 1;
+  using Tables = decltype(&::generate_twiddle_tables);
+  for (const char* name : {"generate_twiddle_tables", "b_generate_twiddle_tables"}) {
+    if (auto f = r.need<Tables>(lib, name, name)) {
+      std::vector<double> costab(kTable);
+      std::vector<double> sintab(kTable);
+      f(costab.data(), sintab.data());
+      r.add(std::string("lumetra.") + name + ".costab", Kind::kLibm, std::move(costab));
+      r.add(std::string("lumetra.") + name + ".sintab", Kind::kLibm, std::move(sintab));
+    }
+  }
+
+  const std::vector<double> x = noise(kSpan, 8000.0, 31);
+  std::vector<complex_T> spectrum(kN);
+  auto as_doubles = [](const std::vector<complex_T>& c) {
+    std::vector<double> d;
+    d.reserve(2 * c.size());
+    for (const complex_T& v : c) {
+      d.push_back(v.re);
+      d.push_back(v.im);
+    }
+    return d;
+  };
+  auto fft = r.need<decltype(&::fft)>(lib, "fft", "lumetra.fft");
+  if (fft != nullptr) {
+    fft(x.data(), spectrum.data());
+    r.add("lumetra.fft", Kind::kDerived, as_doubles(spectrum));
+  }
+  if (auto ifft = r.need<decltype(&::ifft)>(lib, "ifft", "lumetra.ifft"); ifft && fft) {
+    std::vector<complex_T> back(kN);
+    ifft(spectrum.data(), back.data());
+    r.add("lumetra.ifft", Kind::kDerived, as_doubles(back));
+  }
+  spectrum = {};
+
+  // A copy of x delayed by 4321 samples, under noise: a clear correlation peak.
+  std::vector<double> y = noise(kSpan, 50.0, 32);
+  for (std::size_t n = 4321; n < kSpan; ++n) {
+    y[n] += 0.5 * x[n - 4321];
+  }
+  if (auto xcorr = r.need<decltype(&::xcorr)>(lib, "xcorr", "lumetra.xcorr")) {
+    std::vector<double> c(kLags);
+    xcorr(x.data(), y.data(), c.data());
+    if (auto abs = r.need<decltype(&::b_abs)>(lib, "b_abs", "lumetra.b_abs")) {
+      std::vector<double> a(kLags);
+      abs(c.data(), a.data());
+      r.add("lumetra.b_abs(xcorr)", Kind::kDerived, std::move(a));
+    }
+    r.add("lumetra.xcorr", Kind::kDerived, std::move(c));
+  }
+}
+
+// One full-length estimation: a stepped reference (silence, then noise whose
+// amplitude changes at every step) and a recording that lags it by 12000
+// samples at half the amplitude, under a little noise of its own.
+void lumetra_estimation_case(Runner& r, const Library& lib) {
+  auto f = r.need<decltype(&::lumetra_estimation)>(lib, "lumetra_estimation",
+                                                   "lumetra.lumetra_estimation");
+  if (f == nullptr) {
+    return;
+  }
+  constexpr std::size_t kSpan = 720000;
+  constexpr std::size_t kStep = 1185600;  // 24.7 s at 48000 Hz
+  constexpr std::size_t kReference = kSpan + 11 * kStep;
+  constexpr std::size_t kDelay = 12000;
+  std::vector<double> reference = noise(kReference, 1.0, 41);
+  for (std::size_t n = 0; n < kReference; ++n) {
+    if (n < 96000) {
+      reference[n] = 0.0;
+    } else if (n < kSpan) {
+      reference[n] *= 9000.0;
+    } else {
+      reference[n] *= 20000.0 / static_cast<double>(1 + (n - kSpan) / kStep);
+    }
+  }
+  std::vector<double> recording = noise(kReference + kDelay, 2.0, 42);
+  for (std::size_t n = kDelay; n < recording.size(); ++n) {
+    recording[n] += 0.5 * reference[n - kDelay];
+  }
+  Wrapped ref(reference);
+  Wrapped rec(recording);
+  std::vector<double> level(11);
+  std::vector<double> range(11);
+  double peak = 0.0;
+  double failed = 0.0;
+  f(&ref.record, &rec.record, 0.0, 0.0, 1.0, level.data(), range.data(), &peak, &failed);
+  r.add("lumetra.lumetra_estimation.stepLevel", Kind::kDerived, std::move(level));
+  r.add("lumetra.lumetra_estimation.stepRange", Kind::kDerived, std::move(range));
+  r.add("lumetra.lumetra_estimation.peakLevel", Kind::kDerived, peak);
+  r.add("lumetra.lumetra_estimation.failed", Kind::kExact, failed);
+}
+
+// Gates that alternate between speech-like bursts and near silence every
+// 100 ms; the measured signal is the gate, attenuated, under steady noise.
+void snr_cases(Runner& r, const Library& lib) {
+  auto f = r.need<SnrEstimation>(lib, "SNR_estimation", "quenbar.SNR_estimation");
+  if (f == nullptr) {
+    return;
+  }
+  for (const double fs : {48000.0, 44100.0, 8000.0}) {
+    const auto n = static_cast<std::size_t>(fs) * 3 + 17;
+    const auto block = static_cast<std::size_t>(fs) / 10;
+    std::vector<double> gate = noise(n, 1.0, 51);
+    for (std::size_t k = 0; k < n; ++k) {
+      gate[k] *= (k / block) % 2 == 0 ? 6000.0 : 0.5;
+    }
+    std::vector<double> measured = noise(n, 30.0, 52);
+    for (std::size_t k = 0; k < n; ++k) {
+      measured[k] += 0.8 * gate[k];
+    }
+    Wrapped g(gate);
+    Wrapped m(measured);
+    double snr = 0.0;
+    double extra = 1.0;
+    f(&g.record, &m.record, fs, &snr, &extra);
+    const std::string name =
+        "quenbar.SNR_estimation(fs=" + std::to_string(static_cast<int>(fs)) + ")";
+    r.add(name + ".snrDb", Kind::kDerived, snr);
+    r.add(name + ".extraOut", Kind::kExact, extra);
+  }
+}
+
+}  // namespace
+
+const char* kind_name(Kind kind) {
+  switch (kind) {
+    case Kind::kExact:
+      return "exact";
+    case Kind::kLibm:
+      return "libm";
+    case Kind::kDerived:
+      return "derived";
+  }
+  return "?";
+}
+
+#ifdef _WIN32
+Library::Library(const std::string& path) : path_(path) {
+  handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+}
+Library::~Library() {
+  if (handle_ != nullptr) {
+    FreeLibrary(static_cast<HMODULE>(handle_));
+  }
+}
+void* Library::symbol(const char* name) const {
+  if (handle_ == nullptr) {
+    return nullptr;
+  }
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+#else
+Library::Library(const std::string& path) : path_(path) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+Library::~Library() {
+  if (handle_ != nullptr) {
+    dlclose(handle_);
+  }
+}
+void* Library::symbol(const char* name) const {
+  return handle_ == nullptr ? nullptr : dlsym(handle_, name);
+}
+#endif
+
+std::string lumetra_library() {
+  return AM_LUMETRA_LIBRARY;
+}
+std::string quenbar_library() {
+  return AM_QUENBAR_LIBRARY;
+}
+
+Run run_all(const Library& lumetra, const Library& quenbar) {
+  Run run;
+  Runner r(run);
+  initialize(r, lumetra, "lumetra_estimation_initialize", "lumetra");
+  record_sums(r, lumetra, "lumetra", "b_sum");
+  lumetra_levels(r, lumetra);
+  lumetra_transforms(r, lumetra);
+  lumetra_estimation_case(r, lumetra);
+  initialize(r, quenbar, "SNR_estimation_initialize", "quenbar");
+  record_sums(r, quenbar, "quenbar", "sum");
+  snr_cases(r, quenbar);
+  return run;
+}
+
+}  // namespace cases

@@ -1,0 +1,69 @@
+// Fixed cases run through the shipped shared libraries, loaded at run time by
+// name, so that the same inputs can be compared between builds (Linux and
+// Windows) and between floating-point environments of the calling program.
+//
+// Inputs are made with integer arithmetic and exactly rounded double
+// operations only, so they are bit-identical on every platform. Entry points
+// that a library does not export (yet) are left out and reported, so that a
+// case starts to run as soon as its entry point appears in the export list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cases {
+
+// How an output may differ between the Linux and the Windows build.
+enum class Kind : std::uint8_t {
+  kExact = 0,    // no sin, cos or log10 on its way: bit-identical everywhere
+  kLibm = 1,     // a value of the C library's sin, cos or log10 itself
+  kDerived = 2,  // computed from such values
+};
+
+const char* kind_name(Kind kind);
+
+struct Output {
+  std::string name;
+  Kind kind;
+  std::vector<double> values;
+};
+
+// A shared library opened by file name (beside the program on Windows) or
+// path; closed on destruction.
+class Library {
+ public:
+  explicit Library(const std::string& path);
+  ~Library();
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  bool loaded() const { return handle_ != nullptr; }
+  const std::string& path() const { return path_; }
+  // Address of an exported function or variable, or nullptr.
+  void* symbol(const char* name) const;
+
+  template <class F>
+  F function(const char* name) const {
+    return reinterpret_cast<F>(symbol(name));
+  }
+
+ private:
+  std::string path_;
+  void* handle_;
+};
+
+// Where the build put the two libraries: a file name beside the program on
+// Windows, the full path elsewhere.
+std::string lumetra_library();
+std::string quenbar_library();
+
+struct Run {
+  std::vector<Output> outputs;
+  std::vector<std::string> skipped;  // cases left out: entry point not exported
+};
+
+// Runs every case whose entry points the libraries export, in a fixed order.
+Run run_all(const Library& lumetra, const Library& quenbar);
+
+}  // namespace cases
