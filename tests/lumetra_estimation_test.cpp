@@ -171,19 +171,23 @@ lumetra::Levels Estimation::own_{};
 // A unit-gain recording delayed by d: the aligned recording is the reference
 // itself, so totalDelay is right exactly when the reference's own step levels
 // come back to the last bit.
-TEST_F(Estimation, DelayedCopiesMeasureTheReferenceItself) {
-  for (const std::int64_t d : {1, 240, 48000, 239999, 240000}) {
-    const lumetra::Estimate e = run(reference(), delayed(d));
-    SCOPED_TRACE(d);
-    EXPECT_EQ(e.failed, 0.0);
-    EXPECT_EQ(e.diagnostics.causes, 0u);
-    EXPECT_EQ(e.diagnostics.total_delay, static_cast<double>(d));
-    EXPECT_EQ(e.diagnostics.copy, lumetra::Copy::kWhole);
-    EXPECT_LT(e.diagnostics.trust_ratio, lumetra::kTrustLimit);
-    expect_own_levels(e, "delayed copy");
-    EXPECT_EQ(bits(e.peak_level), bits(own_.peak_level));
-  }
+class DelayedCopy : public Estimation, public ::testing::WithParamInterface<std::int64_t> {};
+
+TEST_P(DelayedCopy, MeasuresTheReferenceItself) {
+  const std::int64_t d = GetParam();
+  const lumetra::Estimate e = run(reference(), delayed(d));
+  EXPECT_EQ(e.failed, 0.0);
+  EXPECT_EQ(e.diagnostics.causes, 0u);
+  EXPECT_EQ(e.diagnostics.total_delay, static_cast<double>(d));
+  EXPECT_EQ(e.diagnostics.copy, lumetra::Copy::kWhole);
+  EXPECT_LT(e.diagnostics.trust_ratio, lumetra::kTrustLimit);
+  expect_own_levels(e, "delayed copy");
+  EXPECT_EQ(bits(e.peak_level), bits(own_.peak_level));
 }
+
+INSTANTIATE_TEST_SUITE_P(Samples, DelayedCopy,
+                         ::testing::Values(std::int64_t{1}, std::int64_t{240}, std::int64_t{48000},
+                                           std::int64_t{239999}, std::int64_t{240000}));
 
 TEST_F(Estimation, DelayBeyondFiveSecondsFails) {
   const lumetra::Estimate e = run(reference(), delayed(240001));
