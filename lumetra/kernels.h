@@ -11,25 +11,28 @@
 // other s (a NaN passes through unchanged).
 #pragma once
 
+#include <cstdint>
+
 namespace lumetra::kernels {
 
 struct Table {
   // sums[f] = x[240 i]^2 + ... + x[240 i + 240]^2 for frame i = first + f,
   // f < count: the sums of squares of 241-sample onset frames. Every frame
   // must lie inside x.
-  void (*frame_sums)(const double* x, long first, long count, double* sums) noexcept;
+  void (*frame_sums)(const double* x, std::int64_t first, std::int64_t count,
+                     double* sums) noexcept;
 
   // For every lane l < lanes (a multiple of lane_multiple), over the samples
   // lane[l][0 .. blocks * 2400): step_sums[l] = their sum of squares, and
   // block_sums[l * stride + j] = the sum of squares of block j (samples
   // 2400 j .. 2400 j + 2399). *max = the largest of *max and every sample,
   // NaN samples skipped (*max is never NaN).
-  void (*step_lanes)(const double* const* lane, int lanes, long blocks, double* step_sums,
-                     double* block_sums, long stride, double* max) noexcept;
+  void (*step_lanes)(const double* const* lane, int lanes, std::int64_t blocks, double* step_sums,
+                     double* block_sums, std::int64_t stride, double* max) noexcept;
 
   // The largest of running and x[0 .. n), NaN values skipped; running is
   // never NaN, nor is the result.
-  double (*max_skip_nan)(const double* x, long n, double running) noexcept;
+  double (*max_skip_nan)(const double* x, std::int64_t n, double running) noexcept;
 
   int lane_multiple;  // lanes of step_lanes come in multiples of this
   const char* name;

@@ -20,7 +20,7 @@ struct Avx2 {
   static V load(const double* p) noexcept { return _mm256_loadu_pd(p); }
   static void store(double* p, V v) noexcept { _mm256_storeu_pd(p, v); }
   // A 4 x 4 transpose: out[t] = (p[0][o + t], p[1][o + t], p[2][o + t], p[3][o + t]).
-  static void load_transposed(const double* const* p, long o, V* out) noexcept {
+  static void load_transposed(const double* const* p, std::int64_t o, V* out) noexcept {
     const V r0 = _mm256_loadu_pd(p[0] + o);
     const V r1 = _mm256_loadu_pd(p[1] + o);
     const V r2 = _mm256_loadu_pd(p[2] + o);
@@ -34,7 +34,7 @@ struct Avx2 {
     out[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
     out[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
   }
-  static V gather(const double* const* p, long o) noexcept {
+  static V gather(const double* const* p, std::int64_t o) noexcept {
     return _mm256_set_pd(p[3][o], p[2][o], p[1][o], p[0][o]);
   }
 };

@@ -17,13 +17,15 @@ struct Sse2 {
   static V max_skip(V v, V m) noexcept { return _mm_max_pd(v, m); }
   static V load(const double* p) noexcept { return _mm_loadu_pd(p); }
   static void store(double* p, V v) noexcept { _mm_storeu_pd(p, v); }
-  static void load_transposed(const double* const* p, long o, V* out) noexcept {
+  static void load_transposed(const double* const* p, std::int64_t o, V* out) noexcept {
     const V a = _mm_loadu_pd(p[0] + o);
     const V b = _mm_loadu_pd(p[1] + o);
     out[0] = _mm_unpacklo_pd(a, b);
     out[1] = _mm_unpackhi_pd(a, b);
   }
-  static V gather(const double* const* p, long o) noexcept { return _mm_set_pd(p[1][o], p[0][o]); }
+  static V gather(const double* const* p, std::int64_t o) noexcept {
+    return _mm_set_pd(p[1][o], p[0][o]);
+  }
 };
 
 constexpr Table kTable = Lanes<Sse2>::table("sse2");

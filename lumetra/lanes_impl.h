@@ -14,6 +14,8 @@
 // p[l][o + t] in lane l, t < kWidth) and gather(p, o) (p[l][o] in lane l).
 #pragma once
 
+#include <cstdint>
+
 #include "lumetra/constants.h"
 #include "lumetra/kernels.h"
 
@@ -27,9 +29,10 @@ struct Lanes {
   static_assert(kHop % W == 0 && kBlock % W == 0);
 
   // Sums of squares of frames first .. first + count - 1 (lanes are frames).
-  static void frame_sums(const double* x, long first, long count, double* sums) noexcept {
+  static void frame_sums(const double* x, std::int64_t first, std::int64_t count,
+                         double* sums) noexcept {
     constexpr int kGroups = 3;  // vectors in flight, to cover the add latency
-    long f = 0;
+    std::int64_t f = 0;
     for (; f + kGroups * W <= count; f += kGroups * W) {
       frame_group<kGroups>(x, first + f, sums + f);
     }
@@ -49,7 +52,7 @@ struct Lanes {
   }
 
   template <int G>
-  static void frame_group(const double* x, long first, double* sums) noexcept {
+  static void frame_group(const double* x, std::int64_t first, double* sums) noexcept {
     const double* p[G * W];
     for (int l = 0; l < G * W; ++l) {
       p[l] = x + kHop * (first + l);
@@ -59,7 +62,7 @@ struct Lanes {
       acc[g] = Isa::zero();
     }
     // Lane l of acc[g] holds the squares of frame g * W + l up to offset o.
-    for (long o = 0; o < kHop; o += W) {
+    for (std::int64_t o = 0; o < kHop; o += W) {
       for (int g = 0; g < G; ++g) {
         V v[W];
         Isa::load_transposed(p + g * W, o, v);
@@ -78,21 +81,21 @@ struct Lanes {
 
   // Lanes are steps: one pass of G vectors of W lanes each over the blocks.
   template <int G>
-  static void step_group(const double* const* p, long blocks, double* step_sums, double* block_sums,
-                         long stride, double* max) noexcept {
+  static void step_group(const double* const* p, std::int64_t blocks, double* step_sums,
+                         double* block_sums, std::int64_t stride, double* max) noexcept {
     V step[G];
     V high[G];
     for (int g = 0; g < G; ++g) {
       step[g] = Isa::zero();
       high[g] = Isa::splat(*max);
     }
-    for (long j = 0; j < blocks; ++j) {
+    for (std::int64_t j = 0; j < blocks; ++j) {
       V block[G];
       for (int g = 0; g < G; ++g) {
         block[g] = Isa::zero();
       }
-      const long end = (j + 1) * kBlock;
-      for (long o = j * kBlock; o < end; o += W) {
+      const std::int64_t end = (j + 1) * kBlock;
+      for (std::int64_t o = j * kBlock; o < end; o += W) {
         for (int g = 0; g < G; ++g) {
           V v[W];
           Isa::load_transposed(p + g * W, o, v);
@@ -124,8 +127,9 @@ struct Lanes {
     }
   }
 
-  static void step_lanes(const double* const* lane, int lanes, long blocks, double* step_sums,
-                         double* block_sums, long stride, double* max) noexcept {
+  static void step_lanes(const double* const* lane, int lanes, std::int64_t blocks,
+                         double* step_sums, double* block_sums, std::int64_t stride,
+                         double* max) noexcept {
     // Three vectors in flight keep the adds busy without spilling registers.
     int l = 0;
     for (; l + 3 * W <= lanes; l += 3 * W) {
@@ -140,13 +144,13 @@ struct Lanes {
     }
   }
 
-  static double max_skip_nan(const double* x, long n, double running) noexcept {
+  static double max_skip_nan(const double* x, std::int64_t n, double running) noexcept {
     constexpr int kUnroll = 4;
     V high[kUnroll];
     for (int u = 0; u < kUnroll; ++u) {
       high[u] = Isa::splat(running);
     }
-    long i = 0;
+    std::int64_t i = 0;
     for (; i + kUnroll * W <= n; i += kUnroll * W) {
       for (int u = 0; u < kUnroll; ++u) {
         high[u] = Isa::max_skip(Isa::load(x + i + u * W), high[u]);

@@ -45,20 +45,20 @@ double frame_level(double sum_of_squares) noexcept {
 
 // Sums of squares of frames first .. first + count - 1 of a signal; positions
 // the signal does not hold count as 0.0.
-void frame_sums(const kernels::Table& kernels, std::span<const double> x, long first, long count,
-                double* sums) noexcept {
-  const auto held = static_cast<long>(x.size());
+void frame_sums(const kernels::Table& kernels, std::span<const double> x, std::int64_t first,
+                std::int64_t count, double* sums) noexcept {
+  const auto held = static_cast<std::int64_t>(x.size());
   // Frames [0, inside) lie wholly inside the signal.
-  const long inside = held >= kFrame ? (held - kFrame) / kHop + 1 : 0;
-  const long fast = std::clamp(inside - first, 0L, count);
+  const std::int64_t inside = held >= kFrame ? (held - kFrame) / kHop + 1 : 0;
+  const std::int64_t fast = std::clamp(inside - first, std::int64_t{0}, count);
   if (fast > 0) {
     kernels.frame_sums(x.data(), first, fast, sums);
   }
-  for (long f = fast; f < count; ++f) {
-    const long start = kHop * (first + f);
+  for (std::int64_t f = fast; f < count; ++f) {
+    const std::int64_t start = kHop * (first + f);
     // acc holds the squares of the frame's first k positions, left to right.
     double acc = 0.0;
-    for (long k = 0; k < kFrame; ++k) {
+    for (std::int64_t k = 0; k < kFrame; ++k) {
       const double v = start + k < held ? x[static_cast<std::size_t>(start + k)] : 0.0;
       const double sq = v * v;
       acc += sq;
@@ -69,9 +69,9 @@ void frame_sums(const kernels::Table& kernels, std::span<const double> x, long f
 
 // b_sig_tmp = sig_tmp moved later by d samples (earlier when d < 0), 0.0
 // where nothing lands; |d| >= kSpan leaves it all zero.
-void move_recording(long d, std::span<const double, kSpan> from,
+void move_recording(std::int64_t d, std::span<const double, kSpan> from,
                     std::span<double, kSpan> to) noexcept {
-  const long shift = d < 0 ? -d : d;
+  const std::int64_t shift = d < 0 ? -d : d;
   if (shift >= kSpan) {
     std::fill(to.begin(), to.end(), 0.0);
     return;
@@ -82,7 +82,7 @@ void move_recording(long d, std::span<const double, kSpan> from,
     std::memcpy(to.data() + shift, from.data(), kept * sizeof(double));
   } else {
     std::memcpy(to.data(), from.data() + shift, kept * sizeof(double));
-    std::fill(to.begin() + static_cast<long>(kept), to.end(), 0.0);
+    std::fill(to.begin() + static_cast<std::int64_t>(kept), to.end(), 0.0);
   }
 }
 
@@ -136,18 +136,18 @@ Onsets crude_align(std::span<const double> reference, double* delay, double* del
   Onsets onsets{0, 0};
   // Frame levels come in chunks; a signal whose onset is known needs no more,
   // since its window is not consulted again.
-  constexpr long kChunk = 48;
+  constexpr std::int64_t kChunk = 48;
   double ref_sums[kChunk];
   double rec_sums[kChunk];
-  for (long chunk = 0; chunk < kMaxFrames; chunk += kChunk) {
-    const long count = std::min(kChunk, kMaxFrames - chunk);
+  for (std::int64_t chunk = 0; chunk < kMaxFrames; chunk += kChunk) {
+    const std::int64_t count = std::min(kChunk, kMaxFrames - chunk);
     if (onsets.reference == 0) {
       frame_sums(kernels, reference, chunk, count, ref_sums);
     }
     if (onsets.recording == 0) {
       frame_sums(kernels, sig_tmp, chunk, count, rec_sums);
     }
-    for (long f = 0; f < count; ++f) {
+    for (std::int64_t f = 0; f < count; ++f) {
       const auto frame_number = static_cast<std::int32_t>(chunk + f + 1);
       if (onsets.reference == 0) {
         ref_window.push(frame_level(ref_sums[f]) > kReferenceActiveDb);
@@ -172,7 +172,7 @@ Onsets crude_align(std::span<const double> reference, double* delay, double* del
 
   const std::int32_t frames = onsets.reference - onsets.recording;  // -3000 .. 3000
   *delay = static_cast<double>(frames) * static_cast<double>(kHop);
-  move_recording(static_cast<long>(frames) * kHop, sig_tmp, b_sig_tmp);
+  move_recording(static_cast<std::int64_t>(frames) * kHop, sig_tmp, b_sig_tmp);
   if (*delay > kCoarseDelayLimit) {
     *delay_too_large = 1.0;
   }
@@ -189,8 +189,9 @@ Peak find_peak(std::span<const double, kLags> magnitudes, const kernels::Table& 
   }
   // A scan that keeps the first non-NaN value and then only strictly greater
   // ones ends at the first position of the largest value.
-  const double high = kernels.max_skip_nan(
-      magnitudes.data() + first, static_cast<long>(magnitudes.size() - first), magnitudes[first]);
+  const double high =
+      kernels.max_skip_nan(magnitudes.data() + first,
+                           static_cast<std::int64_t>(magnitudes.size() - first), magnitudes[first]);
   std::size_t j = first;
   while (!(magnitudes[j] == high)) {
     ++j;

@@ -109,7 +109,7 @@ Levels measure(const Aligned& aligned, const StepLayout& layout,
   // that all of them hold in recording samples; lanes past the tenth repeat
   // the first and are ignored.
   constexpr int kLaneSteps = kSteps - 1;
-  constexpr int kMaxLanes = 12;
+  constexpr int kMaxLanes = 12;  // ten steps, rounded up to whole vectors of four
   const int lanes =
       (kLaneSteps + kernels.lane_multiple - 1) / kernels.lane_multiple * kernels.lane_multiple;
   std::int64_t common = kMaxBlocks;
@@ -126,8 +126,7 @@ Levels measure(const Aligned& aligned, const StepLayout& layout,
     for (int l = 0; l < lanes; ++l) {
       lane[l] = aligned.data + layout.settled[l < kLaneSteps ? l : 0].first;
     }
-    kernels.step_lanes(lane, lanes, static_cast<long>(common), step_sum, block_sums, kMaxBlocks,
-                       &high);
+    kernels.step_lanes(lane, lanes, common, step_sum, block_sums, kMaxBlocks, &high);
   }
 
   Levels out{};
@@ -156,12 +155,12 @@ Levels measure(const Aligned& aligned, const StepLayout& layout,
   for (int k = 0; k < kLaneSteps && common > 0; ++k) {
     const std::int64_t gap = layout.settled[k].first - pos;
     if (gap > 0) {
-      high = kernels.max_skip_nan(aligned.data + pos, static_cast<long>(gap), high);
+      high = kernels.max_skip_nan(aligned.data + pos, gap, high);
     }
     pos = layout.settled[k].first + common * kBlock;
   }
   if (aligned.valid > pos) {
-    high = kernels.max_skip_nan(aligned.data + pos, static_cast<long>(aligned.valid - pos), high);
+    high = kernels.max_skip_nan(aligned.data + pos, aligned.valid - pos, high);
   }
   if (aligned.valid < aligned.length && high < 0.0) {
     high = 0.0;
