@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "lumetra.h"
@@ -246,7 +247,7 @@ TEST(Measure, LongStepElevenRunsToTheEnd) {
   measure_all(x, n - 600000, n, 24.7, "long step 11, 24.7 s, zero tail");
 }
 
-// Magnitudes for the peak search: a ramp with a chosen largest value.
+// Magnitudes for the peak search, every one equal to fill.
 std::vector<double> magnitudes(double fill) {
   return std::vector<double>(kLags, fill);
 }
