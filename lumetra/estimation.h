@@ -1,0 +1,163 @@
+// Internal core of lumetra_estimation: the estimate together with the
+// quantities behind it, for the tests, a fuzz harness and host diagnostics.
+// The exported function is a thin wrapper over estimate().
+//
+// Sample positions count from 0; onset frames and the correlation peak index
+// count from 1, as the outputs of the procedure have always named them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "emx_runtime.h"
+#include "lumetra/constants.h"
+#include "lumetra/kernels.h"
+
+namespace lumetra {
+
+// Onset frames of the coarse alignment, 1-based; 0 when none was found.
+struct Onsets {
+  std::int32_t reference;
+  std::int32_t recording;
+};
+
+// Coarse alignment on the 240-sample grid. Finds where sustained activity
+// begins in the reference (frame level above -50 dB re 1.0) and in sig_tmp
+// (above its own overall level less 12 dB), writes
+//   *delay = 240 (reference onset - recording onset), samples,
+//   *delay_too_large = 1.0 when *delay > 360000, else 0.0,
+// and fills b_sig_tmp with sig_tmp moved later by *delay samples (earlier
+// when it is negative), 0.0 where no sample lands. Returns the onsets.
+// Frames read reference positions up to 720000; positions the reference does
+// not hold (a reference of 720000 samples or fewer) count as 0.0, exactly as
+// sig_tmp's position 720000 does. sig_tmp and b_sig_tmp must not overlap.
+Onsets crude_align(std::span<const double> reference, double* delay, double* delay_too_large,
+                   std::span<const double, kSpan> sig_tmp, std::span<double, kSpan> b_sig_tmp,
+                   const kernels::Table& kernels = kernels::best()) noexcept;
+
+// The first largest correlation magnitude: index 1-based.
+struct Peak {
+  std::int32_t index;
+  double value;
+};
+
+// NaN-aware first maximum: the first non-NaN value, then only strictly
+// greater ones. All NaN gives index 1 and that NaN.
+Peak find_peak(std::span<const double, kLags> magnitudes,
+               const kernels::Table& kernels = kernels::best()) noexcept;
+
+// True when the trust window, kTrustHalfWidth values each side of the peak,
+// lies inside the correlation.
+constexpr bool trust_window_fits(std::int32_t peak_index) noexcept {
+  return peak_index >= kFirstTrustedPeak && peak_index <= kLastTrustedPeak;
+}
+
+// (sum of the window - peak) / (peak * 480000), the window summed in index
+// order. The window must fit (trust_window_fits).
+double trust_ratio(std::span<const double, kLags> magnitudes, Peak peak) noexcept;
+
+// stepMode 0.0 selects 25.2 s steps; any other value, NaN included, 24.7 s.
+double step_period(double stepMode) noexcept;
+
+// Start of step k in samples after the span: floor((k * period) * 48000),
+// each product rounded.
+std::int64_t step_boundary(double period, int k) noexcept;
+
+// Shortest reference the procedure can read: position 720000 for the coarse
+// alignment and all of steps 1 to 10.
+std::int64_t required_reference_length(double period) noexcept;
+
+// Positions [first, first + count) of the aligned recording.
+struct Stretch {
+  std::int64_t first;
+  std::int64_t count;
+};
+
+struct StepLayout {
+  Stretch step[kSteps];
+  Stretch settled[kSteps];      // the last ceil(count / 2) samples of the step
+  std::int64_t blocks[kSteps];  // whole 2400-sample blocks of the settled half
+};
+
+// The 11 steps over an aligned recording of `length` samples (at least
+// required_reference_length(period)). Step 11 runs to the end and is empty
+// when the recording ends with step 10.
+StepLayout step_layout(double period, std::int64_t length) noexcept;
+
+// The aligned recording as a view: position p holds data[p] for p < valid
+// and 0.0 for valid <= p < length.
+struct Aligned {
+  const double* data;
+  std::int64_t length;
+  std::int64_t valid;
+};
+
+struct Levels {
+  double step_level[kSteps];  // dB re 32767 of each settled half; NaN when empty
+  double step_range[kSteps];  // highest minus lowest block level; -120 without a block
+  double peak_level;          // dB re 32767 of the largest sample (+1e-6), signed
+};
+
+// Step levels, block spreads and the peak level of an aligned recording.
+Levels measure(const Aligned& aligned, const StepLayout& layout,
+               const kernels::Table& kernels = kernels::best()) noexcept;
+
+// Why `failed` is set; several may hold at once.
+enum Cause : std::uint32_t {
+  kUnreadableInput = 1u << 0,   // null record, null data, unreadable extents
+  kShortInput = 1u << 1,        // shorter than the procedure reads
+  kCoarseTooLarge = 1u << 2,    // coarse delay above 360000 samples
+  kDelayOutOfRange = 1u << 3,   // |totalDelay| above 240000 samples
+  kPeakNearEnd = 1u << 4,       // the trust window would leave the correlation
+  kPeakNotProminent = 1u << 5,  // trust ratio above kTrustLimit
+  kNotLagging = 1u << 6,        // totalDelay <= 0: the recording does not lag
+  kNoUsableBlock = 1u << 7,     // every stepRange below 0: no block level at all
+};
+
+// How the aligned recording was filled from the recording. A recording that
+// ends before the aligned start cannot occur: it holds at least 720000
+// samples and a trusted totalDelay is at most 240000.
+enum class Copy : std::uint8_t {
+  kFailed,  // all 0.0: the alignment failed (or the input was refused)
+  kWhole,   // every position from the recording
+  kHead,    // the recording ends inside: the tail is 0.0
+};
+
+struct Diagnostics {
+  Onsets onsets;            // 0 when not found or not reached
+  double coarse_delay;      // samples, a multiple of 240; NaN when not reached
+  double coarse_too_large;  // 1.0 or 0.0; NaN when not reached
+  Peak peak;                // 1-based index; {0, NaN} when not reached
+  double trust_ratio;       // NaN when the test was not reached (or is NaN)
+  double total_delay;       // samples the recording lags the reference; NaN when not reached
+  Copy copy;
+  std::int64_t aligned_samples;  // aligned positions that hold recording samples
+  std::uint32_t causes;          // Cause bits; failed is 1.0 exactly when non-zero
+
+  double total_delay_ms() const noexcept { return total_delay / (kRate / 1000.0); }
+};
+
+struct Estimate {
+  double step_level[kSteps];
+  double step_range[kSteps];
+  double peak_level;
+  double failed;
+  Diagnostics diagnostics;
+};
+
+// The full cross-correlation used for the fine alignment.
+using Correlator = void (*)(const double* x, const double* y, double* r) noexcept;
+
+struct Options {
+  Correlator correlate = nullptr;           // nullptr: spectral::cross_correlate
+  const kernels::Table* kernels = nullptr;  // nullptr: kernels::best()
+};
+
+// lumetra_estimation's outputs, bit for bit, with their diagnostics. Bad
+// input (null or unreadable records, a reference shorter than
+// required_reference_length, a recording shorter than 720000 samples) gives
+// failed 1.0 and NaN levels without reading either array. Not reentrant.
+Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recording,
+                  double stepMode, const Options& options = {}) noexcept;
+
+}  // namespace lumetra

@@ -1,0 +1,51 @@
+// The linear passes of the estimation, side by side across independent sums.
+//
+// Every sum here is one lane of a vector, accumulated strictly from its first
+// element to its last: lanes never mix, so a lane's bits are those of the
+// plain left-to-right loop. The baseline table uses SSE2; a second table uses
+// AVX2 and is offered only when the processor and the operating system
+// support it. Both give bit-identical results.
+//
+// A sum of squares starts from +0.0 rather than from its first square: the
+// two agree exactly, since a square is never -0.0 and +0.0 + s is s for every
+// other s (a NaN passes through unchanged).
+#pragma once
+
+#include <cstdint>
+
+namespace lumetra::kernels {
+
+struct Table {
+  // sums[f] = x[240 i]^2 + ... + x[240 i + 240]^2 for frame i = first + f,
+  // f < count: the sums of squares of 241-sample onset frames. Every frame
+  // must lie inside x.
+  void (*frame_sums)(const double* x, std::int64_t first, std::int64_t count,
+                     double* sums) noexcept;
+
+  // For every lane l < lanes (a multiple of lane_multiple), over the samples
+  // lane[l][0 .. blocks * 2400): step_sums[l] = their sum of squares, and
+  // block_sums[l * stride + j] = the sum of squares of block j (samples
+  // 2400 j .. 2400 j + 2399). *max = the largest of *max and every sample,
+  // NaN samples skipped (*max is never NaN).
+  void (*step_lanes)(const double* const* lane, int lanes, std::int64_t blocks, double* step_sums,
+                     double* block_sums, std::int64_t stride, double* max) noexcept;
+
+  // The largest of running and x[0 .. n), NaN values skipped; running is
+  // never NaN, nor is the result.
+  double (*max_skip_nan)(const double* x, std::int64_t n, double running) noexcept;
+
+  int lane_multiple;  // lanes of step_lanes come in multiples of this
+  const char* name;
+};
+
+// The SSE2 table: always available on x86-64.
+const Table& sse2() noexcept;
+
+// The AVX2 table, or nullptr when the processor or the operating system
+// lacks AVX2.
+const Table* avx2() noexcept;
+
+// The widest table this machine runs.
+const Table& best() noexcept;
+
+}  // namespace lumetra::kernels

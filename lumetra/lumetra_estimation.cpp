@@ -1,0 +1,319 @@
+// Gain estimation of a stepped test signal: coarse and fine alignment of the
+// recording to the reference, the trust test, and the entry point.
+// Sample positions count from 0; onset frames and the correlation peak index
+// from 1.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "lumetra.h"
+#include "lumetra/estimation.h"
+#include "runtime/emx.h"
+#include "runtime/sum.h"
+#include "spectral/spectral.h"
+
+namespace lumetra {
+namespace {
+
+// Activity flags of the last kWindowFrames frames and how many of them are
+// set. Counting 0/1 flags is exact, so the running count equals the sum of
+// the window.
+class OnsetWindow {
+ public:
+  // Drops the oldest frame's flag and takes the newest.
+  void push(bool active) noexcept {
+    count_ -= flags_[oldest_];
+    flags_[oldest_] = active ? 1 : 0;
+    count_ += flags_[oldest_];
+    oldest_ = oldest_ + 1 == kWindowFrames ? 0 : oldest_ + 1;
+  }
+  bool onset() const noexcept { return count_ > kOnsetCount; }
+
+ private:
+  unsigned char flags_[kWindowFrames] = {};
+  int oldest_ = 0;
+  int count_ = 0;
+};
+
+// 20 log10(rms + 1e-6) of a frame from its sum of squares, in dB re 1.0.
+double frame_level(double sum_of_squares) noexcept {
+  const double rms = std::sqrt(sum_of_squares / static_cast<double>(kFrame));
+  return 20.0 * std::log10(rms + kLevelOffset);
+}
+
+// Sums of squares of frames first .. first + count - 1 of a signal; positions
+// the signal does not hold count as 0.0.
+void frame_sums(const kernels::Table& kernels, std::span<const double> x, std::int64_t first,
+                std::int64_t count, double* sums) noexcept {
+  const auto held = static_cast<std::int64_t>(x.size());
+  // Frames [0, inside) lie wholly inside the signal.
+  const std::int64_t inside = held >= kFrame ? (held - kFrame) / kHop + 1 : 0;
+  const std::int64_t fast = std::clamp(inside - first, std::int64_t{0}, count);
+  if (fast > 0) {
+    kernels.frame_sums(x.data(), first, fast, sums);
+  }
+  for (std::int64_t f = fast; f < count; ++f) {
+    const std::int64_t start = kHop * (first + f);
+    // acc holds the squares of the frame's first k positions, left to right.
+    double acc = 0.0;
+    for (std::int64_t k = 0; k < kFrame; ++k) {
+      const double v = start + k < held ? x[static_cast<std::size_t>(start + k)] : 0.0;
+      const double sq = v * v;
+      acc += sq;
+    }
+    sums[f] = acc;
+  }
+}
+
+// b_sig_tmp = sig_tmp moved later by d samples (earlier when d < 0), 0.0
+// where nothing lands; |d| >= kSpan leaves it all zero.
+void move_recording(std::int64_t d, std::span<const double, kSpan> from,
+                    std::span<double, kSpan> to) noexcept {
+  const std::int64_t shift = d < 0 ? -d : d;
+  if (shift >= kSpan) {
+    std::fill(to.begin(), to.end(), 0.0);
+    return;
+  }
+  const auto kept = static_cast<std::size_t>(kSpan - shift);
+  if (d >= 0) {
+    std::fill_n(to.begin(), shift, 0.0);
+    std::memcpy(to.data() + shift, from.data(), kept * sizeof(double));
+  } else {
+    std::memcpy(to.data(), from.data() + shift, kept * sizeof(double));
+    std::fill(to.begin() + static_cast<std::int64_t>(kept), to.end(), 0.0);
+  }
+}
+
+Estimate refused(std::uint32_t causes) noexcept {
+  Estimate e{};
+  const double nan = rtGetNaN();
+  std::fill_n(e.step_level, kSteps, nan);
+  std::fill_n(e.step_range, kSteps, nan);
+  e.peak_level = nan;
+  e.failed = 1.0;
+  Diagnostics& d = e.diagnostics;
+  d.onsets = {0, 0};
+  d.coarse_delay = nan;
+  d.coarse_too_large = nan;
+  d.peak = {0, nan};
+  d.trust_ratio = nan;
+  d.total_delay = nan;
+  d.copy = Copy::kFailed;
+  d.aligned_samples = 0;
+  d.causes = causes;
+  return e;
+}
+
+// Samples of a record that the procedure may read (size[0]), or -1 when the
+// record cannot be read: null, no extents, a negative or overflowing extent,
+// fewer elements in all than size[0] (another extent is 0), or null data.
+std::int64_t readable_samples(const emxArray_real_T* x) noexcept {
+  if (x == nullptr || x->numDims < 1 || x->size == nullptr) {
+    return -1;
+  }
+  const std::int64_t elements = runtime::element_count(*x);
+  const std::int64_t n = x->size[0];
+  if (elements < 0 || elements < n || (n > 0 && x->data == nullptr)) {
+    return -1;
+  }
+  return n;
+}
+
+}  // namespace
+
+Onsets crude_align(std::span<const double> reference, double* delay, double* delay_too_large,
+                   std::span<const double, kSpan> sig_tmp, std::span<double, kSpan> b_sig_tmp,
+                   const kernels::Table& kernels) noexcept {
+  *delay_too_large = 0.0;
+  // The recording's activity threshold: its overall level less 12 dB.
+  const double overall = spectral::rms_span(sig_tmp.data());
+  const double rec_threshold = 20.0 * std::log10(overall + kLevelOffset) - kRecordingMarginDb;
+
+  OnsetWindow ref_window;
+  OnsetWindow rec_window;
+  Onsets onsets{0, 0};
+  // Frame levels come in chunks; a signal whose onset is known needs no more,
+  // since its window is not consulted again.
+  constexpr std::int64_t kChunk = 48;
+  double ref_sums[kChunk];
+  double rec_sums[kChunk];
+  for (std::int64_t chunk = 0; chunk < kMaxFrames; chunk += kChunk) {
+    const std::int64_t count = std::min(kChunk, kMaxFrames - chunk);
+    if (onsets.reference == 0) {
+      frame_sums(kernels, reference, chunk, count, ref_sums);
+    }
+    if (onsets.recording == 0) {
+      frame_sums(kernels, sig_tmp, chunk, count, rec_sums);
+    }
+    for (std::int64_t f = 0; f < count; ++f) {
+      const auto frame_number = static_cast<std::int32_t>(chunk + f + 1);
+      if (onsets.reference == 0) {
+        ref_window.push(frame_level(ref_sums[f]) > kReferenceActiveDb);
+        if (ref_window.onset()) {
+          onsets.reference = frame_number;
+        }
+      }
+      if (onsets.recording == 0) {
+        rec_window.push(frame_level(rec_sums[f]) > rec_threshold);
+        if (rec_window.onset()) {
+          onsets.recording = frame_number;
+        }
+      }
+      if (onsets.reference != 0 && onsets.recording != 0) {
+        break;
+      }
+    }
+    if (onsets.reference != 0 && onsets.recording != 0) {
+      break;
+    }
+  }
+
+  const std::int32_t frames = onsets.reference - onsets.recording;  // -3000 .. 3000
+  *delay = static_cast<double>(frames) * static_cast<double>(kHop);
+  move_recording(static_cast<std::int64_t>(frames) * kHop, sig_tmp, b_sig_tmp);
+  if (*delay > kCoarseDelayLimit) {
+    *delay_too_large = 1.0;
+  }
+  return onsets;
+}
+
+Peak find_peak(std::span<const double, kLags> magnitudes, const kernels::Table& kernels) noexcept {
+  std::size_t first = 0;
+  while (first < magnitudes.size() && std::isnan(magnitudes[first])) {
+    ++first;
+  }
+  if (first == magnitudes.size()) {
+    return {1, magnitudes[0]};
+  }
+  // A scan that keeps the first non-NaN value and then only strictly greater
+  // ones ends at the first position of the largest value.
+  const double high =
+      kernels.max_skip_nan(magnitudes.data() + first,
+                           static_cast<std::int64_t>(magnitudes.size() - first), magnitudes[first]);
+  std::size_t j = first;
+  while (!(magnitudes[j] == high)) {
+    ++j;
+  }
+  return {static_cast<std::int32_t>(j + 1), magnitudes[j]};
+}
+
+double trust_ratio(std::span<const double, kLags> magnitudes, Peak peak) noexcept {
+  const double* window = magnitudes.data() + (peak.index - 1 - kTrustHalfWidth);
+  const double sum = runtime::sum_span(window, kTrustOffPeak + 1);
+  return (sum - peak.value) / (peak.value * static_cast<double>(kTrustOffPeak));
+}
+
+Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recording,
+                  double stepMode, const Options& options) noexcept {
+  const double period = step_period(stepMode);
+  const std::int64_t n_ref = readable_samples(reference);
+  const std::int64_t n_rec = readable_samples(recording);
+  std::uint32_t refusal = 0;
+  if (n_ref < 0 || n_rec < 0) {
+    refusal |= kUnreadableInput;
+  }
+  if ((n_ref >= 0 && n_ref < required_reference_length(period)) || (n_rec >= 0 && n_rec < kSpan)) {
+    refusal |= kShortInput;
+  }
+  if (refusal != 0) {
+    return refused(refusal);
+  }
+  const kernels::Table& kernels = options.kernels != nullptr ? *options.kernels : kernels::best();
+  const Correlator correlate =
+      options.correlate != nullptr ? options.correlate : spectral::cross_correlate;
+
+  // The coarsely moved recording opening, and the correlation magnitudes
+  // (xcorr's output made absolute in place).
+  static double b_sig_tmp[kSpan];
+  static double cross_cor[kLags];
+
+  Estimate e{};
+  Diagnostics& d = e.diagnostics;
+  d.trust_ratio = rtGetNaN();
+  // The recording's first kSpan samples serve as sig_tmp where they are.
+  const std::span<const double, kSpan> sig_tmp(recording->data, kSpan);
+  d.onsets = crude_align({reference->data, static_cast<std::size_t>(n_ref)}, &d.coarse_delay,
+                         &d.coarse_too_large, sig_tmp, b_sig_tmp, kernels);
+
+  correlate(reference->data, b_sig_tmp, cross_cor);
+  spectral::abs_lags(cross_cor, cross_cor);
+  d.peak = find_peak(cross_cor, kernels);
+  d.total_delay =
+      (static_cast<double>(kLagZero) - static_cast<double>(d.peak.index)) - d.coarse_delay;
+
+  std::uint32_t causes = 0;
+  if (d.coarse_too_large > 0.0) {
+    causes |= kCoarseTooLarge;
+  }
+  if (std::fabs(d.total_delay) > kMaxDelay) {
+    causes |= kDelayOutOfRange;
+  }
+  if (causes == 0) {
+    if (!trust_window_fits(d.peak.index)) {
+      causes |= kPeakNearEnd;
+    } else {
+      d.trust_ratio = trust_ratio(cross_cor, d.peak);
+      // A NaN ratio does not exceed the limit.
+      if (d.trust_ratio > kTrustLimit) {
+        causes |= kPeakNotProminent;
+      }
+    }
+  }
+  if (d.total_delay <= 0.0) {
+    causes |= kNotLagging;
+  }
+
+  // The aligned recording: recording samples from position totalDelay on,
+  // 0.0 past the recording's end, all 0.0 when the alignment failed.
+  Aligned aligned{nullptr, n_ref, 0};
+  d.copy = Copy::kFailed;
+  if (causes == 0) {
+    // 1 <= totalDelay <= 240000 here, an integer, and the recording holds at
+    // least 720000 samples, so it reaches past position totalDelay.
+    const auto t = static_cast<std::int64_t>(d.total_delay);
+    if (t <= n_rec - n_ref) {
+      aligned = {recording->data + t, n_ref, n_ref};
+      d.copy = Copy::kWhole;
+    } else {
+      aligned = {recording->data + t, n_ref, n_rec - t};
+      d.copy = Copy::kHead;
+    }
+  }
+  d.aligned_samples = aligned.valid;
+
+  const Levels levels = measure(aligned, step_layout(period, n_ref), kernels);
+  std::copy_n(levels.step_level, kSteps, e.step_level);
+  std::copy_n(levels.step_range, kSteps, e.step_range);
+  e.peak_level = levels.peak_level;
+  if (std::all_of(e.step_range, e.step_range + kSteps, [](double r) { return r < 0.0; })) {
+    causes |= kNoUsableBlock;
+  }
+  d.causes = causes;
+  e.failed = causes != 0 ? 1.0 : 0.0;
+  return e;
+}
+
+}  // namespace lumetra
+
+extern "C" void lumetra_estimation(const emxArray_real_T* reference,
+                                   const emxArray_real_T* recording, double spareA, double spareB,
+                                   double stepMode, double stepLevel[11], double stepRange[11],
+                                   double* peakLevel, double* failed) noexcept {
+  static_cast<void>(spareA);
+  static_cast<void>(spareB);
+  const lumetra::Estimate e = lumetra::estimate(reference, recording, stepMode);
+  if (stepLevel != nullptr) {
+    std::copy_n(e.step_level, lumetra::kSteps, stepLevel);
+  }
+  if (stepRange != nullptr) {
+    std::copy_n(e.step_range, lumetra::kSteps, stepRange);
+  }
+  if (peakLevel != nullptr) {
+    *peakLevel = e.peak_level;
+  }
+  if (failed != nullptr) {
+    *failed = e.failed;
+  }
+}

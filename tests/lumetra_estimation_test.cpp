@@ -1,0 +1,564 @@
+// lumetra_estimation end to end on the synthetic stepped stimulus and
+// recordings of it made by a simulated device. Every estimation runs the
+// fast path with each kernel table and the straightforward path, and demands
+// identical outputs and diagnostics; one stimulus serves the whole program.
+//
+// Cases with a real correlation share it between the paths (a remembered
+// xcorr). Cases about the peak search and the trust test replace the
+// correlation by a made-up one, which pins the peak where the case needs it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "lumetra.h"
+#include "lumetra/estimation.h"
+#include "lumetra/kernels.h"
+#include "runtime/alloc.h"
+#include "stimulus.h"
+#include "support/lumetra_straight.h"
+
+namespace {
+
+using lumetra::kLags;
+using lumetra::kSteps;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::uint64_t bits(double v) {
+  return std::bit_cast<std::uint64_t>(v);
+}
+
+// Wraps a host vector as a column record (nothing copied).
+struct Wrapped {
+  explicit Wrapped(const std::vector<double>& v)
+      : record(emxCreateWrapper_real_T(const_cast<double*>(v.data()),
+                                       static_cast<std::int32_t>(v.size()), 1)) {}
+  ~Wrapped() { emxDestroyArray_real_T(record); }
+  Wrapped(const Wrapped&) = delete;
+  Wrapped& operator=(const Wrapped&) = delete;
+  emxArray_real_T* record;
+};
+
+void expect_same(const lumetra::Estimate& a, const lumetra::Estimate& b, const char* what) {
+  for (int k = 0; k < kSteps; ++k) {
+    EXPECT_EQ(bits(a.step_level[k]), bits(b.step_level[k])) << what << " level " << k + 1;
+    EXPECT_EQ(bits(a.step_range[k]), bits(b.step_range[k])) << what << " range " << k + 1;
+  }
+  EXPECT_EQ(bits(a.peak_level), bits(b.peak_level)) << what;
+  EXPECT_EQ(bits(a.failed), bits(b.failed)) << what;
+  const lumetra::Diagnostics& x = a.diagnostics;
+  const lumetra::Diagnostics& y = b.diagnostics;
+  EXPECT_EQ(x.onsets.reference, y.onsets.reference) << what;
+  EXPECT_EQ(x.onsets.recording, y.onsets.recording) << what;
+  EXPECT_EQ(bits(x.coarse_delay), bits(y.coarse_delay)) << what;
+  EXPECT_EQ(bits(x.coarse_too_large), bits(y.coarse_too_large)) << what;
+  EXPECT_EQ(x.peak.index, y.peak.index) << what;
+  EXPECT_EQ(bits(x.peak.value), bits(y.peak.value)) << what;
+  EXPECT_EQ(bits(x.trust_ratio), bits(y.trust_ratio)) << what;
+  EXPECT_EQ(bits(x.total_delay), bits(y.total_delay)) << what;
+  EXPECT_EQ(x.copy, y.copy) << what;
+  EXPECT_EQ(x.aligned_samples, y.aligned_samples) << what;
+  EXPECT_EQ(x.causes, y.causes) << what;
+}
+
+// The estimate, proven identical on every kernel table and to the
+// straightforward path.
+lumetra::Estimate run(const std::vector<double>& reference, const std::vector<double>& recording,
+                      double stepMode = 0.0,
+                      lumetra::Correlator correlate = straight::remembered_xcorr) {
+  const Wrapped ref(reference);
+  const Wrapped rec(recording);
+  const lumetra::Estimate fast =
+      lumetra::estimate(ref.record, rec.record, stepMode, {correlate, &lumetra::kernels::best()});
+  const lumetra::Estimate slow = straight::estimate(ref.record, rec.record, stepMode, correlate);
+  expect_same(fast, slow, "fast path against the straightforward path");
+  const lumetra::Estimate base =
+      lumetra::estimate(ref.record, rec.record, stepMode, {correlate, &lumetra::kernels::sse2()});
+  expect_same(base, slow, "sse2 path against the straightforward path");
+  return fast;
+}
+
+// The fast estimate alone (for repeats of a case already proven).
+lumetra::Estimate fast(const std::vector<double>& reference, const std::vector<double>& recording,
+                       double stepMode, lumetra::Correlator correlate) {
+  const Wrapped ref(reference);
+  const Wrapped rec(recording);
+  return lumetra::estimate(ref.record, rec.record, stepMode, {correlate, nullptr});
+}
+
+// The coarse delay the estimation will find for a pair.
+double coarse_delay(const std::vector<double>& reference, const std::vector<double>& recording) {
+  std::vector<double> moved(lumetra::kSpan);
+  double delay = 0.0;
+  double too_large = 0.0;
+  lumetra::crude_align(reference, &delay, &too_large,
+                       std::span<const double, lumetra::kSpan>(recording.data(), lumetra::kSpan),
+                       std::span<double, lumetra::kSpan>(moved.data(), lumetra::kSpan));
+  return delay;
+}
+
+// A made-up correlation: the correlator copies it, whatever its inputs.
+std::vector<double>& made_up() {
+  static std::vector<double> r(kLags, 1.0);
+  return r;
+}
+void made_up_xcorr(const double*, const double*, double* r) noexcept {
+  std::copy(made_up().begin(), made_up().end(), r);
+}
+// Magnitude 1 everywhere but `height` at 1-based index `peak`.
+void spike_at(std::int32_t peak, double height = 1e6) {
+  std::fill(made_up().begin(), made_up().end(), 1.0);
+  made_up()[static_cast<std::size_t>(peak - 1)] = height;
+}
+// The 1-based peak index at which a case with coarse delay `coarse` gets
+// total delay `total`.
+std::int32_t peak_for(double coarse, double total) {
+  return static_cast<std::int32_t>(720000.0 - coarse - total);
+}
+
+class Estimation : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    lumetra_estimation_initialize();
+    reference_ = new std::vector<double>(stimulus::stepped_reference({}));
+    const auto n = static_cast<std::int64_t>(reference_->size());
+    own_ = lumetra::measure({reference_->data(), n, n}, lumetra::step_layout(25.2, n));
+  }
+  static void TearDownTestSuite() {
+    delete reference_;
+    reference_ = nullptr;
+  }
+  static const std::vector<double>& reference() { return *reference_; }
+  static std::vector<double> record(const stimulus::Device& device) {
+    return stimulus::record(reference(), device, 25.2);
+  }
+  static std::vector<double> delayed(std::int64_t d) {
+    stimulus::Device device;
+    device.delay = d;
+    return record(device);
+  }
+  // The reference's own step levels, spreads and peak level.
+  static void expect_own_levels(const lumetra::Estimate& e, const char* what) {
+    for (int k = 0; k < kSteps; ++k) {
+      EXPECT_EQ(bits(e.step_level[k]), bits(own_.step_level[k])) << what << " step " << k + 1;
+      EXPECT_EQ(bits(e.step_range[k]), bits(own_.step_range[k])) << what << " step " << k + 1;
+    }
+  }
+  // Levels measured on silence after a failed alignment.
+  static void expect_silence(const lumetra::Estimate& e, const char* what) {
+    EXPECT_EQ(e.failed, 1.0) << what;
+    EXPECT_EQ(e.diagnostics.copy, lumetra::Copy::kFailed) << what;
+    for (int k = 0; k < kSteps; ++k) {
+      EXPECT_EQ(e.step_level[k], -kInf) << what << " step " << k + 1;
+      EXPECT_EQ(e.step_range[k], kInf) << what << " step " << k + 1;
+    }
+    EXPECT_EQ(bits(e.peak_level), bits(20.0 * std::log10(1e-6 / 32767.0))) << what;
+  }
+
+  static std::vector<double>* reference_;
+  static lumetra::Levels own_;
+};
+
+std::vector<double>* Estimation::reference_ = nullptr;
+lumetra::Levels Estimation::own_{};
+
+// A unit-gain recording delayed by d: the aligned recording is the reference
+// itself, so totalDelay is right exactly when the reference's own step levels
+// come back to the last bit.
+class DelayedCopy : public Estimation, public ::testing::WithParamInterface<std::int64_t> {};
+
+TEST_P(DelayedCopy, MeasuresTheReferenceItself) {
+  const std::int64_t d = GetParam();
+  const lumetra::Estimate e = run(reference(), delayed(d));
+  EXPECT_EQ(e.failed, 0.0);
+  EXPECT_EQ(e.diagnostics.causes, 0u);
+  EXPECT_EQ(e.diagnostics.total_delay, static_cast<double>(d));
+  EXPECT_EQ(e.diagnostics.copy, lumetra::Copy::kWhole);
+  EXPECT_LT(e.diagnostics.trust_ratio, lumetra::kTrustLimit);
+  expect_own_levels(e, "delayed copy");
+  EXPECT_EQ(bits(e.peak_level), bits(own_.peak_level));
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, DelayedCopy,
+                         ::testing::Values(std::int64_t{1}, std::int64_t{240}, std::int64_t{48000},
+                                           std::int64_t{239999}, std::int64_t{240000}));
+
+TEST_F(Estimation, DelayBeyondFiveSecondsFails) {
+  const lumetra::Estimate e = run(reference(), delayed(240001));
+  EXPECT_EQ(e.diagnostics.total_delay, 240001.0);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kDelayOutOfRange);
+  expect_silence(e, "240001 samples late");
+}
+
+TEST_F(Estimation, DeviceGainsAndNoiseComeBackAsStepLevels) {
+  stimulus::Device device;
+  device.delay = 33333;
+  device.step_gain_db = {1.0, -2.0, 3.0, -4.0, 0.5, -0.5, 6.0, -6.0, 2.5, -1.5, 0.0};
+  device.opening_gain_db = -3.0;
+  device.noise_db = -90.0;
+  const std::vector<double> recording = record(device);
+  const lumetra::Estimate e = run(reference(), recording);
+  EXPECT_EQ(e.failed, 0.0);
+  EXPECT_EQ(e.diagnostics.total_delay, 33333.0);
+  EXPECT_NEAR(e.diagnostics.total_delay_ms(), 694.4375, 1e-9);
+  for (int k = 0; k < kSteps; ++k) {
+    // The noise, 54 dB or more below each step, moves a level by < 0.001 dB.
+    EXPECT_NEAR(e.step_level[k], own_.step_level[k] + device.step_gain_db[k], 1e-3) << k + 1;
+    EXPECT_LT(e.step_range[k], 0.05) << k + 1;
+  }
+
+  // The exported function gives the same outputs, correlating for itself,
+  // and makes no heap request: a refusing allocator changes nothing.
+  const Wrapped ref(reference());
+  const Wrapped rec(recording);
+  double level[kSteps];
+  double range[kSteps];
+  double peak = 0.0;
+  double failed = -1.0;
+  runtime::alloc_seam::fail_nth(1);
+  lumetra_estimation(ref.record, rec.record, 7.0, kNaN, 0.0, level, range, &peak, &failed);
+  EXPECT_EQ(runtime::alloc_seam::requests(), 0);
+  runtime::alloc_seam::reset();
+  for (int k = 0; k < kSteps; ++k) {
+    EXPECT_EQ(bits(level[k]), bits(e.step_level[k]));
+    EXPECT_EQ(bits(range[k]), bits(e.step_range[k]));
+  }
+  EXPECT_EQ(bits(peak), bits(e.peak_level));
+  EXPECT_EQ(failed, 0.0);
+}
+
+TEST_F(Estimation, InvertedPolarityMeasuresTheSameStepsAndItsOwnPeak) {
+  stimulus::Device device;
+  device.delay = 4801;
+  device.invert = true;
+  const std::vector<double> recording = record(device);
+  const lumetra::Estimate e = run(reference(), recording);
+  EXPECT_EQ(e.failed, 0.0);
+  EXPECT_EQ(e.diagnostics.total_delay, 4801.0);
+  expect_own_levels(e, "inverted");
+  // The peak level is signed: the inverted signal's largest sample is the
+  // reference's most negative one.
+  const double most_negative = *std::min_element(reference().begin(), reference().end());
+  EXPECT_EQ(bits(e.peak_level), bits(20.0 * std::log10((-most_negative + 1e-6) / 32767.0)));
+}
+
+// One correlation serves every variant: they share the first 720000 samples.
+TEST_F(Estimation, VariantsOfOneDelayedRecording) {
+  const std::int64_t d = 48000;
+  const std::vector<double> plain = delayed(d);
+  const auto n = static_cast<std::int64_t>(reference().size());
+  const lumetra::StepLayout layout = lumetra::step_layout(25.2, n);
+
+  // Shorter than Nref + totalDelay: the tail is 0.0, later steps measure
+  // -Inf, failed stays 0.
+  const std::int64_t cut = layout.settled[8].first + 1000;
+  const std::vector<double> shorter(plain.begin(), plain.begin() + d + cut);
+  const lumetra::Estimate s = run(reference(), shorter);
+  EXPECT_EQ(s.failed, 0.0);
+  EXPECT_EQ(s.diagnostics.copy, lumetra::Copy::kHead);
+  EXPECT_EQ(s.diagnostics.aligned_samples, cut);
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_EQ(bits(s.step_level[k]), bits(own_.step_level[k])) << k + 1;
+  }
+  EXPECT_LT(s.step_level[8], own_.step_level[8]);
+  EXPECT_EQ(s.step_range[8], kInf);
+  EXPECT_EQ(s.step_level[9], -kInf);
+  EXPECT_EQ(s.step_level[10], -kInf);
+
+  // A NaN in step 2's settled half, an infinity in step 5's.
+  std::vector<double> spoiled = plain;
+  spoiled[static_cast<std::size_t>(d + layout.settled[1].first + 5000)] = kNaN;
+  spoiled[static_cast<std::size_t>(d + layout.settled[4].first + 7)] = -kInf;
+  const lumetra::Estimate p = run(reference(), spoiled);
+  EXPECT_EQ(p.failed, 0.0);
+  EXPECT_TRUE(std::isnan(p.step_level[1]));
+  EXPECT_GE(p.step_range[1], 0.0);  // the NaN block is skipped
+  EXPECT_EQ(p.step_level[4], kInf);
+  EXPECT_EQ(p.step_range[4], kInf);
+
+  // Any stepMode but 0.0 lays out 24.7 s steps.
+  const lumetra::Estimate base = run(reference(), plain, 1.0);
+  for (const double mode : {-1.0, kNaN, 1e300}) {
+    expect_same(fast(reference(), plain, mode, straight::remembered_xcorr), base, "24.7 s steps");
+  }
+  EXPECT_EQ(base.failed, 0.0);
+  const lumetra::Levels own_short =
+      lumetra::measure({reference().data(), n, n}, lumetra::step_layout(24.7, n));
+  for (int k = 0; k < kSteps; ++k) {
+    EXPECT_EQ(bits(base.step_level[k]), bits(own_short.step_level[k])) << k + 1;
+  }
+  // Step 11 now starts in the stimulus' step 10: its settled half spans two
+  // tones 17 dB apart.
+  EXPECT_GT(base.step_range[10], 10.0);
+}
+
+TEST_F(Estimation, LeadingRecordingFails) {
+  const lumetra::Estimate e = run(reference(), delayed(-4800));
+  EXPECT_EQ(e.diagnostics.total_delay, -4800.0);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kNotLagging);
+  expect_silence(e, "leading");
+}
+
+TEST_F(Estimation, RecordingIdenticalToTheReferenceFails) {
+  const lumetra::Estimate e = run(reference(), reference());
+  EXPECT_EQ(e.diagnostics.total_delay, 0.0);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kNotLagging);
+  expect_silence(e, "identical");
+}
+
+TEST_F(Estimation, SilentRecordingFails) {
+  const std::vector<double> silence(reference().size() + 1000, 0.0);
+  const lumetra::Estimate e = run(reference(), silence);
+  EXPECT_NE(e.diagnostics.causes & lumetra::kDelayOutOfRange, 0u);
+  expect_silence(e, "silent");
+}
+
+TEST_F(Estimation, NaNInTheOpeningSpoilsTheCorrelation) {
+  std::vector<double> recording = delayed(1200);
+  recording[300000] = kNaN;
+  const lumetra::Estimate e = run(reference(), recording);
+  EXPECT_TRUE(std::isnan(e.diagnostics.peak.value));
+  EXPECT_EQ(e.diagnostics.peak.index, 1);
+  EXPECT_NE(e.diagnostics.causes & lumetra::kDelayOutOfRange, 0u);
+  expect_silence(e, "NaN opening");
+}
+
+TEST_F(Estimation, ToneOpeningGivesNoProminentPeak) {
+  // A tone correlates with itself at every period: the peak is right but
+  // the lags around it are nearly as large. The tone fades, so that the
+  // peak stays at the true lag although the moved recording ends in zeros.
+  std::vector<double> tonal = reference();
+  for (std::size_t i = 0; i < 720000; ++i) {
+    const double fade = 1.0 - static_cast<double>(i) / 1440000.0;
+    tonal[i] = 10000.0 * fade * std::sin(6.283185307179586 * static_cast<double>(i % 48) / 48.0);
+  }
+  stimulus::Device device;
+  device.delay = 4800;
+  const lumetra::Estimate e = run(tonal, stimulus::record(tonal, device, 25.2));
+  EXPECT_EQ(e.diagnostics.total_delay, 4800.0);
+  EXPECT_GT(e.diagnostics.trust_ratio, 0.3);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kPeakNotProminent);
+  expect_silence(e, "tone opening");
+}
+
+// The reference with `shift` zeros in front (its length kept): its onset
+// comes `shift` samples later, making the coarse delay positive.
+std::vector<double> late(const std::vector<double>& x, std::size_t shift) {
+  std::vector<double> y(x.size(), 0.0);
+  std::copy(x.begin(), x.end() - static_cast<long>(shift), y.begin() + static_cast<long>(shift));
+  return y;
+}
+
+TEST_F(Estimation, TrustCausesEachOnTheirOwn) {
+  // Coarse delay above 360000 with an acceptable total delay.
+  const std::vector<double> late400 = late(reference(), 400000);
+  const double coarse400 = coarse_delay(late400, reference());
+  EXPECT_GT(coarse400, 360000.0);
+  spike_at(peak_for(coarse400, 100000.0));
+  lumetra::Estimate e = run(late400, reference(), 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kCoarseTooLarge);
+  expect_silence(e, "coarse too large");
+
+  // Peaks too near the upper end (a recording 500000 late) and the lower end
+  // (a reference 300000 late) of the correlation.
+  const std::vector<double> rec500 = delayed(500000);
+  const double coarse_up = coarse_delay(reference(), rec500);
+  spike_at(peak_for(coarse_up, 10000.0));
+  e = run(reference(), rec500, 0.0, made_up_xcorr);
+  EXPECT_GT(e.diagnostics.peak.index, lumetra::kLastTrustedPeak);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kPeakNearEnd);
+  expect_silence(e, "peak near the upper end");
+
+  const std::vector<double> late300 = late(reference(), 300000);
+  const double coarse_down = coarse_delay(late300, reference());
+  EXPECT_GT(coarse_down, 0.0);
+  EXPECT_LE(coarse_down, 360000.0);
+  spike_at(peak_for(coarse_down, 220000.0));
+  e = run(late300, reference(), 0.0, made_up_xcorr);
+  EXPECT_LT(e.diagnostics.peak.index, lumetra::kFirstTrustedPeak);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kPeakNearEnd);
+
+  // The trust ratio at the limit passes, just above it fails: with 480000
+  // values of 1 around a peak of h the ratio is 1 / h.
+  const std::vector<double> rec = delayed(7000);
+  const double coarse = coarse_delay(reference(), rec);
+  spike_at(peak_for(coarse, 7000.0), 25.0);
+  e = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.trust_ratio, 0.04);
+  EXPECT_EQ(e.failed, 0.0);
+  expect_own_levels(e, "ratio at the limit");
+  spike_at(peak_for(coarse, 7000.0), 24.0);
+  e = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kPeakNotProminent);
+  expect_silence(e, "ratio above the limit");
+
+  // No usable block: a NaN in every block of every settled half.
+  std::vector<double> spoiled = rec;
+  const auto n = static_cast<std::int64_t>(reference().size());
+  const lumetra::StepLayout layout = lumetra::step_layout(25.2, n);
+  for (int k = 0; k < kSteps; ++k) {
+    for (std::int64_t j = 0; j < layout.blocks[k]; ++j) {
+      spoiled[static_cast<std::size_t>(7000 + layout.settled[k].first + 2400 * j + 1)] = kNaN;
+    }
+  }
+  spike_at(peak_for(coarse, 7000.0));
+  e = run(reference(), spoiled, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kNoUsableBlock);
+  EXPECT_EQ(e.failed, 1.0);
+  for (int k = 0; k < kSteps; ++k) {
+    EXPECT_TRUE(std::isnan(e.step_level[k]));
+    EXPECT_EQ(e.step_range[k], -120.0);
+  }
+}
+
+TEST_F(Estimation, PeakSearchOnAdversarialCorrelations) {
+  const std::vector<double> rec = delayed(2500);
+  const double coarse = coarse_delay(reference(), rec);
+  const std::int32_t right = peak_for(coarse, 2500.0);
+
+  // Two equal largest magnitudes: the lower index is the peak.
+  spike_at(right);
+  made_up()[static_cast<std::size_t>(right - 1 + 100)] = 1e6;
+  lumetra::Estimate e = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.peak.index, right);
+  expect_own_levels(e, "tie");
+
+  // NaN first, and negative values (the magnitudes are what counts).
+  spike_at(right);
+  std::fill_n(made_up().begin(), 1000, kNaN);
+  made_up()[static_cast<std::size_t>(right - 1)] = -1e6;
+  e = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.peak.index, right);
+  EXPECT_EQ(e.diagnostics.peak.value, 1e6);
+  EXPECT_EQ(e.failed, 0.0);
+
+  // All NaN: index 1, far beyond the accepted delay.
+  std::fill(made_up().begin(), made_up().end(), kNaN);
+  e = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.peak.index, 1);
+  EXPECT_EQ(e.diagnostics.causes, lumetra::kDelayOutOfRange);
+
+  // A peak of 0 after NaNs: the ratio is NaN, which does not exceed the
+  // limit, so the alignment stands.
+  std::fill(made_up().begin(), made_up().begin() + (right - 1), kNaN);
+  std::fill(made_up().begin() + (right - 1), made_up().end(), 0.0);
+  e = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.peak.index, right);
+  EXPECT_TRUE(std::isnan(e.diagnostics.trust_ratio));
+  EXPECT_EQ(e.failed, 0.0);
+  expect_own_levels(e, "NaN ratio");
+}
+
+TEST_F(Estimation, CallsDoNotDependOnEarlierCalls) {
+  const std::vector<double> rec = delayed(9000);
+  const double coarse = coarse_delay(reference(), rec);
+  spike_at(peak_for(coarse, 9000.0));
+  const lumetra::Estimate first = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(first.failed, 0.0);
+  // Another call in between, with other input, another layout and a failure.
+  spike_at(peak_for(coarse, -3.0));
+  EXPECT_EQ(fast(reference(), reference(), 1.0, made_up_xcorr).failed, 1.0);
+  spike_at(peak_for(coarse, 9000.0));
+  expect_same(fast(reference(), rec, 0.0, made_up_xcorr), first, "again");
+}
+
+// Outputs of a refused call: failed 1.0, every level NaN.
+void expect_refused(const emxArray_real_T* ref, const emxArray_real_T* rec, double stepMode,
+                    std::uint32_t cause, const char* what) {
+  double level[kSteps + 1];
+  double range[kSteps + 1];
+  std::fill_n(level, kSteps + 1, 5.0);
+  std::fill_n(range, kSteps + 1, 5.0);
+  double peak = 5.0;
+  double failed = 5.0;
+  lumetra_estimation(ref, rec, 0.0, 0.0, stepMode, level, range, &peak, &failed);
+  EXPECT_EQ(failed, 1.0) << what;
+  for (int k = 0; k < kSteps; ++k) {
+    EXPECT_TRUE(std::isnan(level[k])) << what;
+    EXPECT_TRUE(std::isnan(range[k])) << what;
+  }
+  EXPECT_EQ(level[kSteps], 5.0) << what << ": written past stepLevel";
+  EXPECT_EQ(range[kSteps], 5.0) << what << ": written past stepRange";
+  EXPECT_TRUE(std::isnan(peak)) << what;
+  const lumetra::Estimate e = lumetra::estimate(ref, rec, stepMode);
+  EXPECT_EQ(e.diagnostics.causes, cause) << what;
+  EXPECT_EQ(e.diagnostics.peak.index, 0) << what;
+}
+
+TEST_F(Estimation, RefusedInputsGiveNaNLevels) {
+  const Wrapped ref(reference());
+  const std::vector<double> long_rec = delayed(100);
+  const Wrapped rec(long_rec);
+  expect_refused(nullptr, rec.record, 0.0, lumetra::kUnreadableInput, "null reference");
+  expect_refused(ref.record, nullptr, 0.0, lumetra::kUnreadableInput, "null recording");
+  expect_refused(nullptr, nullptr, 0.0, lumetra::kUnreadableInput, "both null");
+
+  // Records that cannot be read: no data, no extents, a zero extent.
+  std::int32_t extents[2] = {static_cast<std::int32_t>(reference().size()), 1};
+  emxArray_real_T odd{nullptr, extents, extents[0], 2, 0};
+  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "null data");
+  odd.data = const_cast<double*>(reference().data());
+  odd.size = nullptr;
+  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "null size");
+  odd.size = extents;
+  odd.numDims = 0;
+  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "no dimensions");
+  odd.numDims = 2;
+  extents[1] = 0;
+  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "a zero extent");
+  extents[1] = -1;
+  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "a negative extent");
+  extents[1] = 1;
+  extents[0] = -5;
+  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "a negative sample count");
+
+  // Too short: the reference for the step period, the recording below 720000.
+  std::vector<double> short_ref(reference().begin(), reference().begin() + 12816000 - 1);
+  const Wrapped sr(short_ref);
+  expect_refused(sr.record, rec.record, 0.0, lumetra::kShortInput, "reference short for 25.2 s");
+  const lumetra::Estimate ok =
+      lumetra::estimate(sr.record, rec.record, 1.0, {straight::remembered_xcorr, nullptr});
+  EXPECT_EQ(ok.failed, 0.0) << "long enough for 24.7 s steps";
+  const std::vector<double> tiny_ref(720000, 1.0);
+  const Wrapped tr(tiny_ref);
+  expect_refused(tr.record, rec.record, 1.0, lumetra::kShortInput, "reference of 720000");
+  const std::vector<double> short_rec(long_rec.begin(), long_rec.begin() + 719999);
+  const Wrapped sc(short_rec);
+  expect_refused(ref.record, sc.record, 0.0, lumetra::kShortInput, "recording of 719999");
+  expect_refused(nullptr, sc.record, 0.0, lumetra::kUnreadableInput | lumetra::kShortInput,
+                 "null reference and a short recording");
+  // An empty record with null data is short, not unreadable.
+  emxArray_real_T* empty = nullptr;
+  emxInitArray_real_T(&empty, 1);
+  expect_refused(ref.record, empty, 0.0, lumetra::kShortInput, "empty recording");
+  emxFree_real_T(&empty);
+}
+
+TEST_F(Estimation, NullOutputPointersAreLeftAlone) {
+  const std::vector<double> tiny(10, 1.0);
+  const Wrapped t(tiny);
+  lumetra_estimation(t.record, t.record, 0.0, 0.0, 0.0, nullptr, nullptr, nullptr, nullptr);
+  double failed = 0.0;
+  double level[kSteps];
+  lumetra_estimation(t.record, t.record, 0.0, 0.0, 0.0, level, nullptr, nullptr, &failed);
+  EXPECT_EQ(failed, 1.0);
+  EXPECT_TRUE(std::isnan(level[0]));
+}
+
+TEST(LumetraLifecycle, InitializeSetsTheNonFiniteGlobals) {
+  lumetra_estimation_initialize();
+  EXPECT_EQ(bits(rtNaN), 0xFFF8000000000000u);
+  EXPECT_EQ(rtInf, kInf);
+  EXPECT_EQ(rtMinusInf, -kInf);
+  EXPECT_EQ(rtIsInf(-kInf), 1);
+  lumetra_estimation_terminate();
+  EXPECT_EQ(bits(rtNaN), 0xFFF8000000000000u);
+}
+
+}  // namespace
