@@ -58,13 +58,17 @@ inline __m128d add_two_samples(__m128d acc, const double* a, const double* b) no
 
 void frame_sums_sse2(const double* g, const double* m, std::size_t len, std::size_t count,
                      double* gate_sums, double* measured_sums) noexcept {
-  std::size_t j = 0;
-  for (; j + 2 <= count; j += 2) {
-    const double* g0 = g + j * len;
-    const double* g1 = g0 + len;
-    const double* m0 = m + j * len;
-    const double* m1 = m0 + len;
-    // Lane 0 holds frame j's sum over samples 0 .. k-1, lane 1 frame j+1's.
+  // Lane 0 walks frames 0 .. q-1 and lane 1 frames q .. 2q-1, each one
+  // unbroken stream of each signal (which the processor's prefetcher
+  // follows); an odd frame left over goes alone.
+  const std::size_t q = count / 2;
+  const std::size_t run = q * len;
+  for (std::size_t f = 0; f < q; ++f) {
+    const double* g0 = g + f * len;
+    const double* g1 = g0 + run;
+    const double* m0 = m + f * len;
+    const double* m1 = m0 + run;
+    // Lane i holds frame i*q + f's sum over samples 0 .. k-1.
     __m128d acc_g = squares(g0, g1, 0);
     __m128d acc_m = squares(m0, m1, 0);
     std::size_t k = 1;
@@ -76,10 +80,14 @@ void frame_sums_sse2(const double* g, const double* m, std::size_t len, std::siz
       acc_g = _mm_add_pd(acc_g, squares(g0, g1, k));
       acc_m = _mm_add_pd(acc_m, squares(m0, m1, k));
     }
-    _mm_storeu_pd(gate_sums + j, acc_g);
-    _mm_storeu_pd(measured_sums + j, acc_m);
+    _mm_storel_pd(gate_sums + f, acc_g);
+    _mm_storeh_pd(gate_sums + q + f, acc_g);
+    _mm_storel_pd(measured_sums + f, acc_m);
+    _mm_storeh_pd(measured_sums + q + f, acc_m);
   }
-  frame_sums_scalar(g + j * len, m + j * len, len, count - j, gate_sums + j, measured_sums + j);
+  const std::size_t done = 2 * q;
+  frame_sums_scalar(g + done * len, m + done * len, len, count - done, gate_sums + done,
+                    measured_sums + done);
 }
 #endif  // __SSE2__
 

@@ -12,7 +12,8 @@ namespace quenbar {
 // each formed in one accumulator from the frame's first sample to its last,
 // so that every sum has the bits of the straightforward loop. The kernels
 // differ only in how many frames they carry side by side (one SIMD lane per
-// frame); they read g and m at samples 0 .. count*len - 1 and nothing else.
+// frame, each lane taking a run of consecutive frames); they read g and m at
+// samples 0 .. count*len - 1 and nothing else.
 using FrameSums = void (*)(const double* g, const double* m, std::size_t len, std::size_t count,
                            double* gate_sums, double* measured_sums) noexcept;
 

@@ -45,17 +45,21 @@ inline __m256d add_four_samples(__m256d acc, const double* a, const double* b, c
 
 void frame_sums_avx2(const double* g, const double* m, std::size_t len, std::size_t count,
                      double* gate_sums, double* measured_sums) noexcept {
-  std::size_t j = 0;
-  for (; j + 4 <= count; j += 4) {
-    const double* g0 = g + j * len;
-    const double* g1 = g0 + len;
-    const double* g2 = g1 + len;
-    const double* g3 = g2 + len;
-    const double* m0 = m + j * len;
-    const double* m1 = m0 + len;
-    const double* m2 = m1 + len;
-    const double* m3 = m2 + len;
-    // Lane i holds frame j+i's sum over samples 0 .. k-1.
+  // Lane i walks its own run of q consecutive frames, i*q .. i*q + q - 1, so
+  // that each lane reads one unbroken stream of each signal (which the
+  // processor's prefetcher follows); the frames left over go two at a time.
+  const std::size_t q = count / 4;
+  const std::size_t run = q * len;
+  for (std::size_t f = 0; f < q; ++f) {
+    const double* g0 = g + f * len;
+    const double* g1 = g0 + run;
+    const double* g2 = g1 + run;
+    const double* g3 = g2 + run;
+    const double* m0 = m + f * len;
+    const double* m1 = m0 + run;
+    const double* m2 = m1 + run;
+    const double* m3 = m2 + run;
+    // Lane i holds frame i*q + f's sum over samples 0 .. k-1.
     __m256d acc_g = squares(g0, g1, g2, g3, 0);
     __m256d acc_m = squares(m0, m1, m2, m3, 0);
     std::size_t k = 1;
@@ -67,10 +71,18 @@ void frame_sums_avx2(const double* g, const double* m, std::size_t len, std::siz
       acc_g = _mm256_add_pd(acc_g, squares(g0, g1, g2, g3, k));
       acc_m = _mm256_add_pd(acc_m, squares(m0, m1, m2, m3, k));
     }
-    _mm256_storeu_pd(gate_sums + j, acc_g);
-    _mm256_storeu_pd(measured_sums + j, acc_m);
+    alignas(32) double lanes_g[4];
+    alignas(32) double lanes_m[4];
+    _mm256_store_pd(lanes_g, acc_g);
+    _mm256_store_pd(lanes_m, acc_m);
+    for (std::size_t i = 0; i < 4; ++i) {
+      gate_sums[i * q + f] = lanes_g[i];
+      measured_sums[i * q + f] = lanes_m[i];
+    }
   }
-  frame_sums_sse2(g + j * len, m + j * len, len, count - j, gate_sums + j, measured_sums + j);
+  const std::size_t done = 4 * q;
+  frame_sums_sse2(g + done * len, m + done * len, len, count - done, gate_sums + done,
+                  measured_sums + done);
 }
 
 }  // namespace quenbar
