@@ -1,10 +1,11 @@
 # cmake -DLIB=<shared library> -DLIST=<export list> -DNM=<nm> -DOBJDUMP=<objdump>
-#       -P CheckExports.cmake
+#       [-DSANITIZED=ON] -P CheckExports.cmake
 #
 # Compares the dynamic symbols a built library defines with its export list,
 # in both directions, checks that variables are exported as data and functions
 # as code, that the library needs nothing but the C and math libraries, and
-# that nothing runs at load time (no global constructors).
+# that nothing runs at load time (no global constructors). A sanitizer build
+# (SANITIZED) may also need the sanitizers' runtime libraries.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/MeasurementLibrary.cmake)
 am_read_export_list(${LIST} want data)
@@ -44,6 +45,9 @@ execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE headers)
 string(REGEX MATCHALL "NEEDED +[^\n]+" needed "${headers}")
 foreach(entry IN LISTS needed)
   string(REGEX REPLACE "NEEDED +" "" lib "${entry}")
+  if(SANITIZED AND lib MATCHES "^lib(asan|ubsan)\\.so\\.[0-9]+$")
+    continue()
+  endif()
   if(NOT lib MATCHES "^(libc|libm)\\.so\\.[0-9]+$")
     list(APPEND errors "depends on ${lib}: only the C and math libraries are allowed")
   endif()
