@@ -73,7 +73,9 @@ AM_API emxArray_real_T* emxCreate_real_T(int32_t rows, int32_t cols) AM_NOEXCEPT
 AM_API emxArray_real_T* emxCreateND_real_T(int32_t numDims, const int32_t* size) AM_NOEXCEPT;
 
 /* rows x cols record over the caller's storage (not copied, not cleared,
- * never freed by the API); ownsData 0. */
+ * never freed by the API); ownsData 0, capacity rows*cols. data may be NULL:
+ * the functions that read records then take a non-empty one as unreadable
+ * and give NaN. */
 AM_API emxArray_real_T* emxCreateWrapper_real_T(double* data, int32_t rows, int32_t cols) AM_NOEXCEPT;
 
 /* numDims-dimensional record over the caller's storage; extents copied. */
@@ -85,7 +87,8 @@ AM_API emxArray_real_T* emxCreateWrapperND_real_T(double* data, int32_t numDims,
 AM_API void emxDestroyArray_real_T(emxArray_real_T* emxArray) AM_NOEXCEPT;
 
 /* *pEmx = new empty record: data NULL, numDims extents all 0, capacity 0,
- * ownsData 1. On allocation failure or numDims < 0, *pEmx = NULL. */
+ * ownsData 1. On allocation failure or numDims < 0, *pEmx = NULL; a NULL
+ * pEmx is ignored. */
 AM_API void emxInitArray_real_T(emxArray_real_T** pEmx, int32_t numDims) AM_NOEXCEPT;
 AM_API void emxInit_real_T(emxArray_real_T** pEmx, int32_t numDims) AM_NOEXCEPT;
 
@@ -96,7 +99,8 @@ AM_API void emxInit_real_T(emxArray_real_T** pEmx, int32_t numDims) AM_NOEXCEPT;
  * owned (ownsData 1). Nothing changes when the count fits the capacity, when
  * an extent is negative or the count overflows int32_t, or when allocation
  * fails: the record is left exactly as it was. oldNumel is clamped to the old
- * capacity, so a wrong oldNumel never reads past the old storage.
+ * capacity, so a wrong oldNumel never reads past the old storage. A NULL
+ * record is ignored; with numDims 0 the element count is 1.
  */
 AM_API void emxEnsureCapacity_real_T(emxArray_real_T* emxArray, int32_t oldNumel) AM_NOEXCEPT;
 

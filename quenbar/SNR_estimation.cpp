@@ -1,153 +1,172 @@
 // SNR of a measured signal in the frames that a gate signal marks active,
-// against its power in the frames the gate leaves inactive.
-// Sample positions count from 1 in the comments, frames from 0.
+// against its power in the frames that the gate leaves inactive.
+//
+//   L = floor(0.005 fs) samples per frame, N = gate size[0], F = floor(N / L)
+//   level_i = 20 log10((sqrt(gate_sum_i / L) + 1e-6) / 32767), at least -120
+//   smoothed: level_i = level_i * 0.9 + level_(i-1) * (1 - 0.9) for i >= 1
+//   active when the smoothed level is above -70 dB
+//   P_n = inactive power sum / (F - A), A = active frames
+//   snr = 10 log10(1e-12 + ((active power sum - A P_n) / A) / P_n)
+//
+// Frames count from 0, samples within a frame from 0.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "quenbar.h"
+#include "quenbar/constants.h"
+#include "quenbar/frame_sums.h"
 #include "quenbar/snr.h"
 #include "runtime/emx.h"
 #include "runtime/fpu.h"
-#include "runtime/sum.h"
+#include "runtime/nonfinite.h"
 
 namespace quenbar {
 namespace {
 
-constexpr double kFrameSeconds = 0.005;  // 5 ms frames
-constexpr double kFullScale = 32767.0;   // 16-bit full scale
-constexpr double kLevelOffset = 1e-6;    // added to the frame RMS before the log
-constexpr double kFloorDb = -120.0;      // clamp of quiet (and NaN) frames
-constexpr double kActiveDb = -70.0;      // smoothed level above this is active
-constexpr double kKeep = 0.9;            // weight of the frame's own level
-// Weight of the previous smoothed level: 1 - 0.9 evaluated in doubles, one
-// ulp below the double nearest 0.1.
-constexpr double kCarry = 0.09999999999999998;
-static_assert(kCarry == 1.0 - kKeep);
-constexpr double kRatioFloor = 1e-12;  // puts -120 dB under a zero ratio
+// Frames whose sums of squares one kernel call forms: the sums wait on the
+// stack (4 KiB) for the in-order pass over the levels, so the estimate needs
+// no heap. Each SIMD lane sums a run of 64 (AVX2) or 128 (SSE2) consecutive
+// frames of a block: long unbroken streams through memory.
+constexpr std::int32_t kBlockFrames = 256;
 
-Estimate failed(Outcome why, double frame_length = 0.0) {
-  Estimate e{};
-  e.snr_db = rtGetNaN();
-  e.frame_length = frame_length;
-  e.noise_power = rtGetNaN();
-  e.outcome = why;
-  return e;
-}
+// The processor's widest kernel, found on first use (0: not yet known). The
+// value is the same for every caller and changes no result, so concurrent
+// first calls may each store it.
+std::atomic<int> g_fastest{0};
 
-Outcome classify(const Estimate& e) {
-  if (e.frame_count < 1.0) return Outcome::kNoFrames;
-  if (e.active_frames == e.frame_count) return Outcome::kNoInactiveFrame;
-  if (e.active_frames == 0.0) return Outcome::kNoActiveFrame;
-  if (std::isnan(e.snr_db)) return Outcome::kSignalBelowNoise;
-  if (std::isinf(e.snr_db)) return Outcome::kZeroNoise;
-  return Outcome::kFinite;
+FrameSums kernel_function(Kernel kernel) noexcept {
+  switch (kernel) {
+    case Kernel::kAvx2:
+#if defined(QUENBAR_AVX2_KERNEL)
+      if (fastest_kernel() == Kernel::kAvx2) {
+        return frame_sums_avx2;
+      }
+#endif
+      [[fallthrough]];
+    case Kernel::kSse2:
+#if defined(__SSE2__)
+      return frame_sums_sse2;
+#else
+      [[fallthrough]];
+#endif
+    case Kernel::kScalar:
+      break;
+  }
+  return frame_sums_scalar;
 }
 
 }  // namespace
 
-Estimate estimate(const emxArray_real_T* gate, const emxArray_real_T* measured,
-                  double fs) noexcept {
-  if (gate == nullptr || measured == nullptr || gate->numDims < 1 || gate->size == nullptr ||
-      gate->size[0] < 0) {
-    return failed(Outcome::kBadInput);
+Kernel fastest_kernel() noexcept {
+  int known = g_fastest.load(std::memory_order_relaxed);
+  if (known == 0) {
+    Kernel found = Kernel::kScalar;
+#if defined(__SSE2__)
+    found = Kernel::kSse2;
+#endif
+#if defined(QUENBAR_AVX2_KERNEL)
+    if (avx2_usable()) {
+      found = Kernel::kAvx2;
+    }
+#endif
+    known = static_cast<int>(found) + 1;
+    g_fastest.store(known, std::memory_order_relaxed);
   }
+  return static_cast<Kernel>(known - 1);
+}
+
+double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured, double fs,
+                Kernel kernel) noexcept {
+  // The gate's samples are counted by size[0]; its extents must describe an
+  // array (none negative, the element count within int32_t).
+  if (gate == nullptr || measured == nullptr || gate->numDims < 1) {
+    return runtime::kNaN;
+  }
+  const std::int64_t gate_elements = runtime::element_count(*gate);
+  if (gate_elements < 0) {
+    return runtime::kNaN;
+  }
+  // A frame shorter than one sample (fs below 200, zero, negative or NaN)
+  // or without end (fs infinite) has no meaning.
   const double L = std::floor(kFrameSeconds * fs);
   if (!(L >= 1.0) || std::isinf(L)) {
-    return failed(Outcome::kBadRate, std::isnan(L) ? 0.0 : L);
+    return runtime::kNaN;
   }
   const double N = gate->size[0];
   const double F = std::floor(N / L);
-  // F <= N < 2^31, so the conversion is exact and defined.
+  // 0 <= F <= N < 2^31, so the conversion is exact and defined.
   const auto numFrames = static_cast<std::int32_t>(F);
-  const std::int64_t measured_count = runtime::element_count(*measured);
-  if (numFrames > 0) {
-    if (gate->data == nullptr || measured->data == nullptr || measured_count < 0) {
-      return failed(Outcome::kBadInput, L);
-    }
-    if (static_cast<double>(measured_count) < F * L) {
-      return failed(Outcome::kShortMeasured, L);
-    }
-  }
-  const auto frame = static_cast<std::int32_t>(L > N ? 0.0 : L);
 
-  runtime::WorkArray levels;
-  runtime::WorkArray flags;
-  runtime::WorkArray powers;
-  runtime::WorkArray scratch;
-  if (!levels.resize(numFrames) || !flags.resize(numFrames) || !powers.resize(numFrames) ||
-      !scratch) {
-    return failed(Outcome::kOutOfMemory, L);
-  }
   double active_sum = 0.0;
   double inactive_sum = 0.0;
-  for (std::int32_t i = 0; i < numFrames; ++i) {
-    const double s = ((i + 1.0) - 1.0) * L + 1.0;
-    const auto first = static_cast<std::int64_t>(s) - 1;
-    if (!scratch.resize(frame)) {
-      return failed(Outcome::kOutOfMemory, L);
+  std::int32_t active_frames = 0;
+  if (numFrames >= 1) {
+    // The frames cover samples 0 .. F*L - 1 of both signals. F*L <= N: N / L
+    // is at least 1/L away from the next integer when it is not one itself,
+    // far more than its rounding error, so the floor never rounds up.
+    const auto span = static_cast<std::int64_t>(F * L);
+    const std::int64_t measured_elements = runtime::element_count(*measured);
+    if (gate->data == nullptr || measured->data == nullptr || gate_elements < span ||
+        measured_elements < span) {
+      return runtime::kNaN;
     }
-    double* sq = scratch.data();
-    for (std::int32_t k = 0; k < frame; ++k) {
-      const double v = gate->data[first + k];
-      sq[k] = v * v;
-    }
-    const double mean = runtime::record_sum(scratch.get()) / static_cast<double>(frame);
-    const double r = std::sqrt(mean);
-    double level = 20.0 * std::log10((r + kLevelOffset) / kFullScale);
-    if (level < kFloorDb || std::isnan(level)) {
-      level = kFloorDb;
-    }
-    for (std::int32_t k = 0; k < frame; ++k) {
-      const double v = measured->data[first + k];
-      sq[k] = v * v;
-    }
-    const double power = runtime::record_sum(scratch.get()) / L;
-    powers.data()[i] = power;
-    if (i >= 1) {
-      const double own = level * kKeep;
-      const double carried = levels.data()[i - 1] * kCarry;
-      level = own + carried;
-    }
-    levels.data()[i] = level;
-    if (level > kActiveDb) {
-      flags.data()[i] = 1.0;
-      active_sum += power;
-    } else {
-      inactive_sum += power;
+    const auto len = static_cast<std::size_t>(L);
+    const FrameSums frame_sums = kernel_function(kernel);
+    double gate_sums[kBlockFrames];
+    double measured_sums[kBlockFrames];
+    double previous = 0.0;  // the previous frame's smoothed level
+    for (std::int32_t first = 0; first < numFrames; first += kBlockFrames) {
+      const std::int32_t count = std::min(kBlockFrames, numFrames - first);
+      const std::size_t offset = static_cast<std::size_t>(first) * len;
+      frame_sums(gate->data + offset, measured->data + offset, len, static_cast<std::size_t>(count),
+                 gate_sums, measured_sums);
+      // In frame order: level, clamp, power, smoothing, decision.
+      for (std::int32_t j = 0; j < count; ++j) {
+        const double rms = std::sqrt(gate_sums[j] / L);
+        double level = 20.0 * std::log10((rms + kLevelOffset) / kFullScale);
+        if (level < kFloorDb || std::isnan(level)) {
+          level = kFloorDb;
+        }
+        const double power = measured_sums[j] / L;
+        if (first + j >= 1) {
+          const double own = level * kKeep;
+          const double carried = previous * kCarry;
+          level = own + carried;
+        }
+        previous = level;
+        if (level > kActiveDb) {
+          ++active_frames;
+          active_sum += power;
+        } else {
+          inactive_sum += power;
+        }
+      }
     }
   }
-  Estimate e{};
-  e.frame_length = L;
-  e.frame_count = F;
-  e.active_power_sum = active_sum;
-  e.inactive_power_sum = inactive_sum;
-  const double A = runtime::record_sum(flags.get());
-  e.active_frames = A;
-  const double Pn = inactive_sum / (F - A);
-  e.noise_power = Pn;
-  const double excess = active_sum - A * Pn;
-  const double ratio = (excess / A) / Pn;
-  e.snr_db = 10.0 * std::log10(kRatioFloor + ratio);
-  e.outcome = classify(e);
-  return e;
+  // A is the sum of the activity flags (1.0 per active frame, first to last):
+  // every partial sum is an integer below 2^31, so it is exactly the count.
+  // No frames, no inactive or no active frame leave a 0/0 here: NaN.
+  const double A = static_cast<double>(active_frames);
+  const double noise = inactive_sum / (F - A);
+  const double excess = active_sum - A * noise;
+  const double ratio = (excess / A) / noise;
+  return 10.0 * std::log10(kRatioFloor + ratio);
 }
 
 }  // namespace quenbar
 
-extern "C" {
-
-void SNR_estimation(const emxArray_real_T* gateSignal, const emxArray_real_T* measuredSignal,
-                    double fs, double* snrDb, double* extraOut) noexcept {
+extern "C" void SNR_estimation(const emxArray_real_T* gateSignal,
+                               const emxArray_real_T* measuredSignal, double fs, double* snrDb,
+                               double* extraOut) noexcept {
   const runtime::FpuPrecision fpu;
   if (extraOut != nullptr) {
     *extraOut = 0.0;
   }
-  const quenbar::Estimate e = quenbar::estimate(gateSignal, measuredSignal, fs);
+  const double snr = quenbar::estimate(gateSignal, measuredSignal, fs);
   if (snrDb != nullptr) {
-    *snrDb = e.snr_db;
+    *snrDb = snr;
   }
 }
-
-double sum(const emxArray_real_T* x) noexcept { return runtime::record_sum(x); }
-
-}  // extern "C"

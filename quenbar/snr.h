@@ -1,5 +1,5 @@
-// Internal core of SNR_estimation: the estimate together with the quantities
-// behind it, for tests and host diagnostics.
+// Internal core of SNR_estimation, for the library's entry point, tests and
+// benchmarks.
 #pragma once
 
 #include <cstdint>
@@ -8,33 +8,26 @@
 
 namespace quenbar {
 
-// Why an estimate is what it is. Everything but kFinite yields NaN or +Inf.
-enum class Outcome : std::uint8_t {
-  kFinite,            // a finite estimate (including the -120 dB floor)
-  kBadInput,          // null record, unreadable extents, null data
-  kBadRate,           // fs gives a frame shorter than one sample (or is not finite)
-  kShortMeasured,     // measured signal holds fewer than frames * frame length samples
-  kOutOfMemory,       // a working array could not be allocated
-  kNoFrames,          // fewer gate samples than one frame: NaN
-  kNoInactiveFrame,   // every frame active: noise power 0/0, NaN
-  kNoActiveFrame,     // no frame active: ratio 0/0, NaN
-  kSignalBelowNoise,  // mean active power below the noise power: log of a negative, NaN
-  kZeroNoise,         // noise power 0 with active power: +Inf
+// How the frames' sums of squares are formed. All kernels give the same bits;
+// they differ in speed. A kernel that this build or processor lacks falls back
+// to the next narrower one.
+enum class Kernel : std::uint8_t {
+  kScalar,  // one frame at a time
+  kSse2,    // two frames side by side (x86-64 baseline)
+  kAvx2,    // four frames side by side, where the processor has AVX2
 };
 
-struct Estimate {
-  double snr_db;              // what SNR_estimation writes
-  double frame_length;        // L, samples
-  double frame_count;         // F, whole frames
-  double active_frames;       // A
-  double active_power_sum;    // sum of the active frames' mean powers
-  double inactive_power_sum;  // sum of the inactive frames' mean powers
-  double noise_power;         // P_n = inactive sum / (F - A)
-  Outcome outcome;
-};
+// The widest kernel that this build and processor can run.
+Kernel fastest_kernel() noexcept;
 
-// The estimate of SNR_estimation, bit for bit, with its diagnostics.
-Estimate estimate(const emxArray_real_T* gate, const emxArray_real_T* measured,
-                  double fs) noexcept;
+// The estimate that SNR_estimation writes to snrDb, with the chosen kernel.
+// Reads the records only; allocates nothing; keeps no state.
+double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured, double fs,
+                Kernel kernel) noexcept;
+
+inline double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured,
+                       double fs) noexcept {
+  return estimate(gate, measured, fs, fastest_kernel());
+}
 
 }  // namespace quenbar

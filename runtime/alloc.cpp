@@ -1,6 +1,7 @@
 #include "alloc.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 
 namespace runtime {
@@ -10,8 +11,10 @@ namespace {
 // (0: none). Atomic because quenbar's estimates may run on several threads.
 std::atomic<long> g_requests{0};
 std::atomic<long> g_fail_at{0};
+std::atomic<std::size_t> g_last_bytes{0};
 
-bool refused() noexcept {
+bool refused(std::size_t bytes) noexcept {
+  g_last_bytes.store(bytes, std::memory_order_relaxed);
   const long n = g_requests.fetch_add(1, std::memory_order_relaxed) + 1;
   return n == g_fail_at.load(std::memory_order_relaxed);
 }
@@ -19,7 +22,8 @@ bool refused() noexcept {
 }  // namespace
 
 void* allocate_zeroed(std::size_t count, std::size_t elem) noexcept {
-  if (refused()) {
+  const std::size_t bytes = elem != 0 && count > SIZE_MAX / elem ? SIZE_MAX : count * elem;
+  if (refused(bytes)) {
     return nullptr;
   }
   // calloc checks count * elem for overflow itself.
@@ -27,7 +31,7 @@ void* allocate_zeroed(std::size_t count, std::size_t elem) noexcept {
 }
 
 void* allocate(std::size_t bytes) noexcept {
-  if (refused()) {
+  if (refused(bytes)) {
     return nullptr;
   }
   return std::malloc(bytes == 0 ? 1 : bytes);
@@ -42,6 +46,9 @@ void fail_nth(long k) noexcept {
 }
 void reset() noexcept { fail_nth(0); }
 long requests() noexcept { return g_requests.load(std::memory_order_relaxed); }
+std::size_t last_request_bytes() noexcept {
+  return g_last_bytes.load(std::memory_order_relaxed);
+}
 }  // namespace alloc_seam
 
 }  // namespace runtime

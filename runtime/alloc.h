@@ -22,6 +22,10 @@ namespace alloc_seam {
 void fail_nth(long k) noexcept;
 void reset() noexcept;  // disarm and zero the count
 long requests() noexcept;  // requests since the last reset
+// Bytes asked for by the latest request, refused or not (count * elem for
+// allocate_zeroed, saturated at SIZE_MAX): lets a test see how much a caller
+// wanted without the memory being handed out.
+std::size_t last_request_bytes() noexcept;
 }  // namespace alloc_seam
 
 }  // namespace runtime

@@ -1,17 +1,15 @@
 // Infinities from their bit patterns, never computed.
-#include <bit>
-#include <cstdint>
-
 #include "emx_runtime.h"
+#include "runtime/nonfinite.h"
 
 extern "C" {
 
-double rtGetInf(void) noexcept { return std::bit_cast<double>(std::uint64_t{0x7FF0000000000000}); }
+double rtGetInf(void) noexcept { return runtime::kInf; }
 
-float rtGetInfF(void) noexcept { return std::bit_cast<float>(std::uint32_t{0x7F800000}); }
+float rtGetInfF(void) noexcept { return runtime::kInfF; }
 
-double rtGetMinusInf(void) noexcept { return std::bit_cast<double>(std::uint64_t{0xFFF0000000000000}); }
+double rtGetMinusInf(void) noexcept { return runtime::kMinusInf; }
 
-float rtGetMinusInfF(void) noexcept { return std::bit_cast<float>(std::uint32_t{0xFF800000}); }
+float rtGetMinusInfF(void) noexcept { return runtime::kMinusInfF; }
 
 }  // extern "C"

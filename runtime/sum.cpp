@@ -1,5 +1,7 @@
 #include "sum.h"
 
+#include "nonfinite.h"
+
 namespace runtime {
 
 double sum_span(const double* x, long n) noexcept {
@@ -16,14 +18,14 @@ double sum_span(const double* x, long n) noexcept {
 
 double record_sum(const emxArray_real_T* x) noexcept {
   if (x == nullptr || x->size == nullptr || x->numDims < 1 || x->size[0] < 0) {
-    return rtGetNaN();
+    return kNaN;
   }
   const int n = x->size[0];
   if (n == 0) {
     return 0.0;
   }
   if (x->data == nullptr) {
-    return rtGetNaN();
+    return kNaN;
   }
   return sum_span(x->data, n);
 }

@@ -1,53 +1,18 @@
 // A host of the lumetra library: loads it by name, creates its input arrays
 // through its own array API, and runs initialize, estimation and terminate.
-#include "demo/lumetra_demo.h"
-
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include "demo.h"
 #include "lumetra.h"
+#include "shared_library.h"
 #include "stimulus.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kLibrary = "lumetra.dll";
-using Handle = HMODULE;
-Handle open_library() {
-  return LoadLibraryA(kLibrary);
-}
-void* find(Handle h, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(h, name));
-}
-void close_library(Handle h) {
-  FreeLibrary(h);
-}
-const char* load_error() {
-  return "LoadLibrary failed";
-}
-#else
-constexpr const char* kLibrary = "liblumetra.so";
-using Handle = void*;
-Handle open_library() {
-  return dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-}
-void* find(Handle h, const char* name) {
-  return dlsym(h, name);
-}
-void close_library(Handle h) {
-  dlclose(h);
-}
-const char* load_error() {
-  return dlerror();
-}
-#endif
+// The library's file name, from the build (liblumetra.so, lumetra.dll).
+constexpr const char* kLibrary = LUMETRA_LIBRARY_FILE;
 
 struct Api {
   decltype(&lumetra_estimation_initialize) initialize;
@@ -56,16 +21,6 @@ struct Api {
   decltype(&emxCreateWrapper_real_T) wrap;
   decltype(&emxDestroyArray_real_T) destroy;
 };
-
-template <class F>
-bool bind(Handle h, const char* name, F& f) {
-  void* address = find(h, name);
-  f = reinterpret_cast<F>(address);
-  if (address == nullptr) {
-    std::fprintf(stderr, "lumetra demo: %s has no %s\n", kLibrary, name);
-  }
-  return address != nullptr;
-}
 
 struct Result {
   double level[11];
@@ -87,21 +42,21 @@ Result measure(const Api& api, std::vector<double>& reference, std::vector<doubl
 
 }  // namespace
 
-int run_lumetra_demo() {
-  Handle library = open_library();
-  if (library == nullptr) {
-    std::fprintf(stderr, "lumetra demo: cannot load %s: %s\n", kLibrary, load_error());
-    return 1;
-  }
+bool run_lumetra_demo() {
+  std::printf("lumetra: a simulated device measured through %s\n", kLibrary);
+  SharedLibrary library(kLibrary);
   Api api{};
-  const bool bound = bind(library, "lumetra_estimation_initialize", api.initialize) &&
-                     bind(library, "lumetra_estimation", api.estimation) &&
-                     bind(library, "lumetra_estimation_terminate", api.terminate) &&
-                     bind(library, "emxCreateWrapper_real_T", api.wrap) &&
-                     bind(library, "emxDestroyArray_real_T", api.destroy);
-  if (!bound) {
-    close_library(library);
-    return 1;
+  if (library.loaded()) {
+    api.initialize = library.function<decltype(api.initialize)>("lumetra_estimation_initialize");
+    api.estimation = library.function<decltype(api.estimation)>("lumetra_estimation");
+    api.terminate = library.function<decltype(api.terminate)>("lumetra_estimation_terminate");
+    api.wrap = library.function<decltype(api.wrap)>("emxCreateWrapper_real_T");
+    api.destroy = library.function<decltype(api.destroy)>("emxDestroyArray_real_T");
+  }
+  if (!library.loaded() || !api.initialize || !api.estimation || !api.terminate || !api.wrap ||
+      !api.destroy) {
+    std::printf("  cannot use %s: %s\n", kLibrary, library.error().c_str());
+    return false;
   }
 
   const stimulus::Stepped stepped;  // 25.2 s steps
@@ -122,9 +77,7 @@ int run_lumetra_demo() {
   const Result own = measure(api, reference, looped);
   const Result got = measure(api, reference, recording);
   api.terminate();
-  close_library(library);
 
-  std::printf("lumetra: a simulated device measured through %s\n", kLibrary);
   std::printf("  reference: %zu samples, 15 s opening, 11 steps of %.1f s\n", reference.size(),
               stepped.step_seconds);
   std::printf("  device: %lld samples late (%.3f ms), per-step gains, noise at %.0f dB\n",
@@ -147,5 +100,5 @@ int run_lumetra_demo() {
   const bool ok = close && got.failed == 0.0 && own.failed == 0.0;
   std::printf("  %s\n", ok ? "every step within 0.05 dB of the truth"
                            : "MISMATCH: a step is off or the alignment failed");
-  return ok ? 0 : 1;
+  return ok;
 }

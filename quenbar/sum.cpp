@@ -1,0 +1,7 @@
+// quenbar's name for the runtime's record sum (lumetra exports it as b_sum).
+#include "runtime/sum.h"
+#include "quenbar.h"
+
+extern "C" double sum(const emxArray_real_T* x) noexcept {
+  return runtime::record_sum(x);
+}

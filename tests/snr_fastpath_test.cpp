@@ -1,0 +1,227 @@
+// The library's estimate (frames summed several at a time, in SIMD lanes)
+// against the straightforward reference path: the same bits on random,
+// adversarial and odd-length inputs at many rates, with every kernel.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quenbar.h"
+#include "quenbar/frame_sums.h"
+#include "quenbar/snr.h"
+#include "support/records.h"
+#include "support/snr_reference.h"
+#include "synth.h"
+
+namespace {
+
+using quenbar::Kernel;
+using testing_support::bits;
+using testing_support::column;
+using testing_support::Record;
+using testing_support::same_result;
+
+const double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct NamedKernel {
+  const char* name;
+  Kernel kernel;
+  quenbar::FrameSums sums;
+};
+
+// The kernels this build and processor can run.
+std::vector<NamedKernel> kernels() {
+  std::vector<NamedKernel> k = {{"scalar", Kernel::kScalar, quenbar::frame_sums_scalar}};
+#if defined(__SSE2__)
+  k.push_back({"sse2", Kernel::kSse2, quenbar::frame_sums_sse2});
+#endif
+#if defined(QUENBAR_AVX2_KERNEL)
+  if (quenbar::avx2_usable()) {
+    k.push_back({"avx2", Kernel::kAvx2, quenbar::frame_sums_avx2});
+  }
+#endif
+  return k;
+}
+
+// Values that stress the sums: huge (squares overflow), tiny (squares
+// underflow or are subnormal), signed zeros, NaNs of both signs, infinities.
+double adversarial(std::mt19937_64& rng) {
+  static const double specials[] = {1e154,   -1e200, DBL_MAX,  1e-160, -1e-170, DBL_TRUE_MIN,
+                                    -0.0,    0.0,    kNaN,     -kNaN,  kInf,    -kInf,
+                                    32767.0, 1e-3,   10.36183, 1e16};
+  return specials[rng() % (sizeof specials / sizeof specials[0])];
+}
+
+TEST(FrameSums, EveryKernelGivesTheBitsOfTheOneFrameLoop) {
+  std::mt19937_64 rng(17);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-40, 40);
+  for (std::size_t len = 1; len <= 21; ++len) {
+    for (std::size_t count = 0; count <= 13; ++count) {
+      // Exactly count * len samples on the heap: a read past them is caught
+      // by the address sanitizer.
+      std::vector<double> g(count * len);
+      std::vector<double> m(count * len);
+      for (std::size_t k = 0; k < g.size(); ++k) {
+        g[k] = rng() % 16 == 0 ? adversarial(rng) : std::ldexp(normal(rng), exponent(rng));
+        m[k] = rng() % 16 == 0 ? adversarial(rng) : std::ldexp(normal(rng), exponent(rng));
+      }
+      std::vector<double> want_g(count);
+      std::vector<double> want_m(count);
+      for (std::size_t j = 0; j < count; ++j) {
+        double acc_g = g[j * len] * g[j * len];
+        double acc_m = m[j * len] * m[j * len];
+        for (std::size_t k = 1; k < len; ++k) {
+          acc_g += g[j * len + k] * g[j * len + k];
+          acc_m += m[j * len + k] * m[j * len + k];
+        }
+        want_g[j] = acc_g;
+        want_m[j] = acc_m;
+      }
+      for (const NamedKernel& k : kernels()) {
+        std::vector<double> got_g(count + 1, 42.0);  // one sentinel past the end
+        std::vector<double> got_m(count + 1, 42.0);
+        k.sums(g.data(), m.data(), len, count, got_g.data(), got_m.data());
+        for (std::size_t j = 0; j < count; ++j) {
+          ASSERT_TRUE(same_result(got_g[j], want_g[j]))
+              << k.name << " len " << len << " count " << count << " frame " << j;
+          ASSERT_TRUE(same_result(got_m[j], want_m[j]))
+              << k.name << " len " << len << " count " << count << " frame " << j;
+        }
+        EXPECT_EQ(got_g[count], 42.0) << k.name;
+        EXPECT_EQ(got_m[count], 42.0) << k.name;
+      }
+    }
+  }
+}
+
+TEST(FrameSums, FastestKernelIsTheWidestThatRuns) {
+#if defined(QUENBAR_AVX2_KERNEL)
+  EXPECT_EQ(quenbar::fastest_kernel(), quenbar::avx2_usable() ? Kernel::kAvx2 : Kernel::kSse2);
+#elif defined(__SSE2__)
+  EXPECT_EQ(quenbar::fastest_kernel(), Kernel::kSse2);
+#else
+  EXPECT_EQ(quenbar::fastest_kernel(), Kernel::kScalar);
+#endif
+}
+
+// Each kernel and the exported entry point against the reference path.
+void expect_same_as_reference(const std::vector<double>& gate, const std::vector<double>& measured,
+                              double fs, const std::string& what) {
+  Record g = column(gate);
+  Record m = column(measured);
+  const double want = reference::snr(g.get(), m.get(), fs).snr_db;
+  for (const NamedKernel& k : kernels()) {
+    const double got = quenbar::estimate(g.get(), m.get(), fs, k.kernel);
+    ASSERT_TRUE(same_result(got, want))
+        << what << ", " << k.name << ": " << got << " vs " << want << " (bits " << std::hex
+        << bits(got) << " vs " << bits(want) << ")";
+  }
+  double exported = 0.0;
+  double extra = 1.0;
+  SNR_estimation(g.get(), m.get(), fs, &exported, &extra);
+  ASSERT_TRUE(same_result(exported, want)) << what << ", SNR_estimation";
+  ASSERT_EQ(bits(extra), 0u);
+}
+
+// Frames of random level (-130 to +10 dB), in runs, over noise of random
+// power; a frame length's worth of extra samples on odd lengths.
+struct Generator {
+  std::mt19937_64 rng;
+  explicit Generator(std::uint64_t seed) : rng(seed) {}
+
+  void fill(std::vector<double>& gate, std::vector<double>& measured, std::size_t n, std::size_t L,
+            int special_per_mille) {
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::uniform_real_distribution<double> level(-130.0, 10.0);
+    std::uniform_real_distribution<double> noise_db(-40.0, 0.0);
+    gate.assign(n, 0.0);
+    measured.assign(n, 0.0);
+    double amplitude = 0.0;
+    const double noise = std::pow(10.0, noise_db(rng) / 20.0) * 100.0;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (k % L == 0 && rng() % 4 == 0) {  // a new run starts at a quarter of the frames
+        amplitude = rng() % 3 == 0 ? 0.0 : 32767.0 * std::pow(10.0, level(rng) / 20.0);
+      }
+      gate[k] = amplitude * normal(rng);
+      measured[k] = gate[k] + noise * normal(rng);
+      if (static_cast<int>(rng() % 1000) < special_per_mille) {
+        (rng() % 2 == 0 ? gate : measured)[k] = adversarial(rng);
+      }
+    }
+  }
+};
+
+TEST(FastPath, MatchesTheReferenceAtManyRatesAndLengths) {
+  const double rates[] = {8000.0,  44100.0, 48000.0, 200.0,     201.0,  399.99,
+                          11025.0, 22050.0, 96000.0, 12345.678, 7999.0, 1000.0};
+  Generator gen(1);
+  std::vector<double> gate;
+  std::vector<double> measured;
+  for (double fs : rates) {
+    const auto L = static_cast<std::size_t>(std::floor(0.005 * fs));
+    // Frame counts around the kernels' groups (2, 4) and the 64-frame blocks.
+    for (std::size_t frames : {0, 1, 2, 3, 4, 5, 7, 63, 64, 65, 129, 300}) {
+      for (std::size_t extra : {std::size_t{0}, L - 1, L / 2 + 1}) {
+        const std::size_t n = frames * L + extra;
+        gen.fill(gate, measured, n, L, 0);
+        expect_same_as_reference(gate, measured, fs,
+                                 "fs " + std::to_string(fs) + ", n " + std::to_string(n));
+      }
+    }
+  }
+}
+
+TEST(FastPath, MatchesTheReferenceOnAdversarialInput) {
+  Generator gen(2);
+  std::vector<double> gate;
+  std::vector<double> measured;
+  for (double fs : {200.0, 8000.0, 44100.0, 48000.0, 12345.678}) {
+    const auto L = static_cast<std::size_t>(std::floor(0.005 * fs));
+    for (int per_mille : {1, 10, 100}) {
+      for (int round = 0; round < 4; ++round) {
+        gen.fill(gate, measured, 97 * L + 3, L, per_mille);
+        expect_same_as_reference(
+            gate, measured, fs,
+            "fs " + std::to_string(fs) + ", specials " + std::to_string(per_mille) + "/1000");
+      }
+    }
+  }
+  // Runs of frames at exactly -70 dB, and just above, at one sample a frame.
+  double tie = 32767.0 * std::pow(10.0, -3.5) - 1e-6;
+  const auto level = [](double g) {
+    return 20.0 * std::log10((std::sqrt(g * g / 1.0) + 1e-6) / 32767.0);
+  };
+  while (level(tie) != -70.0) {
+    tie = std::nextafter(tie, level(tie) < -70.0 ? kInf : 0.0);
+  }
+  std::mt19937_64 rng(4);
+  for (int round = 0; round < 20; ++round) {
+    gate.clear();
+    measured.clear();
+    for (int k = 0; k < 500; ++k) {
+      const unsigned pick = rng() % 5;
+      gate.push_back(pick == 0   ? 0.0
+                     : pick == 1 ? 3000.0
+                     : pick == 2 ? std::nextafter(tie, kInf)
+                                 : tie);
+      measured.push_back(static_cast<double>(rng() % 100));
+    }
+    expect_same_as_reference(gate, measured, 200.0, "ties at -70");
+  }
+}
+
+// One long input, shared: a minute of speech-like bursts in noise at 48 kHz.
+TEST(FastPath, MatchesTheReferenceOnAMinuteOfSpeechInNoise) {
+  const synth::SnrScene scene = synth::speech_in_noise(48000.0, 60.0, 15.0, 99);
+  expect_same_as_reference(scene.gate, scene.measured, 48000.0, "one minute at 48 kHz");
+  expect_same_as_reference(scene.gate, scene.measured, 44100.0, "the same taken as 44.1 kHz");
+}
+
+}  // namespace
