@@ -6,6 +6,7 @@
 
 #include "cli/json.h"
 #include "cli/plot.h"
+#include "cli/report.h"
 #include "lumetra.h"
 #include "stimulus.h"
 
@@ -33,28 +34,6 @@ std::string seconds(std::int64_t samples) {
   return b;
 }
 
-// A level or spread for the table: fixed decimals, or Inf / -Inf / NaN.
-std::string db(double v, const char* format = "%.3f") {
-  if (std::isnan(v)) {
-    return "NaN";
-  }
-  if (std::isinf(v)) {
-    return v > 0.0 ? "Inf" : "-Inf";
-  }
-  char b[32];
-  std::snprintf(b, sizeof(b), format, v);
-  return b;
-}
-
-std::string describe(const AudioInfo& a) {
-  std::string channels = a.channels == 1 ? "mono"
-                                         : "channel " + std::to_string(a.channel) + " of " +
-                                               std::to_string(a.channels);
-  return a.path + ": " + a.container + ", " + a.encoding + ", " + channels + ", " +
-         std::to_string(a.rate) + " Hz, " + std::to_string(a.frames) + " samples (" +
-         seconds(a.frames) + ")";
-}
-
 const char* copy_name(lumetra::Copy c) {
   switch (c) {
     case lumetra::Copy::kWhole:
@@ -80,19 +59,6 @@ std::string copy_text(const GainReport& r) {
       break;
   }
   return "none: the alignment failed, so the steps are measured on silence";
-}
-
-void file_json(Json& j, const char* name, const AudioInfo& a) {
-  j.key(name).begin_object();
-  j.key("path").value(a.path);
-  j.key("container").value(a.container);
-  j.key("encoding").value(a.encoding);
-  j.key("sample_scale").value(a.scale == Scale::kInteger16 ? "integer" : "normalised*32767");
-  j.key("rate_hz").value(a.rate);
-  j.key("channels").value(a.channels);
-  j.key("channel").value(a.channel);
-  j.key("samples").value(a.frames);
-  j.end_object();
 }
 
 }  // namespace
@@ -219,8 +185,8 @@ std::vector<std::string> cause_texts(const GainReport& r) {
 void print_gain_table(std::FILE* out, const GainReport& r) {
   const lumetra::Estimate& e = r.estimate;
   const lumetra::Diagnostics& d = e.diagnostics;
-  std::fprintf(out, "reference  %s\n", describe(r.reference).c_str());
-  std::fprintf(out, "recording  %s\n", describe(r.recording).c_str());
+  std::fprintf(out, "reference  %s\n", describe_file(r.reference).c_str());
+  std::fprintf(out, "recording  %s\n", describe_file(r.recording).c_str());
   std::fprintf(out, "steps      11 of %.1f s after the 15 s alignment opening\n\n", r.step_period);
 
   std::fprintf(out, "%4s %9s %21s %21s %9s\n", "", "start", "reference", "recording", "gain");
@@ -229,25 +195,28 @@ void print_gain_table(std::FILE* out, const GainReport& r) {
   for (int k = 0; k < kSteps; ++k) {
     const double start = static_cast<double>(r.layout.step[k].first) / kRate;
     std::fprintf(out, "%4d %9.3f %10s %10s %10s %10s %9s\n", k + 1, start,
-                 db(r.own.step_level[k]).c_str(), db(r.own.step_range[k]).c_str(),
-                 db(e.step_level[k]).c_str(), db(e.step_range[k]).c_str(),
-                 db(r.gain[k], "%+.3f").c_str());
+                 number_text(r.own.step_level[k]).c_str(), number_text(r.own.step_range[k]).c_str(),
+                 number_text(e.step_level[k]).c_str(), number_text(e.step_range[k]).c_str(),
+                 number_text(r.gain[k], "%+.3f").c_str());
   }
   std::fprintf(out, "\npeak level  %s dB re 32767 (largest sample of the aligned recording)\n\n",
-               db(e.peak_level).c_str());
+               number_text(e.peak_level).c_str());
 
   std::fprintf(out, "alignment\n");
   std::fprintf(
       out, "  onset frames       reference %d, recording %d (240-sample frames from 1; 0: none)\n",
       d.onsets.reference, d.onsets.recording);
   std::fprintf(out, "  coarse delay       %s samples, flag %s (set above 360000)\n",
-               db(d.coarse_delay, "%.0f").c_str(), db(d.coarse_too_large, "%.0f").c_str());
+               number_text(d.coarse_delay, "%.0f").c_str(),
+               number_text(d.coarse_too_large, "%.0f").c_str());
   std::fprintf(out, "  correlation peak   index %d of 1439999, magnitude %s\n", d.peak.index,
-               db(d.peak.value, "%.6g").c_str());
-  std::fprintf(out, "  trust ratio        %s (limit 0.04%s)\n", db(d.trust_ratio, "%.6g").c_str(),
+               number_text(d.peak.value, "%.6g").c_str());
+  std::fprintf(out, "  trust ratio        %s (limit 0.04%s)\n",
+               number_text(d.trust_ratio, "%.6g").c_str(),
                std::isnan(d.trust_ratio) ? "; not judged" : "");
-  std::fprintf(out, "  total delay        %s samples = %s ms\n", db(d.total_delay, "%.0f").c_str(),
-               db(d.total_delay_ms(), "%.4f").c_str());
+  std::fprintf(out, "  total delay        %s samples = %s ms\n",
+               number_text(d.total_delay, "%.0f").c_str(),
+               number_text(d.total_delay_ms(), "%.4f").c_str());
   std::fprintf(out, "  aligned recording  %s\n\n", copy_text(r).c_str());
 
   if (e.failed == 0.0) {
@@ -319,10 +288,10 @@ std::string gain_svg(const GainReport& r) {
       "recording: " + r.recording.path +
       (r.recording.channels > 1 ? " (channel " + std::to_string(r.recording.channel) + ")" : ""));
   char b[200];
-  std::snprintf(b, sizeof(b),
-                "11 steps of %.1f s; total delay %s samples (%s ms); peak level %s dB",
-                r.step_period, db(d.total_delay, "%.0f").c_str(),
-                db(d.total_delay_ms(), "%.3f").c_str(), db(e.peak_level, "%.2f").c_str());
+  std::snprintf(
+      b, sizeof(b), "11 steps of %.1f s; total delay %s samples (%s ms); peak level %s dB",
+      r.step_period, number_text(d.total_delay, "%.0f").c_str(),
+      number_text(d.total_delay_ms(), "%.3f").c_str(), number_text(e.peak_level, "%.2f").c_str());
   c.notes.push_back(b);
   c.trusted = e.failed == 0.0;
   if (c.trusted) {
