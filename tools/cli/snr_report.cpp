@@ -133,8 +133,10 @@ void print_snr_table(std::FILE* out, const SnrReport& r) {
                "last whole frame ignored\n",
                static_cast<long long>(frames), static_cast<long long>(len), r.gate.rate,
                static_cast<long long>(r.gate.frames - frames * len));
-  std::fprintf(out, "active frames   %s (activity factor %s): smoothed gate level above -70 dB\n",
-               number_text(d.active_frames, "%.0f").c_str(),
+  std::fprintf(out,
+               "active frames   %s of %lld (activity factor %s): smoothed gate level above "
+               "-70 dB\n",
+               number_text(d.active_frames, "%.0f").c_str(), static_cast<long long>(frames),
                number_text(d.activity_factor, "%.4f").c_str());
   std::fprintf(out,
                "noise power     %s dB re 32767^2: the measured signal's mean power in the "
