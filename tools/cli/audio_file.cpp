@@ -56,6 +56,23 @@ std::vector<double> read_frames(SNDFILE* file, const AudioInfo& info, int pick, 
   return out;
 }
 
+// Whether libsndfile found the data chunk shorter than announced: its log
+// then has a line "data : <announced> (should be <held>)".
+bool data_chunk_cut(SNDFILE* file) {
+  std::string log(16384, '\0');
+  sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+  log.resize(log.find('\0'));
+  for (std::size_t at = log.find("data : "); at != std::string::npos;
+       at = log.find("data : ", at + 1)) {
+    const std::size_t end = log.find('\n', at);
+    const std::string line = log.substr(at, end == std::string::npos ? end : end - at);
+    if ((at == 0 || log[at - 1] == '\n') && line.find("(should be ") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string encoding_name(int subformat) {
@@ -109,6 +126,7 @@ Audio read_channel(const std::string& path, int channel) {
   info.rate = sf.samplerate;
   info.channels = sf.channels;
   info.frames = sf.frames;
+  info.truncated = data_chunk_cut(file.get());
   if (sf.channels < 1 || sf.samplerate < 1) {
     throw InputError(path + ": the header gives " + std::to_string(sf.channels) + " channels at " +
                      std::to_string(sf.samplerate) + " Hz");

@@ -47,6 +47,9 @@ struct AudioInfo {
   int channel = 0;          // the channel read, 1-based
   std::int64_t frames = 0;  // samples per channel
   Scale scale = Scale::kNormalised;
+  // The header announces more audio data than the file holds (a recording
+  // cut short); the samples that are there were read.
+  bool truncated = false;
 };
 
 struct Audio {
@@ -62,7 +65,9 @@ inline constexpr std::int64_t kMaxFrames = 2147483647;
 // which a mono file allows and a file of several channels refuses. A mono
 // file is read whatever `channel` says. Throws InputError when the file
 // cannot be opened or decoded, holds no frames, ends before the frames its
-// header announces, holds more than kMaxFrames, or lacks the channel.
+// header announces, holds more than kMaxFrames, or lacks the channel. A
+// WAV file whose data chunk is shorter than its header says is read as far
+// as it goes and marked truncated (libsndfile reads it so).
 Audio read_channel(const std::string& path, int channel);
 
 // Writes mono 16-bit PCM WAV: each sample rounded to the nearest integer

@@ -1,5 +1,6 @@
 #include "cli/lumetra_measure.h"
 
+#include <memory>
 #include <new>
 
 #include "cli/audio_file.h"
@@ -47,7 +48,7 @@ Exit status: 0 measured and trusted; 1 measured but not trusted (failed = 1);
 cannot be written; 5 out of memory or another unexpected error.
 )";
 
-int run(const std::vector<std::string>& args, std::FILE* out) {
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const CommandLine line =
       parse(args, {"--step-period", "--channel", "--plot", "--make-demo"}, {"--json", "--help"});
   if (line.has("--help")) {
@@ -83,7 +84,14 @@ int run(const std::vector<std::string>& args, std::FILE* out) {
 
   const Audio reference = read_channel(line.operands[0], channel);
   const Audio recording = read_channel(line.operands[1], channel);
+  warn_if_truncated(err, kName, reference.info);
+  warn_if_truncated(err, kName, recording.info);
   check_gain_inputs(reference, recording, step_mode);
+  // Opened now, so that a chart that cannot be written stops the work early.
+  std::unique_ptr<OutputFile> chart;
+  if (!plot.empty()) {
+    chart = std::make_unique<OutputFile>(plot);
+  }
   lumetra_estimation_initialize();
   const GainReport report = measure_gain(reference, recording, step_mode);
   lumetra_estimation_terminate();
@@ -94,8 +102,8 @@ int run(const std::vector<std::string>& args, std::FILE* out) {
     print_gain_table(out, report);
   }
   std::fflush(out);
-  if (!plot.empty()) {
-    write_text_file(plot, gain_svg(report));
+  if (chart) {
+    chart->write_and_close(gain_svg(report));
   }
   return report.estimate.failed == 0.0 ? kExitTrusted : kExitNotTrusted;
 }
@@ -104,7 +112,7 @@ int run(const std::vector<std::string>& args, std::FILE* out) {
 
 int lumetra_measure(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   try {
-    return run(args, out);
+    return run(args, out, err);
   } catch (const UsageError& e) {
     std::fprintf(err, "%s: %s (see %s --help)\n", kName, e.what(), kName);
     return kExitUsage;

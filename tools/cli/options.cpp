@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include "cli/audio_file.h"
 
@@ -70,17 +69,34 @@ int channel_option(const CommandLine& line) {
   return n;
 }
 
-void write_text_file(const std::string& path, const std::string& text) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
+void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file) {
+  if (file.truncated) {
+    std::fprintf(err,
+                 "%s: warning: %s is shorter than its header announces (cut short?); measuring "
+                 "the %lld samples it holds\n",
+                 program, file.path.c_str(), static_cast<long long>(file.frames));
+  }
+}
+
+OutputFile::OutputFile(const std::string& path)
+    : path_(path), file_(std::fopen(path.c_str(), "wb")) {
+  if (file_ == nullptr) {
     throw OutputError(path + ": cannot write it: " + std::strerror(errno));
   }
-  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-  if (!written || std::fclose(file.release()) != 0) {
-    throw OutputError(path + ": cannot write it: " + std::strerror(errno));
+}
+
+OutputFile::~OutputFile() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+  }
+}
+
+void OutputFile::write_and_close(const std::string& text) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!written || !closed) {
+    throw OutputError(path_ + ": cannot write it: " + std::strerror(errno));
   }
 }
 

@@ -10,6 +10,8 @@
 
 namespace cli {
 
+struct AudioInfo;
+
 // Exit statuses of both tools.
 enum Exit : int {
   kExitTrusted = 0,     // measured; the result can be trusted (lumetra) or is finite (quenbar)
@@ -44,7 +46,24 @@ CommandLine parse(const std::vector<std::string>& args, const std::set<std::stri
 // --channel N: a whole number from 1 up; 0 when absent. Throws UsageError.
 int channel_option(const CommandLine& line);
 
-// Writes text to a file, all of it or an OutputError.
-void write_text_file(const std::string& path, const std::string& text);
+// A warning line on err for a file that is shorter than its header
+// announces: it is measured as far as it goes.
+void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file);
+
+// An output file, opened (and so checked) before the work that fills it.
+class OutputFile {
+ public:
+  // Creates or empties the file; throws OutputError.
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Writes all of text and closes the file; throws OutputError.
+  void write_and_close(const std::string& text);
+
+ private:
+  std::string path_;
+  std::FILE* file_;
+};
 
 }  // namespace cli

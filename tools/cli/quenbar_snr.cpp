@@ -46,7 +46,7 @@ is printed); 2 wrong command line; 3 an input file cannot be measured; 4 an
 output file cannot be written; 5 out of memory or another unexpected error.
 )";
 
-int run(const std::vector<std::string>& args, std::FILE* out) {
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const CommandLine line = parse(args, {"--channel", "--make-demo"}, {"--json", "--help"});
   if (line.has("--help")) {
     std::fputs(kHelp, out);
@@ -68,6 +68,8 @@ int run(const std::vector<std::string>& args, std::FILE* out) {
   const int channel = channel_option(line);
   const Audio gate = read_channel(line.operands[0], channel);
   const Audio measured = read_channel(line.operands[1], channel);
+  warn_if_truncated(err, kName, gate.info);
+  warn_if_truncated(err, kName, measured.info);
   SNR_estimation_initialize();
   const SnrReport report = measure_snr(gate, measured);
   SNR_estimation_terminate();
@@ -84,7 +86,7 @@ int run(const std::vector<std::string>& args, std::FILE* out) {
 
 int quenbar_snr(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   try {
-    return run(args, out);
+    return run(args, out, err);
   } catch (const UsageError& e) {
     std::fprintf(err, "%s: %s (see %s --help)\n", kName, e.what(), kName);
     return kExitUsage;

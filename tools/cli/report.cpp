@@ -26,7 +26,7 @@ std::string describe_file(const AudioInfo& a) {
                 static_cast<double>(a.frames) / static_cast<double>(a.rate));
   return a.path + ": " + a.container + ", " + a.encoding + ", " + channels + ", " +
          std::to_string(a.rate) + " Hz, " + std::to_string(a.frames) + " samples (" + duration +
-         ")";
+         ")" + (a.truncated ? ", TRUNCATED: shorter than its header announces" : "");
 }
 
 void file_json(Json& j, const char* name, const AudioInfo& a) {
@@ -39,6 +39,7 @@ void file_json(Json& j, const char* name, const AudioInfo& a) {
   j.key("channels").value(a.channels);
   j.key("channel").value(a.channel);
   j.key("samples").value(a.frames);
+  j.key("truncated").value(a.truncated);
   j.end_object();
 }
 
