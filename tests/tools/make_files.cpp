@@ -102,8 +102,7 @@ void make(const std::string& dir) {
     wide[i] = recording.samples[i] * 65536;
     floats[i] = static_cast<float>(recording.samples[i] / 32768.0);
   }
-  write(at("recording_24bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 1, wide,
-        sf_write_int);
+  write(at("recording_24bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 1, wide, sf_write_int);
   write(at("recording_float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, floats,
         sf_write_float);
 

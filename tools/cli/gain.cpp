@@ -29,9 +29,7 @@ Record wrap(const std::vector<double>& x) {
 }
 
 std::string seconds(std::int64_t samples) {
-  char b[32];
-  std::snprintf(b, sizeof(b), "%.3f s", static_cast<double>(samples) / kRate);
-  return b;
+  return duration_text(samples, kRate);
 }
 
 const char* copy_name(lumetra::Copy c) {

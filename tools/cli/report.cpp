@@ -17,16 +17,22 @@ std::string number_text(double v, const char* format) {
   return b;
 }
 
+std::string duration_text(std::int64_t samples, int rate) {
+  const std::int64_t ms = samples * 1000 / rate;
+  char b[48];
+  std::snprintf(b, sizeof(b), "%lld.%03lld s", static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
+  return b;
+}
+
 std::string describe_file(const AudioInfo& a) {
   const std::string channels = a.channels == 1 ? "mono"
                                                : "channel " + std::to_string(a.channel) + " of " +
                                                      std::to_string(a.channels);
-  char duration[48];
-  std::snprintf(duration, sizeof(duration), "%.3f s",
-                static_cast<double>(a.frames) / static_cast<double>(a.rate));
   return a.path + ": " + a.container + ", " + a.encoding + ", " + channels + ", " +
-         std::to_string(a.rate) + " Hz, " + std::to_string(a.frames) + " samples (" + duration +
-         ")" + (a.truncated ? ", TRUNCATED: shorter than its header announces" : "");
+         std::to_string(a.rate) + " Hz, " + std::to_string(a.frames) + " samples (" +
+         duration_text(a.frames, a.rate) + ")" +
+         (a.truncated ? ", TRUNCATED: shorter than its header announces" : "");
 }
 
 void file_json(Json& j, const char* name, const AudioInfo& a) {
