@@ -4,6 +4,10 @@
 // run the program itself: tools_test.py.)
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
+#include "cli/gain.h"
 #include "cli/lumetra_measure.h"
 #include "cli/options.h"
 #include "tools/tool_support.h"
@@ -129,6 +133,132 @@ TEST_F(Files, OutputsThatCannotBeWritten) {
                  cli::kExitOutput, "no/folder/x.svg: cannot write it");
   expect_refused(measure({"--make-demo", path("text.wav") + "/demo"}), cli::kExitOutput,
                  "cannot make the folder");
+}
+
+// --- The reports, on made-up results ----------------------------------------------
+
+cli::GainReport made_up(std::uint32_t causes) {
+  cli::GainReport r;
+  r.reference = {"ref.wav", "WAV (Microsoft)", "16-bit PCM",           48000, 1,
+                 1,         12864000,          cli::Scale::kInteger16, false};
+  r.recording = {"rec \"1\".wav", "WAV (Microsoft)",       "24-bit PCM", 48000, 2, 2,
+                 12876345,        cli::Scale::kNormalised, true};
+  r.step_mode = 0.0;
+  r.step_period = 25.2;
+  r.layout = lumetra::step_layout(25.2, r.reference.frames);
+  lumetra::Estimate& e = r.estimate;
+  for (int k = 0; k < lumetra::kSteps; ++k) {
+    e.step_level[k] = -6.0 - k;
+    e.step_range[k] = 0.25;
+    r.own.step_level[k] = -7.0 - k;
+    r.own.step_range[k] = 0.125;
+    r.gain[k] = 1.0;
+  }
+  e.peak_level = -3.5;
+  e.failed = causes != 0 ? 1.0 : 0.0;
+  lumetra::Diagnostics& d = e.diagnostics;
+  d.onsets = {161, 212};
+  d.coarse_delay = -12240.0;
+  d.coarse_too_large = 0.0;
+  d.peak = {707655, 7.5e12};
+  d.trust_ratio = 0.0625;
+  d.total_delay = 12345.0;
+  d.copy = lumetra::Copy::kHead;
+  d.aligned_samples = 12800000;
+  d.causes = causes;
+  return r;
+}
+
+std::string table(const cli::GainReport& r) {
+  std::FILE* f = std::tmpfile();
+  cli::print_gain_table(f, r);
+  std::rewind(f);
+  std::string s;
+  for (int c; (c = std::fgetc(f)) != EOF;) {
+    s += static_cast<char>(c);
+  }
+  std::fclose(f);
+  return s;
+}
+
+TEST(GainReport, EveryCauseIsNamedAndExplained) {
+  struct Cause {
+    std::uint32_t bit;
+    const char* name;
+    const char* text;
+  };
+  const Cause causes[] = {
+      {lumetra::kUnreadableInput, "unreadable_input", "cannot be read as a record"},
+      {lumetra::kShortInput, "short_input", "shorter than the procedure reads"},
+      {lumetra::kCoarseTooLarge, "coarse_delay_too_large", "coarse delay -12240 samples is above"},
+      {lumetra::kDelayOutOfRange, "delay_out_of_range", "total delay 12345 samples is beyond"},
+      {lumetra::kPeakNearEnd, "peak_near_end", "correlation peak at index 707655 lies within"},
+      {lumetra::kPeakNotProminent, "peak_not_prominent", "trust ratio 0.0625 is above the 0.04"},
+      {lumetra::kNotLagging, "not_lagging", "does not lag the reference"},
+      {lumetra::kNoUsableBlock, "no_usable_block", "no step has a usable 50 ms block level"},
+  };
+  std::uint32_t all = 0;
+  std::vector<std::string> names;
+  for (const Cause& c : causes) {
+    const cli::GainReport r = made_up(c.bit);
+    EXPECT_EQ(cli::cause_names(c.bit), std::vector<std::string>{c.name});
+    const std::vector<std::string> texts = cli::cause_texts(r);
+    ASSERT_EQ(texts.size(), 1u) << c.name;
+    EXPECT_NE(texts[0].find(c.text), std::string::npos) << texts[0];
+    const std::string t = table(r);
+    EXPECT_NE(t.find("result     NOT TRUSTED (failed = 1):\n  - " + texts[0] + "\n"),
+              std::string::npos)
+        << t;
+    EXPECT_NE(cli::gain_json(r).find("\"causes\": [\n    \"" + std::string(c.name) + "\"\n  ]"),
+              std::string::npos);
+    all |= c.bit;
+    names.push_back(c.name);
+  }
+  EXPECT_EQ(cli::cause_names(all), names);
+  EXPECT_EQ(cli::cause_texts(made_up(all)).size(), 8u);
+}
+
+TEST(GainReport, TableOfATrustedResult) {
+  cli::GainReport r = made_up(0);
+  r.estimate.diagnostics.trust_ratio = std::numeric_limits<double>::quiet_NaN();
+  const std::string t = table(r);
+  for (const char* part : {
+           "reference  ref.wav: WAV (Microsoft), 16-bit PCM, mono, 48000 Hz, 12864000 samples "
+           "(268.000 s)\n",
+           "recording  rec \"1\".wav: WAV (Microsoft), 24-bit PCM, channel 2 of 2, 48000 Hz, "
+           "12876345 samples (268.257 s), TRUNCATED: shorter than its header announces\n",
+           "   1    15.000     -7.000      0.125     -6.000      0.250    +1.000\n",
+           "  11   267.000    -17.000      0.125    -16.000      0.250    +1.000\n",
+           "peak level  -3.500 dB re 32767",
+           "  onset frames       reference 161, recording 212",
+           "  coarse delay       -12240 samples, flag 0 (set above 360000)\n",
+           "  trust ratio        NaN (limit 0.04; not judged)\n",
+           "  total delay        12345 samples = 257.1875 ms\n",
+           "  aligned recording  head: 12800000 of 12864000 samples from the recording",
+           "result     trusted (failed = 0)\n",
+       }) {
+    EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
+  }
+}
+
+TEST(GainReport, JsonOfAResult) {
+  cli::GainReport r = made_up(0);
+  r.estimate.diagnostics.trust_ratio = std::numeric_limits<double>::quiet_NaN();
+  const std::string j = cli::gain_json(r);
+  for (const char* part : {
+           "{\n  \"schema\": \"lumetra-measure/1\",\n  \"reference\": {\n    \"path\": "
+           "\"ref.wav\",",
+           "\"path\": \"rec \\\"1\\\".wav\"",
+           "\"sample_scale\": \"normalised*32767\"",
+           "\"truncated\": true",
+           "\"step_mode\": 0,\n  \"step_period_s\": 25.2,",
+           "\"step\": 3,\n      \"start_sample\": 3139200,\n      \"samples\": 1209599,",
+           "\"failed\": 0,\n  \"causes\": [],",
+           "\"trust_ratio\": \"NaN\",\n    \"trust_limit\": 0.04,",
+           "\"total_delay_ms\": 257.1875,\n    \"aligned\": \"head\",",
+       }) {
+    EXPECT_NE(j.find(part), std::string::npos) << part << "\n" << j;
+  }
 }
 
 }  // namespace
