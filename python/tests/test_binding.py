@@ -9,13 +9,15 @@ QUENBAR_LIBRARY name the built libraries, or the release build is used).
 import math
 import os
 import struct
+import subprocess
 import sys
 import threading
 import unittest
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, PACKAGE_DIR)
 
 import audiomeasure  # noqa: E402
 from audiomeasure import _native  # noqa: E402
@@ -122,6 +124,21 @@ class Records(unittest.TestCase):
 
 def ctypes_address(pointer):
     return _native.ctypes.cast(pointer, _native.ctypes.c_void_p).value
+
+
+class Loading(unittest.TestCase):
+    def test_a_library_that_is_not_there_is_named(self):
+        code = ("import audiomeasure\n"
+                "try:\n"
+                "    audiomeasure.estimate_snr([0.0] * 240, [0.0] * 240, 48000)\n"
+                "except OSError as e:\n"
+                "    print(e)\n")
+        env = dict(os.environ, QUENBAR_LIBRARY=os.path.join(os.sep, "no", "such", "libq.so"),
+                   PYTHONPATH=os.pathsep.join([PACKAGE_DIR, os.environ.get("PYTHONPATH", "")]))
+        done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                              text=True, check=True)
+        self.assertIn("cannot load the quenbar library; set QUENBAR_LIBRARY to its file. "
+                      "Tried: %s" % env["QUENBAR_LIBRARY"], done.stdout)
 
 
 class LumetraLock(unittest.TestCase):
