@@ -6,6 +6,7 @@
 
 #include "cli/json.h"
 #include "cli/plot.h"
+#include "cli/record.h"
 #include "cli/report.h"
 #include "lumetra.h"
 #include "stimulus.h"
@@ -16,17 +17,6 @@ namespace {
 using lumetra::kSteps;
 
 constexpr int kRate = 48000;
-
-struct Destroy {
-  void operator()(emxArray_real_T* a) const { emxDestroyArray_real_T(a); }
-};
-using Record = std::unique_ptr<emxArray_real_T, Destroy>;
-
-// A column record over the samples, nothing copied; the library only reads it.
-Record wrap(const std::vector<double>& x) {
-  return Record(emxCreateWrapper_real_T(const_cast<double*>(x.data()),
-                                        static_cast<std::int32_t>(x.size()), 1));
-}
 
 std::string seconds(std::int64_t samples) {
   return duration_text(samples, kRate);

@@ -1,7 +1,6 @@
 #include "cli/lumetra_measure.h"
 
 #include <memory>
-#include <new>
 
 #include "cli/audio_file.h"
 #include "cli/gain.h"
@@ -111,24 +110,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
 }  // namespace
 
 int lumetra_measure(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  try {
-    return run(args, out, err);
-  } catch (const UsageError& e) {
-    std::fprintf(err, "%s: %s (see %s --help)\n", kName, e.what(), kName);
-    return kExitUsage;
-  } catch (const InputError& e) {
-    std::fprintf(err, "%s: %s\n", kName, e.what());
-    return kExitInput;
-  } catch (const OutputError& e) {
-    std::fprintf(err, "%s: %s\n", kName, e.what());
-    return kExitOutput;
-  } catch (const std::bad_alloc&) {
-    std::fprintf(err, "%s: out of memory\n", kName);
-    return kExitInternal;
-  } catch (const std::exception& e) {
-    std::fprintf(err, "%s: %s\n", kName, e.what());
-    return kExitInternal;
-  }
+  return run_guarded(kName, run, args, out, err);
 }
 
 }  // namespace cli

@@ -2,10 +2,34 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "cli/audio_file.h"
 
 namespace cli {
+
+int run_guarded(const char* program,
+                int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
+                const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  try {
+    return body(args, out, err);
+  } catch (const UsageError& e) {
+    std::fprintf(err, "%s: %s (see %s --help)\n", program, e.what(), program);
+    return kExitUsage;
+  } catch (const InputError& e) {
+    std::fprintf(err, "%s: %s\n", program, e.what());
+    return kExitInput;
+  } catch (const OutputError& e) {
+    std::fprintf(err, "%s: %s\n", program, e.what());
+    return kExitOutput;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(err, "%s: out of memory\n", program);
+    return kExitInternal;
+  } catch (const std::exception& e) {
+    std::fprintf(err, "%s: %s\n", program, e.what());
+    return kExitInternal;
+  }
+}
 
 CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,
                   const std::set<std::string>& flags) {

@@ -27,6 +27,13 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Runs a tool's body and turns what it throws into one line on err and the
+// matching exit status: UsageError, InputError, OutputError, out of memory,
+// anything else.
+int run_guarded(const char* program,
+                int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
+                const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
 // A parsed command line: options with values, flags, and the operands.
 struct CommandLine {
   std::map<std::string, std::string> values;

@@ -5,22 +5,12 @@
 #include <memory>
 
 #include "cli/json.h"
+#include "cli/record.h"
 #include "cli/report.h"
 #include "synth.h"
 
 namespace cli {
 namespace {
-
-struct Destroy {
-  void operator()(emxArray_real_T* a) const { emxDestroyArray_real_T(a); }
-};
-using Record = std::unique_ptr<emxArray_real_T, Destroy>;
-
-// A column record over the samples, nothing copied; the library only reads it.
-Record wrap(const std::vector<double>& x) {
-  return Record(emxCreateWrapper_real_T(const_cast<double*>(x.data()),
-                                        static_cast<std::int32_t>(x.size()), 1));
-}
 
 // Samples per 5 ms frame, formed as the library forms it.
 double frame_length(int rate) {
