@@ -1,24 +1,12 @@
 // Inverse transform of 2^21 points, scaled by 2^-21 after the last stage.
-#include "spectral/radix2.h"
+#include "spectral/engine.h"
+#include "spectral/spectral.h"
 
 namespace spectral {
 
 void inverse_transform(const Complex* x, Complex* y) noexcept {
-  static double costab[kTableLength];
-  static double sintab[kTableLength];
-  twiddle_tables(costab, sintab, true);
-  int rev = 0;
-  for (int n = 0; n < kN; ++n) {
-    y[rev] = x[n];
-    if (n + 1 < kN) {
-      rev = next_reversed(rev);
-    }
-  }
-  radix2_stages(y, costab, sintab);
-  for (int k = 0; k < kN; ++k) {
-    y[k].re *= kInverseScale;
-    y[k].im *= kInverseScale;
-  }
+  const Tables& t = tables();
+  engine().inverse(&x->re, &y->re, t);
 }
 
 }  // namespace spectral

@@ -1,33 +1,29 @@
 // Full linear cross-correlation of two 720000-sample signals through the
 // 2^21-point transforms: the circular correlation has no wrap-around overlap.
-#include <algorithm>
-
+//
+// Work: two forward transforms and one inverse, 32 MiB each, in two static
+// arrays. The spectrum of y stays in `spectrum`; the spectrum of x is worked
+// out in `work` and, as its last stage leaves the cache, multiplied into
+// `spectrum` as X * conj(Y) (x's spectrum unconjugated: a delayed y peaks at a
+// negative lag). The inverse then runs in `work`, and its last stage writes
+// only the real parts of the 1439999 possible lags, scaled, straight to r.
+#include "spectral/engine.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
+namespace {
+
+alignas(64) double g_spectrum[2 * kN];
+alignas(64) double g_work[2 * kN];
+
+}  // namespace
 
 void cross_correlate(const double* x, const double* y, double* r) noexcept {
-  static Complex dcv0[kN];
-  static Complex dcv1[kN];
-  static Complex dcv2[kN];
-  forward_transform(x, dcv0);
-  forward_transform(y, dcv1);
-  // X * conj(Y): the first signal's spectrum stays unconjugated, which puts a
-  // delayed y at negative lags.
-  for (int k = 0; k < kN; ++k) {
-    const Complex a = dcv0[k];
-    const Complex b = dcv1[k];
-    dcv2[k].re = a.re * b.re + a.im * b.im;
-    dcv2[k].im = a.im * b.re - a.re * b.im;
-  }
-  inverse_transform(dcv2, dcv0);
-  // Lag m sits at circular index m mod N: negative lags at the top.
-  for (int j = 0; j < kSpan - 1; ++j) {
-    r[j] = dcv0[kN - (kSpan - 1) + j].re;
-  }
-  for (int j = 0; j < kSpan; ++j) {
-    r[kSpan - 1 + j] = dcv0[j].re;
-  }
+  const Tables& t = tables();
+  const Engine& e = engine();
+  e.forward_split(y, g_spectrum, t);
+  e.forward_cross(x, g_work, g_spectrum, t);
+  e.inverse_lags(g_spectrum, g_work, r, t);
 }
 
 }  // namespace spectral

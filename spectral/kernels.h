@@ -1,0 +1,401 @@
+// The engine's passes, written once over a 4-lane vector type S (Sse2 or
+// Avx2) and instantiated by one file per instruction set. Everything here has
+// internal linkage: each instruction-set file gets its own copy, so code built
+// with -mavx2 can never be picked by the linker for the baseline path.
+//
+// Every butterfly performs exactly the operations of the radix-2 stage loops:
+//   t.re = wr*b.re - wi*b.im,  t.im = wr*b.im + wi*b.re,  b := a - t,  a := a + t,
+// each product and each sum rounded by itself; the butterflies without a
+// twiddle (m = 0) form no products: b := a - b, a := a + b. Only the order of
+// butterflies within a stage differs from the loops, which changes no value.
+// Indices count from 0; "point" k is element k of the 2^21-point transform.
+#pragma once
+
+#include "spectral/engine.h"
+
+// Small helpers must disappear into the loops that use them.
+#define AM_INLINE [[gnu::always_inline]] inline
+
+namespace spectral {
+namespace {
+
+template <class S>
+struct Cx {
+  typename S::V re;
+  typename S::V im;
+};
+
+// A split chunk at p: 4 real parts, then 4 imaginary parts.
+template <class S>
+AM_INLINE Cx<S> load_chunk(const double* p) noexcept {
+  return {S::load(p), S::load(p + kLanes)};
+}
+template <class S>
+AM_INLINE void store_chunk(double* p, Cx<S> v) noexcept {
+  S::store(p, v.re);
+  S::store(p + kLanes, v.im);
+}
+
+// Butterfly on (a, b) with twiddle w; with kLane0Plain, lane 0 is the
+// butterfly without a twiddle (t = b) of the pair at m = 0.
+template <class S, bool kLane0Plain>
+AM_INLINE void butterfly(Cx<S>& a, Cx<S>& b, const Cx<S>& w) noexcept {
+  auto tre = S::sub(S::mul(w.re, b.re), S::mul(w.im, b.im));
+  auto tim = S::add(S::mul(w.re, b.im), S::mul(w.im, b.re));
+  if constexpr (kLane0Plain) {
+    tre = S::lane0_from(tre, b.re);
+    tim = S::lane0_from(tim, b.im);
+  }
+  b = {S::sub(a.re, tre), S::sub(a.im, tim)};
+  a = {S::add(a.re, tre), S::add(a.im, tim)};
+}
+
+// Butterfly without a twiddle in every lane.
+template <class S>
+AM_INLINE void butterfly_plain(Cx<S>& a, Cx<S>& b) noexcept {
+  const Cx<S> d{S::sub(a.re, b.re), S::sub(a.im, b.im)};
+  a = {S::add(a.re, b.re), S::add(a.im, b.im)};
+  b = d;
+}
+
+// Two consecutive stages on the points p, p + h, p + 2h, p + 3h (half-spans h
+// and 2h): first (p, p+h) and (p+2h, p+3h) with w1 = W(m) of the first stage,
+// then (p, p+2h) with w2 = W(m) and (p+h, p+3h) with w3 = W(m + h) of the
+// second. With kFirst, lane 0 holds m = 0 and its first three pairs have no
+// twiddle.
+template <class S, bool kFirst>
+AM_INLINE void radix4(Cx<S>& a0, Cx<S>& a1, Cx<S>& a2, Cx<S>& a3, const Cx<S>& w1, const Cx<S>& w2,
+                      const Cx<S>& w3) noexcept {
+  butterfly<S, kFirst>(a0, a1, w1);
+  butterfly<S, kFirst>(a2, a3, w1);
+  butterfly<S, kFirst>(a0, a2, w2);
+  butterfly<S, false>(a1, a3, w3);
+}
+
+// Bit reversal of small indices, from a table built at compile time.
+template <int kBits>
+struct Reversal {
+  int value[1 << kBits];
+  constexpr Reversal() noexcept : value() {
+    for (int i = 0; i < (1 << kBits); ++i) {
+      int r = 0;
+      for (int b = 0; b < kBits; ++b) {
+        r |= ((i >> b) & 1) << (kBits - 1 - b);
+      }
+      value[i] = r;
+    }
+  }
+};
+constexpr Reversal<kBlockLog2 - 2> kChunkReversal{};
+constexpr Reversal<kRowsLog2> kRowReversal{};
+
+// ---------------------------------------------------------------- pass A --
+//
+// Point p = b * kBlock + i of block b receives input n = rev21(p) =
+// rev12(i) * kRows + rev9(b): the block gathers the inputs n = rho (mod
+// kRows), rho = rev9(b), one per input row. Four blocks with rho, rho + 1,
+// rho + 2, rho + 3 are done together, so that every input row is read as one
+// run of 4 consecutive inputs, one per lane: lanes are blocks until the first
+// two stages are done, then a transpose makes each block's chunk.
+
+// Inputs of pass A: the 4 consecutive inputs n..n+3 (n a multiple of 4).
+template <class S>
+struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
+  const double* x;
+  AM_INLINE Cx<S> operator()(int n) const noexcept {
+    return {n < kSpan ? S::load(x + n) : S::zero(), S::zero()};
+  }
+};
+template <class S>
+struct InterleavedValues {  // ifft: the caller's complex values
+  const double* x;
+  AM_INLINE Cx<S> operator()(int n) const noexcept {
+    Cx<S> v;
+    S::load_interleaved(x + 2 * n, v.re, v.im);
+    return v;
+  }
+};
+template <class S>
+struct SplitValues {  // a spectrum left in split chunks
+  const double* z;
+  AM_INLINE Cx<S> operator()(int n) const noexcept { return load_chunk<S>(z + 2 * n); }
+};
+
+// Stages s, s+1 (half-spans h, 2h) on the points p, p + h, p + 2h, p + 3h
+// whose chunk starts at blk (m = p mod h). Pass A's table keeps stage h's
+// twiddle for m at index h + m.
+template <class S, bool kFirst>
+AM_INLINE void block_quad(double* blk, int h, int m, const double* cosv,
+                          const double* sinv) noexcept {
+  Cx<S> a0 = load_chunk<S>(blk);
+  Cx<S> a1 = load_chunk<S>(blk + 2 * h);
+  Cx<S> a2 = load_chunk<S>(blk + 4 * h);
+  Cx<S> a3 = load_chunk<S>(blk + 6 * h);
+  const Cx<S> w1{S::load(cosv + h + m), S::load(sinv + h + m)};
+  const Cx<S> w2{S::load(cosv + 2 * h + m), S::load(sinv + 2 * h + m)};
+  const Cx<S> w3{S::load(cosv + 3 * h + m), S::load(sinv + 3 * h + m)};
+  radix4<S, kFirst>(a0, a1, a2, a3, w1, w2, w3);
+  store_chunk<S>(blk, a0);
+  store_chunk<S>(blk + 2 * h, a1);
+  store_chunk<S>(blk + 4 * h, a2);
+  store_chunk<S>(blk + 6 * h, a3);
+}
+
+// Stages s, s+1 (half-spans h, 2h) over len points at blk (len a multiple of
+// 4h; point p's chunk at 2p doubles).
+template <class S>
+inline void block_stage_pair(double* blk, int len, int h, const double* cosv,
+                             const double* sinv) noexcept {
+  for (int g = 0; g < len; g += 4 * h) {
+    double* base = blk + 2 * g;
+    block_quad<S, true>(base, h, 0, cosv, sinv);
+    for (int m = kLanes; m < h; m += kLanes) {
+      block_quad<S, false>(base + 2 * m, h, m, cosv, sinv);
+    }
+  }
+}
+
+// Stages 3..12 of one block: stages 3..8 on 256-point pieces that stay in the
+// first-level cache, then stages 9..12 over the whole block.
+template <class S>
+inline void block_stages(double* blk, const double* cosv, const double* sinv) noexcept {
+  constexpr int kPiece = 256;
+  for (int piece = 0; piece < kBlock; piece += kPiece) {
+    for (int h = 4; h < kPiece; h *= 4) {
+      block_stage_pair<S>(blk + 2 * piece, kPiece, h, cosv, sinv);
+    }
+  }
+  for (int h = kPiece; h < kBlock; h *= 4) {
+    block_stage_pair<S>(blk, kBlock, h, cosv, sinv);
+  }
+}
+
+template <class S, class Source>
+void pass_a(const Source& source, double* y, const double* cosv, const double* sinv) noexcept {
+  // Stage 2's only twiddle, j = N/4 (m = 1): (+0, -1) forward, (+0, +1) inverse.
+  const Cx<S> w{S::splat(cosv[3]), S::splat(sinv[3])};
+  for (int rho = 0; rho < kRows; rho += kLanes) {
+    double* blocks[kLanes];
+    for (int lane = 0; lane < kLanes; ++lane) {
+      blocks[lane] = y + 2 * kBlock * kRowReversal.value[rho + lane];
+    }
+    // Chunk q of a block holds points 4q + u, u = 0..3, whose inputs lie in
+    // rows rev12(4q + u) = rev10(q) + rev12(u).
+    for (int q = 0; q < kBlock / kLanes; ++q) {
+      const int row = kChunkReversal.value[q];
+      Cx<S> v0 = source(row * kRows + rho);
+      Cx<S> v1 = source((row + kBlock / 2) * kRows + rho);
+      Cx<S> v2 = source((row + kBlock / 4) * kRows + rho);
+      Cx<S> v3 = source((row + 3 * kBlock / 4) * kRows + rho);
+      butterfly_plain<S>(v0, v1);  // stage 1: (4q, 4q+1), (4q+2, 4q+3)
+      butterfly_plain<S>(v2, v3);
+      butterfly_plain<S>(v0, v2);  // stage 2: (4q, 4q+2) plain, (4q+1, 4q+3) at N/4
+      butterfly<S, false>(v1, v3, w);
+      S::transpose(v0.re, v1.re, v2.re, v3.re);
+      S::transpose(v0.im, v1.im, v2.im, v3.im);
+      store_chunk<S>(blocks[0] + kChunkDoubles * q, v0);
+      store_chunk<S>(blocks[1] + kChunkDoubles * q, v1);
+      store_chunk<S>(blocks[2] + kChunkDoubles * q, v2);
+      store_chunk<S>(blocks[3] + kChunkDoubles * q, v3);
+    }
+    for (double* blk : blocks) {
+      block_stages<S>(blk, cosv, sinv);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- pass B --
+//
+// Column group g holds points l + t * kBlock for l = 4g..4g+3 (the lanes) and
+// rows t < kRows; stage 12 + k pairs rows that differ in bit k - 1 of t. The
+// twiddle of lane l, row t at stage s is W(m), m = (l + t * kBlock) mod 2^(s-1),
+// which is 0 only in group 0, lane 0, for rows with t mod 2^(s-13) = 0.
+
+// Where pass B puts point k..k+3 (k a multiple of 4) after the last stage.
+template <class S, bool kScale>
+struct InterleavedOut {  // fft, ifft: the caller's array, in place
+  double* y;
+  AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
+    if constexpr (kScale) {
+      v.re = S::mul(v.re, S::splat(kInverseScale));
+      v.im = S::mul(v.im, S::splat(kInverseScale));
+    }
+    S::store_interleaved(y + 2 * k, v.re, v.im);
+  }
+};
+template <class S>
+struct SplitOut {  // a spectrum kept in split chunks, in place
+  double* z;
+  AM_INLINE void operator()(int k, Cx<S> v) const noexcept { store_chunk<S>(z + 2 * k, v); }
+};
+template <class S>
+struct CrossOut {  // z := X * conj(z): the cross-spectrum, X unconjugated
+  double* z;
+  AM_INLINE void operator()(int k, Cx<S> x) const noexcept {
+    const Cx<S> y = load_chunk<S>(z + 2 * k);
+    const Cx<S> c{S::add(S::mul(x.re, y.re), S::mul(x.im, y.im)),
+                  S::sub(S::mul(x.im, y.re), S::mul(x.re, y.im))};
+    store_chunk<S>(z + 2 * k, c);
+  }
+};
+template <class S>
+struct LagsOut {  // scaled real parts at their lags; other points dropped
+  double* r;
+  AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
+    // Lag m >= 0 is point m, at r[719999 + m]; lag m < 0 is point N + m, at
+    // r[N + m - kNegativeStart]. Points kSpan .. kNegativeStart - 1 are lags
+    // that two kSpan-sample signals cannot have.
+    constexpr int kNegativeStart = kN - (kSpan - 1);
+    const auto re = S::mul(v.re, S::splat(kInverseScale));
+    if (k < kSpan) {  // k + 3 < kSpan as well: kSpan is a multiple of 4
+      S::store(r + (kSpan - 1) + k, re);
+    } else if (k >= kNegativeStart) {
+      S::store(r + (k - kNegativeStart), re);
+    } else if (k + kLanes > kNegativeStart) {
+      double lanes[kLanes];
+      S::store(lanes, re);
+      for (int u = kNegativeStart - k; u < kLanes; ++u) {
+        r[k + u - kNegativeStart] = lanes[u];
+      }
+    }
+  }
+};
+
+template <class S, bool kInverse>
+AM_INLINE Cx<S> column_twiddle(const double* tw, int entry) noexcept {
+  const double* p = tw + kChunkDoubles * entry;
+  const auto wi = S::load(p + kLanes);
+  return {S::load(p), kInverse ? S::negate(wi) : wi};
+}
+
+// Stages s, s+1 on the buffered rows t, t + r, t + 2r, t + 3r of one column
+// group, r = 2^(s-13) and c = t mod r; the group's table keeps stage s at
+// entries r - 1 + c.
+template <class S, bool kInverse, bool kFirst>
+AM_INLINE void row_quad(const double* p, int r, int c, const double* tw, Cx<S>& a0, Cx<S>& a1,
+                        Cx<S>& a2, Cx<S>& a3) noexcept {
+  a0 = load_chunk<S>(p);
+  a1 = load_chunk<S>(p + kChunkDoubles * r);
+  a2 = load_chunk<S>(p + kChunkDoubles * 2 * r);
+  a3 = load_chunk<S>(p + kChunkDoubles * 3 * r);
+  radix4<S, kFirst>(a0, a1, a2, a3, column_twiddle<S, kInverse>(tw, r - 1 + c),
+                    column_twiddle<S, kInverse>(tw, 2 * r - 1 + c),
+                    column_twiddle<S, kInverse>(tw, 3 * r - 1 + c));
+}
+
+template <class S, bool kInverse, bool kFirst>
+AM_INLINE void row_quad_in_place(double* buf, int t, int r, int c, const double* tw) noexcept {
+  double* p = buf + kChunkDoubles * t;
+  Cx<S> a0, a1, a2, a3;
+  row_quad<S, kInverse, kFirst>(p, r, c, tw, a0, a1, a2, a3);
+  store_chunk<S>(p, a0);
+  store_chunk<S>(p + kChunkDoubles * r, a1);
+  store_chunk<S>(p + kChunkDoubles * 2 * r, a2);
+  store_chunk<S>(p + kChunkDoubles * 3 * r, a3);
+}
+
+template <class S, bool kInverse, bool kGroup0>
+inline void row_stage_pair(double* buf, int r, const double* tw) noexcept {
+  for (int blk = 0; blk < kRows; blk += 4 * r) {
+    row_quad_in_place<S, kInverse, kGroup0>(buf, blk, r, 0, tw);
+    for (int c = 1; c < r; ++c) {
+      row_quad_in_place<S, kInverse, false>(buf, blk + c, r, c, tw);
+    }
+  }
+}
+
+// Stages 20 and 21 on rows c, c + 128, c + 256, c + 384, straight to the sink.
+template <class S, bool kInverse, bool kFirst, class Sink>
+AM_INLINE void last_quad(const double* buf, int c, const double* tw, const Sink sink,
+                         int l0) noexcept {
+  constexpr int r = kRows / 4;
+  Cx<S> a0, a1, a2, a3;
+  row_quad<S, kInverse, kFirst>(buf + kChunkDoubles * c, r, c, tw, a0, a1, a2, a3);
+  sink(l0 + c * kBlock, a0);
+  sink(l0 + (c + r) * kBlock, a1);
+  sink(l0 + (c + 2 * r) * kBlock, a2);
+  sink(l0 + (c + 3 * r) * kBlock, a3);
+}
+
+template <class S, bool kInverse, bool kGroup0, class Sink>
+inline void column_group(double* y, const Sink sink, const double* tw, double* buf,
+                         int l0) noexcept {
+  // Stage 13 (rows t, t+1; one twiddle for the whole group) on the way in.
+  const double* col = y + 2 * l0;
+  const bool prefetch_next = l0 + kLanes < kBlock;
+  const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
+  for (int t = 0; t < kRows; t += 2) {
+    const double* p0 = col + 2 * kBlock * t;
+    const double* p1 = p0 + 2 * kBlock;
+    if (prefetch_next) {
+      S::prefetch(p0 + kChunkDoubles);
+      S::prefetch(p1 + kChunkDoubles);
+    }
+    Cx<S> a = load_chunk<S>(p0);
+    Cx<S> b = load_chunk<S>(p1);
+    butterfly<S, kGroup0>(a, b, w);
+    store_chunk<S>(buf + kChunkDoubles * t, a);
+    store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
+  }
+  // Stages 14..19.
+  for (int r = 2; r < kRows / 4; r *= 4) {
+    row_stage_pair<S, kInverse, kGroup0>(buf, r, tw);
+  }
+  // Stages 20 and 21, straight to the sink.
+  last_quad<S, kInverse, kGroup0>(buf, 0, tw, sink, l0);
+  for (int c = 1; c < kRows / 4; ++c) {
+    last_quad<S, kInverse, false>(buf, c, tw, sink, l0);
+  }
+}
+
+template <class S, bool kInverse, class Sink>
+void pass_b(double* y, const Sink sink, const double* column_tables) noexcept {
+  alignas(64) double buf[kRows * kChunkDoubles];  // 32 KiB
+  column_group<S, kInverse, true>(y, sink, column_tables, buf, 0);
+  for (int g = 1; g < kColumnGroups; ++g) {
+    column_group<S, kInverse, false>(y, sink, column_tables + g * kGroupTwiddles * kChunkDoubles,
+                                     buf, g * kLanes);
+  }
+}
+
+// ------------------------------------------------------------ the engine --
+
+template <class S>
+void forward(const double* x, double* y, const Tables& t) noexcept {
+  pass_a<S>(RealSamples<S>{x}, y, t.block_cos, t.block_sin[0]);
+  pass_b<S, false>(y, InterleavedOut<S, false>{y}, t.column);
+}
+
+template <class S>
+void inverse(const double* x, double* y, const Tables& t) noexcept {
+  pass_a<S>(InterleavedValues<S>{x}, y, t.block_cos, t.block_sin[1]);
+  pass_b<S, true>(y, InterleavedOut<S, true>{y}, t.column);
+}
+
+template <class S>
+void forward_split(const double* x, double* z, const Tables& t) noexcept {
+  pass_a<S>(RealSamples<S>{x}, z, t.block_cos, t.block_sin[0]);
+  pass_b<S, false>(z, SplitOut<S>{z}, t.column);
+}
+
+template <class S>
+void forward_cross(const double* x, double* work, double* z, const Tables& t) noexcept {
+  pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
+  pass_b<S, false>(work, CrossOut<S>{z}, t.column);
+}
+
+template <class S>
+void inverse_lags(const double* z, double* work, double* r, const Tables& t) noexcept {
+  pass_a<S>(SplitValues<S>{z}, work, t.block_cos, t.block_sin[1]);
+  pass_b<S, true>(work, LagsOut<S>{r}, t.column);
+}
+
+template <class S>
+constexpr Engine make_engine() noexcept {
+  return {&forward<S>, &inverse<S>, &forward_split<S>, &forward_cross<S>, &inverse_lags<S>};
+}
+
+}  // namespace
+}  // namespace spectral
+
+#undef AM_INLINE
