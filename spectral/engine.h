@@ -65,13 +65,16 @@ struct Engine {
   void (*forward)(const double* x, double* y, const Tables& t) noexcept;
   // ifft: x kN values -> y kN values scaled by 2^-21, both interleaved.
   void (*inverse)(const double* x, double* y, const Tables& t) noexcept;
-  // Spectrum of kSpan samples, left in split chunks in z.
-  void (*forward_split)(const double* x, double* z, const Tables& t) noexcept;
+  // The correlation's steps. Spectra are kept in the correlation layout:
+  // split chunks ordered by residue group (see correlation_offset in
+  // kernels.h). work and z are kN values each, disjoint.
+  // Spectrum of kSpan samples x, worked out in work, left in z.
+  void (*forward_split)(const double* x, double* work, double* z, const Tables& t) noexcept;
   // Spectrum X of x, worked out in work; then z := X * conj(z), chunk by
-  // chunk (z holds the other signal's spectrum in split chunks).
+  // chunk (z holds the other signal's spectrum).
   void (*forward_cross)(const double* x, double* work, double* z, const Tables& t) noexcept;
-  // Inverse of the split-chunk spectrum z, worked out in work; the scaled
-  // real parts of lags -719999..719999 go to r (kLags doubles).
+  // Inverse of the spectrum z, worked out in work; the scaled real parts of
+  // lags -719999..719999 go to r (kLags doubles).
   void (*inverse_lags)(const double* z, double* work, double* r, const Tables& t) noexcept;
 };
 

@@ -131,11 +131,15 @@ void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept {
 extern "C" {
 
 void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
-  spectral::twiddle_tables(costab, sintab, false);
+  if (costab != nullptr && sintab != nullptr) {
+    spectral::twiddle_tables(costab, sintab, false);
+  }
 }
 
 void b_generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
-  spectral::twiddle_tables(costab, sintab, true);
+  if (costab != nullptr && sintab != nullptr) {
+    spectral::twiddle_tables(costab, sintab, true);
+  }
 }
 
 }  // extern "C"

@@ -105,6 +105,11 @@ struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     return {n < kSpan ? S::load(x + n) : S::zero(), S::zero()};
   }
+  AM_INLINE void prefetch(int n) const noexcept {
+    if (n < kSpan) {
+      S::prefetch(x + n);
+    }
+  }
 };
 template <class S>
 struct InterleavedValues {  // ifft: the caller's complex values
@@ -114,11 +119,22 @@ struct InterleavedValues {  // ifft: the caller's complex values
     S::load_interleaved(x + 2 * n, v.re, v.im);
     return v;
   }
+  AM_INLINE void prefetch(int n) const noexcept { S::prefetch(x + 2 * n); }
 };
+// Correlation layout of a spectrum: split chunks ordered by residue group,
+// so that pass A of the inverse reads each group's 4096 rows as one run of
+// 256 KiB. The chunk of points k..k+3 (row k / kRows, residues k mod kRows)
+// lies at this offset in doubles.
+constexpr long correlation_offset(int k) noexcept {
+  return (static_cast<long>(k % kRows / kLanes) * kBlock + k / kRows) * kChunkDoubles;
+}
 template <class S>
-struct SplitValues {  // a spectrum left in split chunks
+struct CorrelationValues {  // a spectrum in the correlation layout
   const double* z;
-  AM_INLINE Cx<S> operator()(int n) const noexcept { return load_chunk<S>(z + 2 * n); }
+  AM_INLINE Cx<S> operator()(int n) const noexcept {
+    return load_chunk<S>(z + correlation_offset(n));
+  }
+  AM_INLINE void prefetch(int n) const noexcept { S::prefetch(z + correlation_offset(n)); }
 };
 
 // Stages s, s+1 (half-spans h, 2h) on the points p, p + h, p + 2h, p + 3h
@@ -180,13 +196,21 @@ void pass_a(const Source& source, double* y, const double* cosv, const double* s
       blocks[lane] = y + 2 * kBlock * kRowReversal.value[rho + lane];
     }
     // Chunk q of a block holds points 4q + u, u = 0..3, whose inputs lie in
-    // rows rev12(4q + u) = rev10(q) + rev12(u).
-    for (int q = 0; q < kBlock / kLanes; ++q) {
-      const int row = kChunkReversal.value[q];
+    // rows rev12(4q + u) = rev10(q) + rev12(u). The rows are read in
+    // ascending order, four streams of them, prefetched kAhead rows ahead.
+    constexpr int kQuarterRows = kBlock / 4;
+    constexpr int kAhead = 8;
+    for (int row = 0; row < kQuarterRows; ++row) {
+      if (row + kAhead < kQuarterRows) {
+        for (int u = 0; u < 4; ++u) {
+          source.prefetch((row + kAhead + u * kQuarterRows) * kRows + rho);
+        }
+      }
+      const int q = kChunkReversal.value[row];
       Cx<S> v0 = source(row * kRows + rho);
-      Cx<S> v1 = source((row + kBlock / 2) * kRows + rho);
-      Cx<S> v2 = source((row + kBlock / 4) * kRows + rho);
-      Cx<S> v3 = source((row + 3 * kBlock / 4) * kRows + rho);
+      Cx<S> v1 = source((row + 2 * kQuarterRows) * kRows + rho);
+      Cx<S> v2 = source((row + kQuarterRows) * kRows + rho);
+      Cx<S> v3 = source((row + 3 * kQuarterRows) * kRows + rho);
       butterfly_plain<S>(v0, v1);  // stage 1: (4q, 4q+1), (4q+2, 4q+3)
       butterfly_plain<S>(v2, v3);
       butterfly_plain<S>(v0, v2);  // stage 2: (4q, 4q+2) plain, (4q+1, 4q+3) at N/4
@@ -224,18 +248,21 @@ struct InterleavedOut {  // fft, ifft: the caller's array, in place
   }
 };
 template <class S>
-struct SplitOut {  // a spectrum kept in split chunks, in place
+struct CorrelationOut {  // a spectrum kept in the correlation layout
   double* z;
-  AM_INLINE void operator()(int k, Cx<S> v) const noexcept { store_chunk<S>(z + 2 * k, v); }
+  AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
+    store_chunk<S>(z + correlation_offset(k), v);
+  }
 };
 template <class S>
 struct CrossOut {  // z := X * conj(z): the cross-spectrum, X unconjugated
   double* z;
   AM_INLINE void operator()(int k, Cx<S> x) const noexcept {
-    const Cx<S> y = load_chunk<S>(z + 2 * k);
+    double* p = z + correlation_offset(k);
+    const Cx<S> y = load_chunk<S>(p);
     const Cx<S> c{S::add(S::mul(x.re, y.re), S::mul(x.im, y.im)),
                   S::sub(S::mul(x.im, y.re), S::mul(x.re, y.im))};
-    store_chunk<S>(z + 2 * k, c);
+    store_chunk<S>(p, c);
   }
 };
 template <class S>
@@ -294,11 +321,24 @@ AM_INLINE void row_quad_in_place(double* buf, int t, int r, int c, const double*
   store_chunk<S>(p + kChunkDoubles * 3 * r, a3);
 }
 
+// Each step also prefetches one row of the next column group (next, advanced
+// by one row per step; null for the last group): the 512 steps of stages
+// 14..21 cover its 512 rows while this group computes.
+template <class S>
+AM_INLINE void prefetch_row(const double*& next) noexcept {
+  if (next != nullptr) {
+    S::prefetch(next);
+    next += 2 * kBlock;
+  }
+}
+
 template <class S, bool kInverse, bool kGroup0>
-inline void row_stage_pair(double* buf, int r, const double* tw) noexcept {
+inline void row_stage_pair(double* buf, int r, const double* tw, const double*& next) noexcept {
   for (int blk = 0; blk < kRows; blk += 4 * r) {
+    prefetch_row<S>(next);
     row_quad_in_place<S, kInverse, kGroup0>(buf, blk, r, 0, tw);
     for (int c = 1; c < r; ++c) {
+      prefetch_row<S>(next);
       row_quad_in_place<S, kInverse, false>(buf, blk + c, r, c, tw);
     }
   }
@@ -322,28 +362,25 @@ inline void column_group(double* y, const Sink sink, const double* tw, double* b
                          int l0) noexcept {
   // Stage 13 (rows t, t+1; one twiddle for the whole group) on the way in.
   const double* col = y + 2 * l0;
-  const bool prefetch_next = l0 + kLanes < kBlock;
   const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
   for (int t = 0; t < kRows; t += 2) {
     const double* p0 = col + 2 * kBlock * t;
-    const double* p1 = p0 + 2 * kBlock;
-    if (prefetch_next) {
-      S::prefetch(p0 + kChunkDoubles);
-      S::prefetch(p1 + kChunkDoubles);
-    }
     Cx<S> a = load_chunk<S>(p0);
-    Cx<S> b = load_chunk<S>(p1);
+    Cx<S> b = load_chunk<S>(p0 + 2 * kBlock);
     butterfly<S, kGroup0>(a, b, w);
     store_chunk<S>(buf + kChunkDoubles * t, a);
     store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
   }
-  // Stages 14..19.
+  // Stages 14..19, then 20 and 21 straight to the sink; meanwhile the next
+  // group's rows are prefetched.
+  const double* next = l0 + kLanes < kBlock ? col + kChunkDoubles : nullptr;
   for (int r = 2; r < kRows / 4; r *= 4) {
-    row_stage_pair<S, kInverse, kGroup0>(buf, r, tw);
+    row_stage_pair<S, kInverse, kGroup0>(buf, r, tw, next);
   }
-  // Stages 20 and 21, straight to the sink.
+  prefetch_row<S>(next);
   last_quad<S, kInverse, kGroup0>(buf, 0, tw, sink, l0);
   for (int c = 1; c < kRows / 4; ++c) {
+    prefetch_row<S>(next);
     last_quad<S, kInverse, false>(buf, c, tw, sink, l0);
   }
 }
@@ -373,9 +410,9 @@ void inverse(const double* x, double* y, const Tables& t) noexcept {
 }
 
 template <class S>
-void forward_split(const double* x, double* z, const Tables& t) noexcept {
-  pass_a<S>(RealSamples<S>{x}, z, t.block_cos, t.block_sin[0]);
-  pass_b<S, false>(z, SplitOut<S>{z}, t.column);
+void forward_split(const double* x, double* work, double* z, const Tables& t) noexcept {
+  pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
+  pass_b<S, false>(work, CorrelationOut<S>{z}, t.column);
 }
 
 template <class S>
@@ -386,7 +423,7 @@ void forward_cross(const double* x, double* work, double* z, const Tables& t) no
 
 template <class S>
 void inverse_lags(const double* z, double* work, double* r, const Tables& t) noexcept {
-  pass_a<S>(SplitValues<S>{z}, work, t.block_cos, t.block_sin[1]);
+  pass_a<S>(CorrelationValues<S>{z}, work, t.block_cos, t.block_sin[1]);
   pass_b<S, true>(work, LagsOut<S>{r}, t.column);
 }
 

@@ -40,7 +40,7 @@ double rms_record(const emxArray_real_T* x) noexcept {
 extern "C" {
 
 double rms(const double x[720000]) noexcept {
-  return spectral::rms_span(x);
+  return x == nullptr ? rtGetNaN() : spectral::rms_span(x);
 }
 
 double b_rms(const emxArray_real_T* x) noexcept {

@@ -573,6 +573,28 @@ TEST(Xcorr, ReadsBothSignalsBeforeWritingTheResult) {
   EXPECT_TRUE(identical(shared.data(), expected.data(), kLags));
 }
 
+TEST(SpectralBoundary, NullArraysWriteNothing) {
+  std::vector<double> samples = random_samples(71);
+  Guarded out(2L * kN);
+  auto* y = reinterpret_cast<complex_T*>(out.get());
+  fft(nullptr, y);
+  ifft(nullptr, y);
+  xcorr(nullptr, samples.data(), out.get());
+  xcorr(samples.data(), nullptr, out.get());
+  b_abs(nullptr, out.get());
+  generate_twiddle_tables(nullptr, out.get());
+  b_generate_twiddle_tables(out.get(), nullptr);
+  EXPECT_TRUE(out.intact());
+  for (long k = 0; k < 2L * kN; ++k) {
+    ASSERT_EQ(bits(out.data[k]), bits(0.0)) << "k = " << k;
+  }
+  fft(samples.data(), nullptr);
+  ifft(y, nullptr);
+  xcorr(samples.data(), samples.data(), nullptr);
+  b_abs(samples.data(), nullptr);
+  EXPECT_TRUE(std::isnan(rms(nullptr)));
+}
+
 // --------------------------------------- fast path against reference --
 
 TEST(FastPath, ForwardMatchesReferenceOnRandomImpulsiveAndExtremeInputs) {
