@@ -70,12 +70,12 @@ struct Engine {
   // kernels.h). work and z are kN values each, disjoint.
   // Spectrum of kSpan samples x, worked out in work, left in z.
   void (*forward_split)(const double* x, double* work, double* z, const Tables& t) noexcept;
-  // Spectrum X of x, worked out in work; then z := X * conj(z), chunk by
-  // chunk (z holds the other signal's spectrum).
-  void (*forward_cross)(const double* x, double* work, double* z, const Tables& t) noexcept;
-  // Inverse of the spectrum z, worked out in work; the scaled real parts of
-  // lags -719999..719999 go to r (kLags doubles).
-  void (*inverse_lags)(const double* z, double* work, double* r, const Tables& t) noexcept;
+  // With y's spectrum in z: the spectrum X of x is worked out in work, its
+  // cross-spectrum X * conj(Y) inverted (z, then, is scratch, and cross holds
+  // kBlock split chunks of scratch), and the scaled real parts of lags
+  // -719999..719999 written to r (kLags doubles).
+  void (*correlate)(const double* x, double* work, double* z, double* cross, double* r,
+                    const Tables& t) noexcept;
 };
 
 extern const Engine kEngineSse2;  // x86-64 baseline

@@ -122,20 +122,11 @@ struct InterleavedValues {  // ifft: the caller's complex values
   AM_INLINE void prefetch(int n) const noexcept { S::prefetch(x + 2 * n); }
 };
 // Correlation layout of a spectrum: split chunks ordered by residue group,
-// so that pass A of the inverse reads each group's 4096 rows as one run of
-// 256 KiB. The chunk of points k..k+3 (row k / kRows, residues k mod kRows)
-// lies at this offset in doubles.
+// each group's 4096 rows in one run of 256 KiB. The chunk of points k..k+3
+// (row k / kRows, residues k mod kRows) lies at this offset in doubles.
 constexpr long correlation_offset(int k) noexcept {
   return (static_cast<long>(k % kRows / kLanes) * kBlock + k / kRows) * kChunkDoubles;
 }
-template <class S>
-struct CorrelationValues {  // a spectrum in the correlation layout
-  const double* z;
-  AM_INLINE Cx<S> operator()(int n) const noexcept {
-    return load_chunk<S>(z + correlation_offset(n));
-  }
-  AM_INLINE void prefetch(int n) const noexcept { S::prefetch(z + correlation_offset(n)); }
-};
 
 // Stages s, s+1 (half-spans h, 2h) on the points p, p + h, p + 2h, p + 3h
 // whose chunk starts at blk (m = p mod h). Pass A's table keeps stage h's
@@ -186,45 +177,54 @@ inline void block_stages(double* blk, const double* cosv, const double* sinv) no
   }
 }
 
+// One group of pass A: the blocks rev9(rho + lane) of residues rho + lane,
+// lane = 0..3, each kBlock points in split chunks at blocks[lane].
 template <class S, class Source>
-void pass_a(const Source& source, double* y, const double* cosv, const double* sinv) noexcept {
+void pass_a_group(const Source& source, int rho, double* const* blocks, const double* cosv,
+                  const double* sinv) noexcept {
   // Stage 2's only twiddle, j = N/4 (m = 1): (+0, -1) forward, (+0, +1) inverse.
   const Cx<S> w{S::splat(cosv[3]), S::splat(sinv[3])};
+  // Chunk q of a block holds points 4q + u, u = 0..3, whose inputs lie in
+  // rows rev12(4q + u) = rev10(q) + rev12(u). The rows are read in ascending
+  // order, four streams of them, prefetched kAhead rows ahead.
+  constexpr int kQuarterRows = kBlock / 4;
+  constexpr int kAhead = 8;
+  for (int row = 0; row < kQuarterRows; ++row) {
+    if (row + kAhead < kQuarterRows) {
+      for (int u = 0; u < 4; ++u) {
+        source.prefetch((row + kAhead + u * kQuarterRows) * kRows + rho);
+      }
+    }
+    const int q = kChunkReversal.value[row];
+    Cx<S> v0 = source(row * kRows + rho);
+    Cx<S> v1 = source((row + 2 * kQuarterRows) * kRows + rho);
+    Cx<S> v2 = source((row + kQuarterRows) * kRows + rho);
+    Cx<S> v3 = source((row + 3 * kQuarterRows) * kRows + rho);
+    butterfly_plain<S>(v0, v1);  // stage 1: (4q, 4q+1), (4q+2, 4q+3)
+    butterfly_plain<S>(v2, v3);
+    butterfly_plain<S>(v0, v2);  // stage 2: (4q, 4q+2) plain, (4q+1, 4q+3) at N/4
+    butterfly<S, false>(v1, v3, w);
+    S::transpose(v0.re, v1.re, v2.re, v3.re);
+    S::transpose(v0.im, v1.im, v2.im, v3.im);
+    store_chunk<S>(blocks[0] + kChunkDoubles * q, v0);
+    store_chunk<S>(blocks[1] + kChunkDoubles * q, v1);
+    store_chunk<S>(blocks[2] + kChunkDoubles * q, v2);
+    store_chunk<S>(blocks[3] + kChunkDoubles * q, v3);
+  }
+  for (int lane = 0; lane < kLanes; ++lane) {
+    block_stages<S>(blocks[lane], cosv, sinv);
+  }
+}
+
+// Pass A over all residues, each block b left at its natural place b * kBlock.
+template <class S, class Source>
+void pass_a(const Source& source, double* y, const double* cosv, const double* sinv) noexcept {
   for (int rho = 0; rho < kRows; rho += kLanes) {
     double* blocks[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
       blocks[lane] = y + 2 * kBlock * kRowReversal.value[rho + lane];
     }
-    // Chunk q of a block holds points 4q + u, u = 0..3, whose inputs lie in
-    // rows rev12(4q + u) = rev10(q) + rev12(u). The rows are read in
-    // ascending order, four streams of them, prefetched kAhead rows ahead.
-    constexpr int kQuarterRows = kBlock / 4;
-    constexpr int kAhead = 8;
-    for (int row = 0; row < kQuarterRows; ++row) {
-      if (row + kAhead < kQuarterRows) {
-        for (int u = 0; u < 4; ++u) {
-          source.prefetch((row + kAhead + u * kQuarterRows) * kRows + rho);
-        }
-      }
-      const int q = kChunkReversal.value[row];
-      Cx<S> v0 = source(row * kRows + rho);
-      Cx<S> v1 = source((row + 2 * kQuarterRows) * kRows + rho);
-      Cx<S> v2 = source((row + kQuarterRows) * kRows + rho);
-      Cx<S> v3 = source((row + 3 * kQuarterRows) * kRows + rho);
-      butterfly_plain<S>(v0, v1);  // stage 1: (4q, 4q+1), (4q+2, 4q+3)
-      butterfly_plain<S>(v2, v3);
-      butterfly_plain<S>(v0, v2);  // stage 2: (4q, 4q+2) plain, (4q+1, 4q+3) at N/4
-      butterfly<S, false>(v1, v3, w);
-      S::transpose(v0.re, v1.re, v2.re, v3.re);
-      S::transpose(v0.im, v1.im, v2.im, v3.im);
-      store_chunk<S>(blocks[0] + kChunkDoubles * q, v0);
-      store_chunk<S>(blocks[1] + kChunkDoubles * q, v1);
-      store_chunk<S>(blocks[2] + kChunkDoubles * q, v2);
-      store_chunk<S>(blocks[3] + kChunkDoubles * q, v3);
-    }
-    for (double* blk : blocks) {
-      block_stages<S>(blk, cosv, sinv);
-    }
+    pass_a_group<S>(source, rho, blocks, cosv, sinv);
   }
 }
 
@@ -235,7 +235,17 @@ void pass_a(const Source& source, double* y, const double* cosv, const double* s
 // twiddle of lane l, row t at stage s is W(m), m = (l + t * kBlock) mod 2^(s-1),
 // which is 0 only in group 0, lane 0, for rows with t mod 2^(s-13) = 0.
 
-// Where pass B puts point k..k+3 (k a multiple of 4) after the last stage.
+// Where pass B finds row t, the block t that pass A left.
+struct NaturalRows {  // block t at t * kBlock
+  double* y;
+  AM_INLINE double* operator[](int t) const noexcept { return y + 2L * kBlock * t; }
+};
+struct PlacedRows {  // block t wherever the table says
+  double* const* block;
+  AM_INLINE double* operator[](int t) const noexcept { return block[t]; }
+};
+
+// Where pass B puts points k..k+3 (k a multiple of 4) after the last stage.
 template <class S, bool kScale>
 struct InterleavedOut {  // fft, ifft: the caller's array, in place
   double* y;
@@ -254,16 +264,29 @@ struct CorrelationOut {  // a spectrum kept in the correlation layout
     store_chunk<S>(z + correlation_offset(k), v);
   }
 };
+// The cross-spectrum X * conj(Y) (X, the first signal's, unconjugated) of
+// one residue group: Y from that group's region of a spectrum in the
+// correlation layout, the products to a buffer of the group's 4096 rows.
 template <class S>
-struct CrossOut {  // z := X * conj(z): the cross-spectrum, X unconjugated
-  double* z;
+struct CrossOut {
+  const double* y_region;
+  double* rows;
   AM_INLINE void operator()(int k, Cx<S> x) const noexcept {
-    double* p = z + correlation_offset(k);
-    const Cx<S> y = load_chunk<S>(p);
+    const int row = k / kRows;
+    const Cx<S> y = load_chunk<S>(y_region + kChunkDoubles * row);
     const Cx<S> c{S::add(S::mul(x.re, y.re), S::mul(x.im, y.im)),
                   S::sub(S::mul(x.im, y.re), S::mul(x.re, y.im))};
-    store_chunk<S>(p, c);
+    store_chunk<S>(rows + kChunkDoubles * row, c);
   }
+};
+// Pass A's input from such a buffer (every n in it has the group's residues).
+template <class S>
+struct GroupValues {
+  const double* rows;
+  AM_INLINE Cx<S> operator()(int n) const noexcept {
+    return load_chunk<S>(rows + kChunkDoubles * (n / kRows));
+  }
+  AM_INLINE void prefetch(int) const noexcept {}
 };
 template <class S>
 struct LagsOut {  // scaled real parts at their lags; other points dropped
@@ -287,7 +310,6 @@ struct LagsOut {  // scaled real parts at their lags; other points dropped
     }
   }
 };
-
 template <class S, bool kInverse>
 AM_INLINE Cx<S> column_twiddle(const double* tw, int entry) noexcept {
   const double* p = tw + kChunkDoubles * entry;
@@ -321,24 +343,28 @@ AM_INLINE void row_quad_in_place(double* buf, int t, int r, int c, const double*
   store_chunk<S>(p + kChunkDoubles * 3 * r, a3);
 }
 
-// Each step also prefetches one row of the next column group (next, advanced
-// by one row per step; null for the last group): the 512 steps of stages
-// 14..21 cover its 512 rows while this group computes.
-template <class S>
-AM_INLINE void prefetch_row(const double*& next) noexcept {
-  if (next != nullptr) {
-    S::prefetch(next);
-    next += 2 * kBlock;
+// Prefetches the rows of the next column group, one per step: the 512 steps
+// of stages 14..21 cover its 512 rows while this group computes.
+template <class S, class Rows>
+struct RowPrefetch {
+  Rows rows;
+  int l0;  // the next group's first column, or -1 after the last group
+  int t = 0;
+  AM_INLINE void step() noexcept {
+    if (l0 >= 0) {
+      S::prefetch(rows[t] + 2 * l0);
+      ++t;
+    }
   }
-}
+};
 
-template <class S, bool kInverse, bool kGroup0>
-inline void row_stage_pair(double* buf, int r, const double* tw, const double*& next) noexcept {
+template <class S, bool kInverse, bool kGroup0, class Prefetch>
+inline void row_stage_pair(double* buf, int r, const double* tw, Prefetch& ahead) noexcept {
   for (int blk = 0; blk < kRows; blk += 4 * r) {
-    prefetch_row<S>(next);
+    ahead.step();
     row_quad_in_place<S, kInverse, kGroup0>(buf, blk, r, 0, tw);
     for (int c = 1; c < r; ++c) {
-      prefetch_row<S>(next);
+      ahead.step();
       row_quad_in_place<S, kInverse, false>(buf, blk + c, r, c, tw);
     }
   }
@@ -357,41 +383,51 @@ AM_INLINE void last_quad(const double* buf, int c, const double* tw, const Sink 
   sink(l0 + (c + 3 * r) * kBlock, a3);
 }
 
-template <class S, bool kInverse, bool kGroup0, class Sink>
-inline void column_group(double* y, const Sink sink, const double* tw, double* buf,
-                         int l0) noexcept {
+// Stages 13..21 of the column group at l0 (a multiple of 4); next_l0 is the
+// group that follows (-1: none), whose rows are prefetched meanwhile. buf:
+// kRows chunks of scratch.
+template <class S, bool kInverse, bool kGroup0, class Rows, class Sink>
+inline void column_group_stages(const Rows rows, const Sink sink, const double* tw, double* buf,
+                                int l0, int next_l0) noexcept {
   // Stage 13 (rows t, t+1; one twiddle for the whole group) on the way in.
-  const double* col = y + 2 * l0;
   const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
   for (int t = 0; t < kRows; t += 2) {
-    const double* p0 = col + 2 * kBlock * t;
-    Cx<S> a = load_chunk<S>(p0);
-    Cx<S> b = load_chunk<S>(p0 + 2 * kBlock);
+    Cx<S> a = load_chunk<S>(rows[t] + 2 * l0);
+    Cx<S> b = load_chunk<S>(rows[t + 1] + 2 * l0);
     butterfly<S, kGroup0>(a, b, w);
     store_chunk<S>(buf + kChunkDoubles * t, a);
     store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
   }
-  // Stages 14..19, then 20 and 21 straight to the sink; meanwhile the next
-  // group's rows are prefetched.
-  const double* next = l0 + kLanes < kBlock ? col + kChunkDoubles : nullptr;
+  // Stages 14..19, then 20 and 21 straight to the sink.
+  RowPrefetch<S, Rows> ahead{rows, next_l0};
   for (int r = 2; r < kRows / 4; r *= 4) {
-    row_stage_pair<S, kInverse, kGroup0>(buf, r, tw, next);
+    row_stage_pair<S, kInverse, kGroup0>(buf, r, tw, ahead);
   }
-  prefetch_row<S>(next);
+  ahead.step();
   last_quad<S, kInverse, kGroup0>(buf, 0, tw, sink, l0);
   for (int c = 1; c < kRows / 4; ++c) {
-    prefetch_row<S>(next);
+    ahead.step();
     last_quad<S, kInverse, false>(buf, c, tw, sink, l0);
   }
 }
 
-template <class S, bool kInverse, class Sink>
-void pass_b(double* y, const Sink sink, const double* column_tables) noexcept {
+template <class S, bool kInverse, class Rows, class Sink>
+inline void column_group(const Rows rows, const Sink sink, const double* column_tables, double* buf,
+                         int l0, int next_l0) noexcept {
+  const double* tw = column_tables + (l0 / kLanes) * kGroupTwiddles * kChunkDoubles;
+  if (l0 == 0) {
+    column_group_stages<S, kInverse, true>(rows, sink, tw, buf, l0, next_l0);
+  } else {
+    column_group_stages<S, kInverse, false>(rows, sink, tw, buf, l0, next_l0);
+  }
+}
+
+template <class S, bool kInverse, class Rows, class Sink>
+void pass_b(const Rows rows, const Sink sink, const double* column_tables) noexcept {
   alignas(64) double buf[kRows * kChunkDoubles];  // 32 KiB
-  column_group<S, kInverse, true>(y, sink, column_tables, buf, 0);
-  for (int g = 1; g < kColumnGroups; ++g) {
-    column_group<S, kInverse, false>(y, sink, column_tables + g * kGroupTwiddles * kChunkDoubles,
-                                     buf, g * kLanes);
+  for (int l0 = 0; l0 < kBlock; l0 += kLanes) {
+    const int next = l0 + kLanes < kBlock ? l0 + kLanes : -1;
+    column_group<S, kInverse>(rows, sink, column_tables, buf, l0, next);
   }
 }
 
@@ -400,36 +436,57 @@ void pass_b(double* y, const Sink sink, const double* column_tables) noexcept {
 template <class S>
 void forward(const double* x, double* y, const Tables& t) noexcept {
   pass_a<S>(RealSamples<S>{x}, y, t.block_cos, t.block_sin[0]);
-  pass_b<S, false>(y, InterleavedOut<S, false>{y}, t.column);
+  pass_b<S, false>(NaturalRows{y}, InterleavedOut<S, false>{y}, t.column);
 }
 
 template <class S>
 void inverse(const double* x, double* y, const Tables& t) noexcept {
   pass_a<S>(InterleavedValues<S>{x}, y, t.block_cos, t.block_sin[1]);
-  pass_b<S, true>(y, InterleavedOut<S, true>{y}, t.column);
+  pass_b<S, true>(NaturalRows{y}, InterleavedOut<S, true>{y}, t.column);
 }
 
 template <class S>
 void forward_split(const double* x, double* work, double* z, const Tables& t) noexcept {
   pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
-  pass_b<S, false>(work, CorrelationOut<S>{z}, t.column);
+  pass_b<S, false>(NaturalRows{work}, CorrelationOut<S>{z}, t.column);
 }
 
+// The rest of the correlation, one residue group at a time: the 8 column
+// groups l0 = rho + 512 v of x's pass B complete the cross-spectrum of
+// residues rho..rho+3 in `cross` (it stays in the cache); the inverse's pass
+// A takes it from there at once and leaves its 4 blocks in the region of z
+// whose spectrum values were just used. The inverse's pass B then finds each
+// block through a table.
 template <class S>
-void forward_cross(const double* x, double* work, double* z, const Tables& t) noexcept {
+void correlate(const double* x, double* work, double* z, double* cross, double* r,
+               const Tables& t) noexcept {
   pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
-  pass_b<S, false>(work, CrossOut<S>{z}, t.column);
-}
-
-template <class S>
-void inverse_lags(const double* z, double* work, double* r, const Tables& t) noexcept {
-  pass_a<S>(CorrelationValues<S>{z}, work, t.block_cos, t.block_sin[1]);
-  pass_b<S, true>(work, LagsOut<S>{r}, t.column);
+  alignas(64) double buf[kRows * kChunkDoubles];
+  double* blocks[kRows];
+  constexpr int kGroupsPerResidue = kBlock / kRows;  // 8
+  for (int rho = 0; rho < kRows; rho += kLanes) {
+    double* region = z + correlation_offset(rho);
+    for (int v = 0; v < kGroupsPerResidue; ++v) {
+      const int l0 = rho + v * kRows;
+      const int next = v + 1 < kGroupsPerResidue ? l0 + kRows
+                       : rho + kLanes < kRows    ? rho + kLanes
+                                                 : -1;
+      column_group<S, false>(NaturalRows{work}, CrossOut<S>{region, cross}, t.column, buf, l0,
+                             next);
+    }
+    double* placed[kLanes];
+    for (int lane = 0; lane < kLanes; ++lane) {
+      placed[lane] = region + 2 * kBlock * lane;
+      blocks[kRowReversal.value[rho + lane]] = placed[lane];
+    }
+    pass_a_group<S>(GroupValues<S>{cross}, rho, placed, t.block_cos, t.block_sin[1]);
+  }
+  pass_b<S, true>(PlacedRows{blocks}, LagsOut<S>{r}, t.column);
 }
 
 template <class S>
 constexpr Engine make_engine() noexcept {
-  return {&forward<S>, &inverse<S>, &forward_split<S>, &forward_cross<S>, &inverse_lags<S>};
+  return {&forward<S>, &inverse<S>, &forward_split<S>, &correlate<S>};
 }
 
 }  // namespace
