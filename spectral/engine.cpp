@@ -8,7 +8,16 @@ namespace {
 
 const Engine* g_engine = nullptr;  // chosen on first use: nothing runs at load time
 
+alignas(64) double g_work[kWorkDoubles];
+alignas(64) double g_spectrum[kSpectrumDoubles];
+alignas(64) double g_cross[kBlock * kChunkDoubles];
+
 }  // namespace
+
+const WorkArrays& work_arrays() noexcept {
+  static constexpr WorkArrays kArrays{g_work, g_spectrum, g_cross};
+  return kArrays;
+}
 
 bool cpu_has_avx2() noexcept {
   unsigned a = 0;

@@ -31,6 +31,17 @@ inline constexpr int kRows = 1 << kRowsLog2;           // 512 rows of one chunk
 inline constexpr int kColumnGroups = kBlock / kLanes;  // 1024 groups of 4 columns
 inline constexpr int kGroupTwiddles = kRows - 1;       // 1 + 2 + ... + 256 per group
 static_assert(kBlock * kRows == kN);
+// The engine's work arrays pad every block (a row of pass B) by one chunk:
+// rows a power of two apart would all share one set of the caches, and the
+// rows of a column group would evict each other before pass B reached them.
+inline constexpr long kRowStride = 2L * kBlock + kChunkDoubles;  // doubles
+inline constexpr long kWorkDoubles = kRows * kRowStride;         // 32 MiB + 32 KiB
+// A spectrum in the correlation layout: 128 regions of one residue group's
+// 4096 rows (256 KiB), each region 4 padded rows long so that it can take 4
+// blocks of pass A later.
+inline constexpr long kRegionStride = kLanes * kRowStride;
+inline constexpr long kSpectrumDoubles = (kRows / kLanes) * kRegionStride;
+static_assert(kBlock * kChunkDoubles <= kRegionStride);
 // The pass-A gather reads 4 consecutive samples of one row; a row is either
 // wholly inside the 720000 samples or wholly outside.
 static_assert(kSpan % kLanes == 0 && kRows % kLanes == 0);
@@ -59,24 +70,31 @@ const Tables& tables() noexcept;
 const double* cached_quarter_wave() noexcept;
 
 // One instruction-set variant of the engine. Arrays of complex values are
-// doubles, interleaved re, im unless a name says split chunks.
+// doubles, interleaved re, im unless a name says otherwise; work is a work
+// array of kWorkDoubles, z a spectrum of kSpectrumDoubles, cross kBlock
+// chunks of scratch; all disjoint from each other and from the arguments.
 struct Engine {
   // fft: x kSpan samples -> y kN values, interleaved, natural order.
-  void (*forward)(const double* x, double* y, const Tables& t) noexcept;
+  void (*forward)(const double* x, double* work, double* y, const Tables& t) noexcept;
   // ifft: x kN values -> y kN values scaled by 2^-21, both interleaved.
-  void (*inverse)(const double* x, double* y, const Tables& t) noexcept;
-  // The correlation's steps. Spectra are kept in the correlation layout:
-  // split chunks ordered by residue group (see correlation_offset in
-  // kernels.h). work and z are kN values each, disjoint.
-  // Spectrum of kSpan samples x, worked out in work, left in z.
+  void (*inverse)(const double* x, double* work, double* y, const Tables& t) noexcept;
+  // The correlation's steps. Spectrum of kSpan samples x, left in z in the
+  // correlation layout (see correlation_offset in kernels.h).
   void (*forward_split)(const double* x, double* work, double* z, const Tables& t) noexcept;
-  // With y's spectrum in z: the spectrum X of x is worked out in work, its
-  // cross-spectrum X * conj(Y) inverted (z, then, is scratch, and cross holds
-  // kBlock split chunks of scratch), and the scaled real parts of lags
-  // -719999..719999 written to r (kLags doubles).
+  // With y's spectrum Y in z: the spectrum X of x, the cross-spectrum
+  // X * conj(Y), its inverse (z is scratch from then on), and the scaled real
+  // parts of lags -719999..719999 written to r (kLags doubles).
   void (*correlate)(const double* x, double* work, double* z, double* cross, double* r,
                     const Tables& t) noexcept;
 };
+
+// The static arrays of the transforms and the correlation (not reentrant).
+struct WorkArrays {
+  double* work;      // kWorkDoubles
+  double* spectrum;  // kSpectrumDoubles
+  double* cross;     // kBlock * kChunkDoubles
+};
+const WorkArrays& work_arrays() noexcept;
 
 extern const Engine kEngineSse2;  // x86-64 baseline
 extern const Engine kEngineAvx2;  // needs AVX2, chosen at run time

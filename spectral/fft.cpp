@@ -6,7 +6,7 @@ namespace spectral {
 
 void forward_transform(const double* x, Complex* y) noexcept {
   const Tables& t = tables();
-  engine().forward(x, &y->re, t);
+  engine().forward(x, work_arrays().work, &y->re, t);
 }
 
 }  // namespace spectral

@@ -6,7 +6,7 @@ namespace spectral {
 
 void inverse_transform(const Complex* x, Complex* y) noexcept {
   const Tables& t = tables();
-  engine().inverse(&x->re, &y->re, t);
+  engine().inverse(&x->re, work_arrays().work, &y->re, t);
 }
 
 }  // namespace spectral

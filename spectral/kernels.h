@@ -101,6 +101,8 @@ constexpr Reversal<kRowsLog2> kRowReversal{};
 // Inputs of pass A: the 4 consecutive inputs n..n+3 (n a multiple of 4).
 template <class S>
 struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
+  static constexpr bool kRowsInOrder = false;  // 5.5 MiB of rows, 4 KiB apart
+  static constexpr int kResidueQuads = 1;
   const double* x;
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     return {n < kSpan ? S::load(x + n) : S::zero(), S::zero()};
@@ -112,20 +114,26 @@ struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
   }
 };
 template <class S>
-struct InterleavedValues {  // ifft: the caller's complex values
+struct InterleavedValues {                    // ifft: the caller's complex values
+  static constexpr bool kRowsInOrder = true;  // 32 MiB of rows, 8 KiB apart
+  static constexpr int kResidueQuads = 2;     // 128 bytes of each row at a time
   const double* x;
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     Cx<S> v;
     S::load_interleaved(x + 2 * n, v.re, v.im);
     return v;
   }
-  AM_INLINE void prefetch(int n) const noexcept { S::prefetch(x + 2 * n); }
+  AM_INLINE void prefetch(int n) const noexcept {
+    S::prefetch(x + 2 * n);
+    S::prefetch(x + 2 * n + kChunkDoubles);
+  }
 };
 // Correlation layout of a spectrum: split chunks ordered by residue group,
-// each group's 4096 rows in one run of 256 KiB. The chunk of points k..k+3
-// (row k / kRows, residues k mod kRows) lies at this offset in doubles.
+// each group's 4096 rows in one run of 256 KiB (a region, kRegionStride
+// apart). The chunk of points k..k+3 (row k / kRows, residues k mod kRows)
+// lies at this offset in doubles.
 constexpr long correlation_offset(int k) noexcept {
-  return (static_cast<long>(k % kRows / kLanes) * kBlock + k / kRows) * kChunkDoubles;
+  return k % kRows / kLanes * kRegionStride + static_cast<long>(k / kRows) * kChunkDoubles;
 }
 
 // Stages s, s+1 (half-spans h, 2h) on the points p, p + h, p + 2h, p + 3h
@@ -177,52 +185,69 @@ inline void block_stages(double* blk, const double* cosv, const double* sinv) no
   }
 }
 
-// One group of pass A: the blocks rev9(rho + lane) of residues rho + lane,
-// lane = 0..3, each kBlock points in split chunks at blocks[lane].
+// The first two stages of chunk q of the blocks of residues rho..rho+3 (the
+// lanes), from the rows row + rev12(u), u = 0..3, stored at blocks[lane].
+template <class S, class Source>
+AM_INLINE void first_stages(const Source& source, int rho, int row, int q, const Cx<S>& w,
+                            double* const* blocks) noexcept {
+  constexpr int kQuarterRows = kBlock / 4;
+  Cx<S> v0 = source(row * kRows + rho);
+  Cx<S> v1 = source((row + 2 * kQuarterRows) * kRows + rho);
+  Cx<S> v2 = source((row + kQuarterRows) * kRows + rho);
+  Cx<S> v3 = source((row + 3 * kQuarterRows) * kRows + rho);
+  butterfly_plain<S>(v0, v1);  // stage 1: (4q, 4q+1), (4q+2, 4q+3)
+  butterfly_plain<S>(v2, v3);
+  butterfly_plain<S>(v0, v2);  // stage 2: (4q, 4q+2) plain, (4q+1, 4q+3) at N/4
+  butterfly<S, false>(v1, v3, w);
+  S::transpose(v0.re, v1.re, v2.re, v3.re);
+  S::transpose(v0.im, v1.im, v2.im, v3.im);
+  store_chunk<S>(blocks[0] + kChunkDoubles * q, v0);
+  store_chunk<S>(blocks[1] + kChunkDoubles * q, v1);
+  store_chunk<S>(blocks[2] + kChunkDoubles * q, v2);
+  store_chunk<S>(blocks[3] + kChunkDoubles * q, v3);
+}
+
+// One group of pass A: the blocks rev9(rho + i) of the residues rho + i,
+// i < 4 * Source::kResidueQuads (blocks[i], kBlock points in split chunks).
 template <class S, class Source>
 void pass_a_group(const Source& source, int rho, double* const* blocks, const double* cosv,
                   const double* sinv) noexcept {
   // Stage 2's only twiddle, j = N/4 (m = 1): (+0, -1) forward, (+0, +1) inverse.
   const Cx<S> w{S::splat(cosv[3]), S::splat(sinv[3])};
   // Chunk q of a block holds points 4q + u, u = 0..3, whose inputs lie in
-  // rows rev12(4q + u) = rev10(q) + rev12(u). The rows are read in ascending
-  // order, four streams of them, prefetched kAhead rows ahead.
+  // rows rev12(4q + u) = rev10(q) + rev12(u). Either the chunks are written
+  // in order and the rows read in bit-reversed order, or the other way round
+  // (for a source spread over many pages, whose rows are best read in
+  // order); what comes out of order is prefetched kAhead steps ahead.
   constexpr int kQuarterRows = kBlock / 4;
   constexpr int kAhead = 8;
-  for (int row = 0; row < kQuarterRows; ++row) {
-    if (row + kAhead < kQuarterRows) {
+  constexpr int kQuads = Source::kResidueQuads;
+  for (int i = 0; i < kQuarterRows; ++i) {
+    if (i + kAhead < kQuarterRows) {
+      const int ahead = Source::kRowsInOrder ? i + kAhead : kChunkReversal.value[i + kAhead];
       for (int u = 0; u < 4; ++u) {
-        source.prefetch((row + kAhead + u * kQuarterRows) * kRows + rho);
+        source.prefetch((ahead + u * kQuarterRows) * kRows + rho);
       }
     }
-    const int q = kChunkReversal.value[row];
-    Cx<S> v0 = source(row * kRows + rho);
-    Cx<S> v1 = source((row + 2 * kQuarterRows) * kRows + rho);
-    Cx<S> v2 = source((row + kQuarterRows) * kRows + rho);
-    Cx<S> v3 = source((row + 3 * kQuarterRows) * kRows + rho);
-    butterfly_plain<S>(v0, v1);  // stage 1: (4q, 4q+1), (4q+2, 4q+3)
-    butterfly_plain<S>(v2, v3);
-    butterfly_plain<S>(v0, v2);  // stage 2: (4q, 4q+2) plain, (4q+1, 4q+3) at N/4
-    butterfly<S, false>(v1, v3, w);
-    S::transpose(v0.re, v1.re, v2.re, v3.re);
-    S::transpose(v0.im, v1.im, v2.im, v3.im);
-    store_chunk<S>(blocks[0] + kChunkDoubles * q, v0);
-    store_chunk<S>(blocks[1] + kChunkDoubles * q, v1);
-    store_chunk<S>(blocks[2] + kChunkDoubles * q, v2);
-    store_chunk<S>(blocks[3] + kChunkDoubles * q, v3);
+    const int row = Source::kRowsInOrder ? i : kChunkReversal.value[i];
+    const int q = Source::kRowsInOrder ? kChunkReversal.value[i] : i;
+    for (int quad = 0; quad < kQuads; ++quad) {
+      first_stages<S>(source, rho + kLanes * quad, row, q, w, blocks + kLanes * quad);
+    }
   }
-  for (int lane = 0; lane < kLanes; ++lane) {
-    block_stages<S>(blocks[lane], cosv, sinv);
+  for (int b = 0; b < kLanes * kQuads; ++b) {
+    block_stages<S>(blocks[b], cosv, sinv);
   }
 }
 
-// Pass A over all residues, each block b left at its natural place b * kBlock.
+// Pass A over all residues, block b left as row b of a work array.
 template <class S, class Source>
-void pass_a(const Source& source, double* y, const double* cosv, const double* sinv) noexcept {
-  for (int rho = 0; rho < kRows; rho += kLanes) {
-    double* blocks[kLanes];
-    for (int lane = 0; lane < kLanes; ++lane) {
-      blocks[lane] = y + 2 * kBlock * kRowReversal.value[rho + lane];
+void pass_a(const Source& source, double* work, const double* cosv, const double* sinv) noexcept {
+  constexpr int kResidues = kLanes * Source::kResidueQuads;
+  for (int rho = 0; rho < kRows; rho += kResidues) {
+    double* blocks[kResidues];
+    for (int i = 0; i < kResidues; ++i) {
+      blocks[i] = work + kRowStride * kRowReversal.value[rho + i];
     }
     pass_a_group<S>(source, rho, blocks, cosv, sinv);
   }
@@ -236,9 +261,9 @@ void pass_a(const Source& source, double* y, const double* cosv, const double* s
 // which is 0 only in group 0, lane 0, for rows with t mod 2^(s-13) = 0.
 
 // Where pass B finds row t, the block t that pass A left.
-struct NaturalRows {  // block t at t * kBlock
-  double* y;
-  AM_INLINE double* operator[](int t) const noexcept { return y + 2L * kBlock * t; }
+struct WorkRows {  // block t as row t of a work array
+  double* work;
+  AM_INLINE double* operator[](int t) const noexcept { return work + kRowStride * t; }
 };
 struct PlacedRows {  // block t wherever the table says
   double* const* block;
@@ -246,15 +271,17 @@ struct PlacedRows {  // block t wherever the table says
 };
 
 // Where pass B puts points k..k+3 (k a multiple of 4) after the last stage.
-template <class S, bool kScale>
-struct InterleavedOut {  // fft, ifft: the caller's array, in place
+// fft, ifft: the caller's array. With kStream (y aligned for it) the stores
+// bypass the caches: the lines are written whole, nothing needs reading.
+template <class S, bool kScale, bool kStream>
+struct InterleavedOut {
   double* y;
   AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
     if constexpr (kScale) {
       v.re = S::mul(v.re, S::splat(kInverseScale));
       v.im = S::mul(v.im, S::splat(kInverseScale));
     }
-    S::store_interleaved(y + 2 * k, v.re, v.im);
+    S::template store_interleaved<kStream>(y + 2 * k, v.re, v.im);
   }
 };
 template <class S>
@@ -282,6 +309,8 @@ struct CrossOut {
 // Pass A's input from such a buffer (every n in it has the group's residues).
 template <class S>
 struct GroupValues {
+  static constexpr bool kRowsInOrder = false;  // 256 KiB, in the cache
+  static constexpr int kResidueQuads = 1;
   const double* rows;
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     return load_chunk<S>(rows + kChunkDoubles * (n / kRows));
@@ -433,22 +462,34 @@ void pass_b(const Rows rows, const Sink sink, const double* column_tables) noexc
 
 // ------------------------------------------------------------ the engine --
 
-template <class S>
-void forward(const double* x, double* y, const Tables& t) noexcept {
-  pass_a<S>(RealSamples<S>{x}, y, t.block_cos, t.block_sin[0]);
-  pass_b<S, false>(NaturalRows{y}, InterleavedOut<S, false>{y}, t.column);
+// The last stages write the caller's array directly, streaming when it is
+// aligned for that.
+template <class S, bool kScale, class Source>
+void transform(const Source& source, double* work, double* y, const double* cosv,
+               const double* sinv, const double* column) noexcept {
+  pass_a<S>(source, work, cosv, sinv);
+  if (S::stream_aligned(y)) {
+    pass_b<S, kScale>(WorkRows{work}, InterleavedOut<S, kScale, true>{y}, column);
+    S::stream_fence();
+  } else {
+    pass_b<S, kScale>(WorkRows{work}, InterleavedOut<S, kScale, false>{y}, column);
+  }
 }
 
 template <class S>
-void inverse(const double* x, double* y, const Tables& t) noexcept {
-  pass_a<S>(InterleavedValues<S>{x}, y, t.block_cos, t.block_sin[1]);
-  pass_b<S, true>(NaturalRows{y}, InterleavedOut<S, true>{y}, t.column);
+void forward(const double* x, double* work, double* y, const Tables& t) noexcept {
+  transform<S, false>(RealSamples<S>{x}, work, y, t.block_cos, t.block_sin[0], t.column);
+}
+
+template <class S>
+void inverse(const double* x, double* work, double* y, const Tables& t) noexcept {
+  transform<S, true>(InterleavedValues<S>{x}, work, y, t.block_cos, t.block_sin[1], t.column);
 }
 
 template <class S>
 void forward_split(const double* x, double* work, double* z, const Tables& t) noexcept {
   pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
-  pass_b<S, false>(NaturalRows{work}, CorrelationOut<S>{z}, t.column);
+  pass_b<S, false>(WorkRows{work}, CorrelationOut<S>{z}, t.column);
 }
 
 // The rest of the correlation, one residue group at a time: the 8 column
@@ -471,12 +512,11 @@ void correlate(const double* x, double* work, double* z, double* cross, double* 
       const int next = v + 1 < kGroupsPerResidue ? l0 + kRows
                        : rho + kLanes < kRows    ? rho + kLanes
                                                  : -1;
-      column_group<S, false>(NaturalRows{work}, CrossOut<S>{region, cross}, t.column, buf, l0,
-                             next);
+      column_group<S, false>(WorkRows{work}, CrossOut<S>{region, cross}, t.column, buf, l0, next);
     }
     double* placed[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
-      placed[lane] = region + 2 * kBlock * lane;
+      placed[lane] = region + kRowStride * lane;
       blocks[kRowReversal.value[rho + lane]] = placed[lane];
     }
     pass_a_group<S>(GroupValues<S>{cross}, rho, placed, t.block_cos, t.block_sin[1]);

@@ -42,12 +42,28 @@ struct Avx2 {
     re = _mm256_permute4x64_pd(_mm256_unpacklo_pd(lo, hi), 0xD8);
     im = _mm256_permute4x64_pd(_mm256_unpackhi_pd(lo, hi), 0xD8);
   }
+  // With kStream, p must be stream_aligned.
+  template <bool kStream>
   static void store_interleaved(double* p, V re, V im) noexcept {
     const V even = _mm256_unpacklo_pd(re, im);  // r0 i0 r2 i2
     const V odd = _mm256_unpackhi_pd(re, im);   // r1 i1 r3 i3
-    _mm256_storeu_pd(p, _mm256_permute2f128_pd(even, odd, 0x20));
-    _mm256_storeu_pd(p + 4, _mm256_permute2f128_pd(even, odd, 0x31));
+    const V lo = _mm256_permute2f128_pd(even, odd, 0x20);
+    const V hi = _mm256_permute2f128_pd(even, odd, 0x31);
+    if constexpr (kStream) {
+      _mm256_stream_pd(p, lo);
+      _mm256_stream_pd(p + 4, hi);
+    } else {
+      _mm256_storeu_pd(p, lo);
+      _mm256_storeu_pd(p + 4, hi);
+    }
   }
+
+  // Streaming stores (past the caches) need 32-byte alignment, and a fence
+  // before the data is handed on.
+  static bool stream_aligned(const double* p) noexcept {
+    return (reinterpret_cast<unsigned long long>(p) & 31u) == 0;
+  }
+  static void stream_fence() noexcept { _mm_sfence(); }
 
   static void prefetch(const double* p) noexcept {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);

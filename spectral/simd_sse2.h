@@ -52,12 +52,26 @@ struct Sse2 {
     re = {_mm_unpacklo_pd(c0, c1), _mm_unpacklo_pd(c2, c3)};
     im = {_mm_unpackhi_pd(c0, c1), _mm_unpackhi_pd(c2, c3)};
   }
+  // With kStream, p must be stream_aligned.
+  template <bool kStream>
   static void store_interleaved(double* p, V re, V im) noexcept {
-    _mm_storeu_pd(p, _mm_unpacklo_pd(re.lo, im.lo));
-    _mm_storeu_pd(p + 2, _mm_unpackhi_pd(re.lo, im.lo));
-    _mm_storeu_pd(p + 4, _mm_unpacklo_pd(re.hi, im.hi));
-    _mm_storeu_pd(p + 6, _mm_unpackhi_pd(re.hi, im.hi));
+    const __m128d c[4] = {_mm_unpacklo_pd(re.lo, im.lo), _mm_unpackhi_pd(re.lo, im.lo),
+                          _mm_unpacklo_pd(re.hi, im.hi), _mm_unpackhi_pd(re.hi, im.hi)};
+    for (int u = 0; u < 4; ++u) {
+      if constexpr (kStream) {
+        _mm_stream_pd(p + 2 * u, c[u]);
+      } else {
+        _mm_storeu_pd(p + 2 * u, c[u]);
+      }
+    }
   }
+
+  // Streaming stores (past the caches) need 16-byte alignment, and a fence
+  // before the data is handed on.
+  static bool stream_aligned(const double* p) noexcept {
+    return (reinterpret_cast<unsigned long long>(p) & 15u) == 0;
+  }
+  static void stream_fence() noexcept { _mm_sfence(); }
 
   static void prefetch(const double* p) noexcept {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);

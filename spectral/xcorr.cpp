@@ -1,8 +1,8 @@
 // Full linear cross-correlation of two 720000-sample signals through the
 // 2^21-point transforms: the circular correlation has no wrap-around overlap.
 //
-// Work: two forward transforms and one inverse in two static arrays of 32 MiB
-// and a buffer of 256 KiB. The spectrum of y goes to `spectrum`; the spectrum
+// Work: two forward transforms and one inverse in the engine's two static
+// arrays of 32 MiB and its buffer of 256 KiB. The spectrum of y goes to `spectrum`; the spectrum
 // of x, as its last stages leave the cache, is multiplied by conj(Y) (x's
 // spectrum unconjugated: a delayed y peaks at a negative lag), and the
 // inverse starts on each piece of that cross-spectrum at once. Its last stage
@@ -11,19 +11,13 @@
 #include "spectral/spectral.h"
 
 namespace spectral {
-namespace {
-
-alignas(64) double g_spectrum[2 * kN];
-alignas(64) double g_work[2 * kN];
-alignas(64) double g_cross[kBlock * kChunkDoubles];
-
-}  // namespace
 
 void cross_correlate(const double* x, const double* y, double* r) noexcept {
   const Tables& t = tables();
   const Engine& e = engine();
-  e.forward_split(y, g_work, g_spectrum, t);
-  e.correlate(x, g_work, g_spectrum, g_cross, r, t);
+  const WorkArrays& a = work_arrays();
+  e.forward_split(y, a.work, a.spectrum, t);
+  e.correlate(x, a.work, a.spectrum, a.cross, r, t);
 }
 
 }  // namespace spectral
