@@ -45,8 +45,7 @@ static_assert(kBlock * kChunkDoubles <= kRegionStride);
 // The pass-A gather reads 4 consecutive samples of one row; a row is either
 // wholly inside the 720000 samples or wholly outside.
 static_assert(kSpan % kLanes == 0 && kRows % kLanes == 0);
-// Pass B runs one radix-2 stage and then pairs of stages: an odd count.
-static_assert(kRowsLog2 % 2 == 1 && kBlockLog2 % 2 == 0);
+static_assert(kBlock >= 1024 && kRows >= 16 && kBlock >= kRows);
 
 // Twiddles of the fast path, all taken from the same quarter wave as the
 // exported tables (entry j stands for the angle 2 pi j / N; sines forward).
@@ -76,8 +75,9 @@ const double* cached_quarter_wave() noexcept;
 struct Engine {
   // fft: x kSpan samples -> y kN values, interleaved, natural order.
   void (*forward)(const double* x, double* work, double* y, const Tables& t) noexcept;
-  // ifft: x kN values -> y kN values scaled by 2^-21, both interleaved.
-  void (*inverse)(const double* x, double* work, double* y, const Tables& t) noexcept;
+  // ifft: x kN values -> y kN values scaled by 2^-21, both interleaved; x is
+  // first regrouped into z.
+  void (*inverse)(const double* x, double* work, double* z, double* y, const Tables& t) noexcept;
   // The correlation's steps. Spectrum of kSpan samples x, left in z in the
   // correlation layout (see correlation_offset in kernels.h).
   void (*forward_split)(const double* x, double* work, double* z, const Tables& t) noexcept;

@@ -6,7 +6,8 @@ namespace spectral {
 
 void inverse_transform(const Complex* x, Complex* y) noexcept {
   const Tables& t = tables();
-  engine().inverse(&x->re, work_arrays().work, &y->re, t);
+  const WorkArrays& a = work_arrays();
+  engine().inverse(&x->re, a.work, a.spectrum, &y->re, t);
 }
 
 }  // namespace spectral

@@ -15,6 +15,7 @@
 
 // Small helpers must disappear into the loops that use them.
 #define AM_INLINE [[gnu::always_inline]] inline
+#define AM_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace spectral {
 namespace {
@@ -98,42 +99,54 @@ constexpr Reversal<kRowsLog2> kRowReversal{};
 // run of 4 consecutive inputs, one per lane: lanes are blocks until the first
 // two stages are done, then a transpose makes each block's chunk.
 
-// Inputs of pass A: the 4 consecutive inputs n..n+3 (n a multiple of 4).
-template <class S>
-struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
-  static constexpr bool kRowsInOrder = false;  // 5.5 MiB of rows, 4 KiB apart
-  static constexpr int kResidueQuads = 1;
-  const double* x;
-  AM_INLINE Cx<S> operator()(int n) const noexcept {
-    return {n < kSpan ? S::load(x + n) : S::zero(), S::zero()};
-  }
-  AM_INLINE void prefetch(int n) const noexcept {
-    if (n < kSpan) {
-      S::prefetch(x + n);
-    }
-  }
-};
-template <class S>
-struct InterleavedValues {                    // ifft: the caller's complex values
-  static constexpr bool kRowsInOrder = true;  // 32 MiB of rows, 8 KiB apart
-  static constexpr int kResidueQuads = 2;     // 128 bytes of each row at a time
-  const double* x;
-  AM_INLINE Cx<S> operator()(int n) const noexcept {
-    Cx<S> v;
-    S::load_interleaved(x + 2 * n, v.re, v.im);
-    return v;
-  }
-  AM_INLINE void prefetch(int n) const noexcept {
-    S::prefetch(x + 2 * n);
-    S::prefetch(x + 2 * n + kChunkDoubles);
-  }
-};
 // Correlation layout of a spectrum: split chunks ordered by residue group,
 // each group's 4096 rows in one run of 256 KiB (a region, kRegionStride
 // apart). The chunk of points k..k+3 (row k / kRows, residues k mod kRows)
 // lies at this offset in doubles.
 constexpr long correlation_offset(int k) noexcept {
   return k % kRows / kLanes * kRegionStride + static_cast<long>(k / kRows) * kChunkDoubles;
+}
+
+// Inputs of pass A: operator()(n) gives the 4 consecutive inputs n..n+3 (n a
+// multiple of 4); prefetch(rho, i) is called at step i of the residue group
+// rho, whose step i reads rows rev10(i) + rev12(u), u = 0..3.
+constexpr int kAhead = 8;  // steps
+template <class S>
+struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
+  static constexpr bool kRowsInOrder = false;
+  const double* x;
+  AM_INLINE Cx<S> operator()(int n) const noexcept {
+    return {n < kSpan ? S::load(x + n) : S::zero(), S::zero()};
+  }
+  AM_INLINE void prefetch(int rho, int i) const noexcept;
+};
+template <class S>
+struct RegionValues {  // a spectrum in the correlation layout, from memory
+  static constexpr bool kRowsInOrder = true;
+  const double* z;
+  AM_INLINE Cx<S> operator()(int n) const noexcept {
+    return load_chunk<S>(z + correlation_offset(n));
+  }
+  // Rows i + kAhead + u * 1024, u = 0..3: four streams through the region.
+  AM_INLINE void prefetch(int rho, int i) const noexcept {
+    constexpr int kQuarterRows = kBlock / 4;
+    if (i + kAhead < kQuarterRows) {
+      for (int u = 0; u < 4; ++u) {
+        S::prefetch(z + correlation_offset((i + kAhead + u * kQuarterRows) * kRows + rho));
+      }
+    }
+  }
+};
+
+// The caller's interleaved values regrouped into the correlation layout,
+// input row by input row: both sides run through memory in order.
+template <class S>
+void regroup(const double* x, double* z) noexcept {
+  for (int n = 0; n < kN; n += kLanes) {
+    Cx<S> v;
+    S::load_interleaved(x + 2 * n, v.re, v.im);
+    store_chunk<S>(z + correlation_offset(n), v);
+  }
 }
 
 // Stages s, s+1 (half-spans h, 2h) on the points p, p + h, p + 2h, p + 3h
@@ -170,18 +183,42 @@ inline void block_stage_pair(double* blk, int len, int h, const double* cosv,
   }
 }
 
-// Stages 3..12 of one block: stages 3..8 on 256-point pieces that stay in the
-// first-level cache, then stages 9..12 over the whole block.
+// One stage (half-span h) over len points at blk (len a multiple of 2h).
 template <class S>
-inline void block_stages(double* blk, const double* cosv, const double* sinv) noexcept {
-  constexpr int kPiece = 256;
-  for (int piece = 0; piece < kBlock; piece += kPiece) {
-    for (int h = 4; h < kPiece; h *= 4) {
-      block_stage_pair<S>(blk + 2 * piece, kPiece, h, cosv, sinv);
+inline void block_stage(double* blk, int len, int h, const double* cosv,
+                        const double* sinv) noexcept {
+  auto pair = [&]<bool kFirst>(double* p, int m) AM_INLINE_LAMBDA {
+    Cx<S> a = load_chunk<S>(p);
+    Cx<S> b = load_chunk<S>(p + 2 * h);
+    butterfly<S, kFirst>(a, b, Cx<S>{S::load(cosv + h + m), S::load(sinv + h + m)});
+    store_chunk<S>(p, a);
+    store_chunk<S>(p + 2 * h, b);
+  };
+  for (int g = 0; g < len; g += 2 * h) {
+    pair.template operator()<true>(blk + 2 * g, 0);
+    for (int m = kLanes; m < h; m += kLanes) {
+      pair.template operator()<false>(blk + 2 * (g + m), m);
     }
   }
-  for (int h = kPiece; h < kBlock; h *= 4) {
+}
+
+// Stages 3..8 on a 256-point piece, which stays in the first-level cache;
+// stages 9..kBlockLog2 over the whole block, two at a time while two remain.
+constexpr int kPiece = 256;
+template <class S>
+inline void piece_stages(double* piece, const double* cosv, const double* sinv) noexcept {
+  for (int h = 4; h < kPiece; h *= 4) {
+    block_stage_pair<S>(piece, kPiece, h, cosv, sinv);
+  }
+}
+template <class S>
+inline void late_block_stages(double* blk, const double* cosv, const double* sinv) noexcept {
+  int h = kPiece;
+  for (; 4 * h <= kBlock; h *= 4) {
     block_stage_pair<S>(blk, kBlock, h, cosv, sinv);
+  }
+  if (h < kBlock) {
+    block_stage<S>(blk, kBlock, h, cosv, sinv);
   }
 }
 
@@ -207,8 +244,8 @@ AM_INLINE void first_stages(const Source& source, int rho, int row, int q, const
   store_chunk<S>(blocks[3] + kChunkDoubles * q, v3);
 }
 
-// One group of pass A: the blocks rev9(rho + i) of the residues rho + i,
-// i < 4 * Source::kResidueQuads (blocks[i], kBlock points in split chunks).
+// One group of pass A: the blocks rev9(rho + lane) of the residues rho + lane
+// (blocks[lane], kBlock points in split chunks each).
 template <class S, class Source>
 void pass_a_group(const Source& source, int rho, double* const* blocks, const double* cosv,
                   const double* sinv) noexcept {
@@ -216,40 +253,57 @@ void pass_a_group(const Source& source, int rho, double* const* blocks, const do
   const Cx<S> w{S::splat(cosv[3]), S::splat(sinv[3])};
   // Chunk q of a block holds points 4q + u, u = 0..3, whose inputs lie in
   // rows rev12(4q + u) = rev10(q) + rev12(u). Either the chunks are written
-  // in order and the rows read in bit-reversed order, or the other way round
-  // (for a source spread over many pages, whose rows are best read in
-  // order); what comes out of order is prefetched kAhead steps ahead.
-  constexpr int kQuarterRows = kBlock / 4;
-  constexpr int kAhead = 8;
-  constexpr int kQuads = Source::kResidueQuads;
-  for (int i = 0; i < kQuarterRows; ++i) {
-    if (i + kAhead < kQuarterRows) {
-      const int ahead = Source::kRowsInOrder ? i + kAhead : kChunkReversal.value[i + kAhead];
-      for (int u = 0; u < 4; ++u) {
-        source.prefetch((ahead + u * kQuarterRows) * kRows + rho);
-      }
-    }
+  // in order and the rows read in bit-reversed order (prefetched), or, for a
+  // source that streams from memory, the rows are read in order and the
+  // chunks written where they belong.
+  constexpr int kChunksPerPiece = kPiece / kLanes;
+  for (int i = 0; i < kBlock / kLanes; ++i) {
+    source.prefetch(rho, i);
     const int row = Source::kRowsInOrder ? i : kChunkReversal.value[i];
     const int q = Source::kRowsInOrder ? kChunkReversal.value[i] : i;
-    for (int quad = 0; quad < kQuads; ++quad) {
-      first_stages<S>(source, rho + kLanes * quad, row, q, w, blocks + kLanes * quad);
+    first_stages<S>(source, rho, row, q, w, blocks);
+    // Written in order, a piece is complete after its last chunk: its stages
+    // follow while it is still in the first-level cache.
+    if (!Source::kRowsInOrder && (q + 1) % kChunksPerPiece == 0) {
+      for (int lane = 0; lane < kLanes; ++lane) {
+        piece_stages<S>(blocks[lane] + 2 * kLanes * (q + 1 - kChunksPerPiece), cosv, sinv);
+      }
     }
   }
-  for (int b = 0; b < kLanes * kQuads; ++b) {
-    block_stages<S>(blocks[b], cosv, sinv);
+  for (int lane = 0; lane < kLanes; ++lane) {
+    if (Source::kRowsInOrder) {
+      for (int piece = 0; piece < kBlock; piece += kPiece) {
+        piece_stages<S>(blocks[lane] + 2 * piece, cosv, sinv);
+      }
+    }
+    late_block_stages<S>(blocks[lane], cosv, sinv);
   }
 }
 
 // Pass A over all residues, block b left as row b of a work array.
 template <class S, class Source>
 void pass_a(const Source& source, double* work, const double* cosv, const double* sinv) noexcept {
-  constexpr int kResidues = kLanes * Source::kResidueQuads;
-  for (int rho = 0; rho < kRows; rho += kResidues) {
-    double* blocks[kResidues];
-    for (int i = 0; i < kResidues; ++i) {
-      blocks[i] = work + kRowStride * kRowReversal.value[rho + i];
+  for (int rho = 0; rho < kRows; rho += kLanes) {
+    double* blocks[kLanes];
+    for (int lane = 0; lane < kLanes; ++lane) {
+      blocks[lane] = work + kRowStride * kRowReversal.value[rho + lane];
     }
     pass_a_group<S>(source, rho, blocks, cosv, sinv);
+  }
+}
+
+// Defined here, after first_stages' row pattern: the rows of step i + kAhead.
+template <class S>
+AM_INLINE void RealSamples<S>::prefetch(int rho, int i) const noexcept {
+  constexpr int kQuarterRows = kBlock / 4;
+  if (i + kAhead < kQuarterRows) {
+    const int row = kChunkReversal.value[i + kAhead];
+    for (int u = 0; u < 4; ++u) {
+      const int n = (row + u * kQuarterRows) * kRows + rho;
+      if (n < kSpan) {
+        S::prefetch(x + n);
+      }
+    }
   }
 }
 
@@ -308,14 +362,13 @@ struct CrossOut {
 };
 // Pass A's input from such a buffer (every n in it has the group's residues).
 template <class S>
-struct GroupValues {
-  static constexpr bool kRowsInOrder = false;  // 256 KiB, in the cache
-  static constexpr int kResidueQuads = 1;
+struct GroupValues {  // in the cache already
+  static constexpr bool kRowsInOrder = false;
   const double* rows;
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     return load_chunk<S>(rows + kChunkDoubles * (n / kRows));
   }
-  AM_INLINE void prefetch(int) const noexcept {}
+  AM_INLINE void prefetch(int, int) const noexcept {}
 };
 template <class S>
 struct LagsOut {  // scaled real parts at their lags; other points dropped
@@ -372,24 +425,40 @@ AM_INLINE void row_quad_in_place(double* buf, int t, int r, int c, const double*
   store_chunk<S>(p + kChunkDoubles * 3 * r, a3);
 }
 
-// Prefetches the rows of the next column group, one per step: the 512 steps
-// of stages 14..21 cover its 512 rows while this group computes.
+// Stage pairs of pass B after the gather: r = kFirstPairRows, 4 times that,
+// ..., kRows / 4 (the last, which writes to the sink).
+constexpr int kFirstPairRows = kRowsLog2 % 2 == 1 ? 2 : 4;
+constexpr int kPassBQuads = [] {
+  int quads = 0;
+  for (int r = kFirstPairRows; r <= kRows / 4; r *= 4) {
+    quads += kRows / 4;
+  }
+  return quads;
+}();
+
+// Prefetches the rows of the next column group a few per step: the steps of
+// the stage pairs after the gather cover all its rows while this group
+// computes.
 template <class S, class Rows>
 struct RowPrefetch {
+  static constexpr int kPerStep = (kRows + kPassBQuads - 1) / kPassBQuads;
   Rows rows;
   int l0;  // the next group's first column, or -1 after the last group
   int t = 0;
   AM_INLINE void step() noexcept {
-    if (l0 >= 0) {
-      S::prefetch(rows[t] + 2 * l0);
-      ++t;
+    for (int i = 0; i < kPerStep; ++i) {
+      if (l0 >= 0 && t < kRows) {
+        S::prefetch_far(rows[t] + 2 * l0);
+        ++t;
+      }
     }
   }
 };
 
 template <class S, bool kInverse, bool kGroup0, class Prefetch>
-inline void row_stage_pair(double* buf, int r, const double* tw, Prefetch& ahead) noexcept {
-  for (int blk = 0; blk < kRows; blk += 4 * r) {
+inline void row_stage_pair(double* buf, int begin, int len, int r, const double* tw,
+                           Prefetch& ahead) noexcept {
+  for (int blk = begin; blk < begin + len; blk += 4 * r) {
     ahead.step();
     row_quad_in_place<S, kInverse, kGroup0>(buf, blk, r, 0, tw);
     for (int c = 1; c < r; ++c) {
@@ -399,7 +468,8 @@ inline void row_stage_pair(double* buf, int r, const double* tw, Prefetch& ahead
   }
 }
 
-// Stages 20 and 21 on rows c, c + 128, c + 256, c + 384, straight to the sink.
+// The last two stages on rows c, c + r, c + 2r, c + 3r (r = kRows / 4),
+// straight to the sink.
 template <class S, bool kInverse, bool kFirst, class Sink>
 AM_INLINE void last_quad(const double* buf, int c, const double* tw, const Sink sink,
                          int l0) noexcept {
@@ -412,25 +482,43 @@ AM_INLINE void last_quad(const double* buf, int c, const double* tw, const Sink 
   sink(l0 + (c + 3 * r) * kBlock, a3);
 }
 
-// Stages 13..21 of the column group at l0 (a multiple of 4); next_l0 is the
-// group that follows (-1: none), whose rows are prefetched meanwhile. buf:
-// kRows chunks of scratch.
+// Stages kBlockLog2 + 1 .. 21 of the column group at l0 (a multiple of 4);
+// next_l0 is the group that follows (-1: none), whose rows are prefetched
+// meanwhile. buf: kRows chunks of scratch.
 template <class S, bool kInverse, bool kGroup0, class Rows, class Sink>
 inline void column_group_stages(const Rows rows, const Sink sink, const double* tw, double* buf,
                                 int l0, int next_l0) noexcept {
-  // Stage 13 (rows t, t+1; one twiddle for the whole group) on the way in.
-  const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
-  for (int t = 0; t < kRows; t += 2) {
-    Cx<S> a = load_chunk<S>(rows[t] + 2 * l0);
-    Cx<S> b = load_chunk<S>(rows[t + 1] + 2 * l0);
-    butterfly<S, kGroup0>(a, b, w);
-    store_chunk<S>(buf + kChunkDoubles * t, a);
-    store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
+  // The first stage or two on the way in: all rows are loaded in one run,
+  // which keeps many loads in flight.
+  if constexpr (kFirstPairRows == 2) {
+    const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
+    for (int t = 0; t < kRows; t += 2) {
+      Cx<S> a = load_chunk<S>(rows[t] + 2 * l0);
+      Cx<S> b = load_chunk<S>(rows[t + 1] + 2 * l0);
+      butterfly<S, kGroup0>(a, b, w);
+      store_chunk<S>(buf + kChunkDoubles * t, a);
+      store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
+    }
+  } else {
+    const Cx<S> w1 = column_twiddle<S, kInverse>(tw, 0);
+    const Cx<S> w2 = column_twiddle<S, kInverse>(tw, 1);
+    const Cx<S> w3 = column_twiddle<S, kInverse>(tw, 2);
+    for (int t = 0; t < kRows; t += 4) {
+      Cx<S> a0 = load_chunk<S>(rows[t] + 2 * l0);
+      Cx<S> a1 = load_chunk<S>(rows[t + 1] + 2 * l0);
+      Cx<S> a2 = load_chunk<S>(rows[t + 2] + 2 * l0);
+      Cx<S> a3 = load_chunk<S>(rows[t + 3] + 2 * l0);
+      radix4<S, kGroup0>(a0, a1, a2, a3, w1, w2, w3);
+      store_chunk<S>(buf + kChunkDoubles * t, a0);
+      store_chunk<S>(buf + kChunkDoubles * (t + 1), a1);
+      store_chunk<S>(buf + kChunkDoubles * (t + 2), a2);
+      store_chunk<S>(buf + kChunkDoubles * (t + 3), a3);
+    }
   }
-  // Stages 14..19, then 20 and 21 straight to the sink.
+  // The middle stage pairs, then the last two straight to the sink.
   RowPrefetch<S, Rows> ahead{rows, next_l0};
-  for (int r = 2; r < kRows / 4; r *= 4) {
-    row_stage_pair<S, kInverse, kGroup0>(buf, r, tw, ahead);
+  for (int r = kFirstPairRows; r < kRows / 4; r *= 4) {
+    row_stage_pair<S, kInverse, kGroup0>(buf, 0, kRows, r, tw, ahead);
   }
   ahead.step();
   last_quad<S, kInverse, kGroup0>(buf, 0, tw, sink, l0);
@@ -482,8 +570,9 @@ void forward(const double* x, double* work, double* y, const Tables& t) noexcept
 }
 
 template <class S>
-void inverse(const double* x, double* work, double* y, const Tables& t) noexcept {
-  transform<S, true>(InterleavedValues<S>{x}, work, y, t.block_cos, t.block_sin[1], t.column);
+void inverse(const double* x, double* work, double* z, double* y, const Tables& t) noexcept {
+  regroup<S>(x, z);
+  transform<S, true>(RegionValues<S>{z}, work, y, t.block_cos, t.block_sin[1], t.column);
 }
 
 template <class S>
@@ -504,7 +593,7 @@ void correlate(const double* x, double* work, double* z, double* cross, double* 
   pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
   alignas(64) double buf[kRows * kChunkDoubles];
   double* blocks[kRows];
-  constexpr int kGroupsPerResidue = kBlock / kRows;  // 8
+  constexpr int kGroupsPerResidue = kBlock / kRows;
   for (int rho = 0; rho < kRows; rho += kLanes) {
     double* region = z + correlation_offset(rho);
     for (int v = 0; v < kGroupsPerResidue; ++v) {
@@ -533,3 +622,4 @@ constexpr Engine make_engine() noexcept {
 }  // namespace spectral
 
 #undef AM_INLINE
+#undef AM_INLINE_LAMBDA

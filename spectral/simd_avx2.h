@@ -68,6 +68,10 @@ struct Avx2 {
   static void prefetch(const double* p) noexcept {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
   }
+  // Into the second-level cache only.
+  static void prefetch_far(const double* p) noexcept {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T1);
+  }
 };
 
 }  // namespace
