@@ -46,6 +46,8 @@ static_assert(kBlock * kChunkDoubles <= kRegionStride);
 // wholly inside the 720000 samples or wholly outside.
 static_assert(kSpan % kLanes == 0 && kRows % kLanes == 0);
 static_assert(kBlock >= 1024 && kRows >= 16 && kBlock >= kRows);
+// The real input fills less than half of the points: inputs n >= N/2 are zero.
+static_assert(kSpan <= kN / 2);
 
 // Twiddles of the fast path, all taken from the same quarter wave as the
 // exported tables (entry j stands for the angle 2 pi j / N; sines forward).
@@ -73,11 +75,14 @@ const double* cached_quarter_wave() noexcept;
 // array of kWorkDoubles, z a spectrum of kSpectrumDoubles, cross kBlock
 // chunks of scratch; all disjoint from each other and from the arguments.
 struct Engine {
-  // fft: x kSpan samples -> y kN values, interleaved, natural order.
-  void (*forward)(const double* x, double* work, double* y, const Tables& t) noexcept;
+  // fft: x kSpan samples -> y kN values, interleaved, natural order; the
+  // results pass through staging (kBlock chunks).
+  void (*forward)(const double* x, double* work, double* staging, double* y,
+                  const Tables& t) noexcept;
   // ifft: x kN values -> y kN values scaled by 2^-21, both interleaved; x is
   // first regrouped into z.
-  void (*inverse)(const double* x, double* work, double* z, double* y, const Tables& t) noexcept;
+  void (*inverse)(const double* x, double* work, double* z, double* staging, double* y,
+                  const Tables& t) noexcept;
   // The correlation's steps. Spectrum of kSpan samples x, left in z in the
   // correlation layout (see correlation_offset in kernels.h).
   void (*forward_split)(const double* x, double* work, double* z, const Tables& t) noexcept;

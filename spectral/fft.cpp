@@ -6,7 +6,8 @@ namespace spectral {
 
 void forward_transform(const double* x, Complex* y) noexcept {
   const Tables& t = tables();
-  engine().forward(x, work_arrays().work, &y->re, t);
+  const WorkArrays& a = work_arrays();
+  engine().forward(x, a.work, a.cross, &y->re, t);
 }
 
 }  // namespace spectral

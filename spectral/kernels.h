@@ -11,6 +11,8 @@
 // Indices count from 0; "point" k is element k of the 2^21-point transform.
 #pragma once
 
+#include <type_traits>
+
 #include "spectral/engine.h"
 
 // Small helpers must disappear into the loops that use them.
@@ -73,6 +75,26 @@ AM_INLINE void radix4(Cx<S>& a0, Cx<S>& a1, Cx<S>& a2, Cx<S>& a3, const Cx<S>& w
   butterfly<S, false>(a1, a3, w3);
 }
 
+// radix4 for a caller that wants only the real parts of the second stage's
+// results: those come out exactly as in radix4; the imaginary parts of that
+// stage are not formed.
+template <class S, bool kFirst>
+AM_INLINE void radix4_real_out(Cx<S>& a0, Cx<S>& a1, Cx<S>& a2, Cx<S>& a3, const Cx<S>& w1,
+                               const Cx<S>& w2, const Cx<S>& w3) noexcept {
+  butterfly<S, kFirst>(a0, a1, w1);
+  butterfly<S, kFirst>(a2, a3, w1);
+  auto real_butterfly = [](Cx<S>& a, Cx<S>& b, const Cx<S>& w, auto lane0_plain) AM_INLINE_LAMBDA {
+    auto tre = S::sub(S::mul(w.re, b.re), S::mul(w.im, b.im));
+    if constexpr (decltype(lane0_plain)::value) {
+      tre = S::lane0_from(tre, b.re);
+    }
+    b.re = S::sub(a.re, tre);
+    a.re = S::add(a.re, tre);
+  };
+  real_butterfly(a0, a2, w2, std::bool_constant<kFirst>{});
+  real_butterfly(a1, a3, w3, std::false_type{});
+}
+
 // Bit reversal of small indices, from a table built at compile time.
 template <int kBits>
 struct Reversal {
@@ -114,6 +136,7 @@ constexpr int kAhead = 8;  // steps
 template <class S>
 struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
   static constexpr bool kRowsInOrder = false;
+  static constexpr bool kUpperHalfZero = true;
   const double* x;
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     return {n < kSpan ? S::load(x + n) : S::zero(), S::zero()};
@@ -123,6 +146,7 @@ struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
 template <class S>
 struct RegionValues {  // a spectrum in the correlation layout, from memory
   static constexpr bool kRowsInOrder = true;
+  static constexpr bool kUpperHalfZero = false;
   const double* z;
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     return load_chunk<S>(z + correlation_offset(n));
@@ -229,9 +253,16 @@ AM_INLINE void first_stages(const Source& source, int rho, int row, int q, const
                             double* const* blocks) noexcept {
   constexpr int kQuarterRows = kBlock / 4;
   Cx<S> v0 = source(row * kRows + rho);
-  Cx<S> v1 = source((row + 2 * kQuarterRows) * kRows + rho);
   Cx<S> v2 = source((row + kQuarterRows) * kRows + rho);
-  Cx<S> v3 = source((row + 3 * kQuarterRows) * kRows + rho);
+  Cx<S> v1;
+  Cx<S> v3;
+  if constexpr (Source::kUpperHalfZero) {
+    // Rows from kBlock / 2 on hold inputs n >= N/2 > kSpan: zeros, (+0, +0).
+    v1 = v3 = Cx<S>{S::zero(), S::zero()};
+  } else {
+    v1 = source((row + 2 * kQuarterRows) * kRows + rho);
+    v3 = source((row + 3 * kQuarterRows) * kRows + rho);
+  }
   butterfly_plain<S>(v0, v1);  // stage 1: (4q, 4q+1), (4q+2, 4q+3)
   butterfly_plain<S>(v2, v3);
   butterfly_plain<S>(v0, v2);  // stage 2: (4q, 4q+2) plain, (4q+1, 4q+3) at N/4
@@ -298,7 +329,7 @@ AM_INLINE void RealSamples<S>::prefetch(int rho, int i) const noexcept {
   constexpr int kQuarterRows = kBlock / 4;
   if (i + kAhead < kQuarterRows) {
     const int row = kChunkReversal.value[i + kAhead];
-    for (int u = 0; u < 4; ++u) {
+    for (int u = 0; u < 2; ++u) {  // rows row, row + kBlock / 4; the upper half is zero
       const int n = (row + u * kQuarterRows) * kRows + rho;
       if (n < kSpan) {
         S::prefetch(x + n);
@@ -325,31 +356,58 @@ struct PlacedRows {  // block t wherever the table says
 };
 
 // Where pass B puts points k..k+3 (k a multiple of 4) after the last stage.
-// fft, ifft: the caller's array. With kStream (y aligned for it) the stores
-// bypass the caches: the lines are written whole, nothing needs reading.
+// fft, ifft: the caller's array, in natural order. A column group leaves one
+// chunk in each of its rows, 64 KiB apart; written straight away such
+// scattered lines are slow, so the results of kStagedGroups groups collect
+// in a staging buffer first and then go out row by row, kStagedGroups
+// chunks at a time (streaming, with kStream: y aligned for it).
+constexpr int kStagedGroups = 8;
 template <class S, bool kScale, bool kStream>
 struct InterleavedOut {
+  static constexpr bool kRealOnly = false;
   double* y;
+  double* staging;  // kRows * kStagedGroups chunks
   AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
     if constexpr (kScale) {
       v.re = S::mul(v.re, S::splat(kInverseScale));
       v.im = S::mul(v.im, S::splat(kInverseScale));
     }
-    S::template store_interleaved<kStream>(y + 2 * k, v.re, v.im);
+    const int t = k / kBlock;
+    const int slot = k % kBlock / kLanes % kStagedGroups;
+    S::template store_interleaved<false>(staging + (t * kStagedGroups + slot) * kChunkDoubles, v.re,
+                                         v.im);
+  }
+  void group_done(int l0) const noexcept {
+    if (l0 / kLanes % kStagedGroups != kStagedGroups - 1) {
+      return;
+    }
+    const int first = l0 + kLanes - kStagedGroups * kLanes;
+    for (int t = 0; t < kRows; ++t) {
+      const double* from = staging + t * kStagedGroups * kChunkDoubles;
+      double* to = y + 2L * (first + t * kBlock);
+      for (int i = 0; i < kStagedGroups * kChunkDoubles; i += kLanes) {
+        S::template store<kStream>(to + i, S::load(from + i));
+      }
+    }
   }
 };
+static_assert(kBlock / kLanes % kStagedGroups == 0);
+
 template <class S>
 struct CorrelationOut {  // a spectrum kept in the correlation layout
+  static constexpr bool kRealOnly = false;
   double* z;
   AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
     store_chunk<S>(z + correlation_offset(k), v);
   }
+  void group_done(int) const noexcept {}
 };
 // The cross-spectrum X * conj(Y) (X, the first signal's, unconjugated) of
 // one residue group: Y from that group's region of a spectrum in the
 // correlation layout, the products to a buffer of the group's 4096 rows.
 template <class S>
 struct CrossOut {
+  static constexpr bool kRealOnly = false;
   const double* y_region;
   double* rows;
   AM_INLINE void operator()(int k, Cx<S> x) const noexcept {
@@ -359,39 +417,65 @@ struct CrossOut {
                   S::sub(S::mul(x.im, y.re), S::mul(x.re, y.im))};
     store_chunk<S>(rows + kChunkDoubles * row, c);
   }
+  void group_done(int) const noexcept {}
 };
 // Pass A's input from such a buffer (every n in it has the group's residues).
 template <class S>
 struct GroupValues {  // in the cache already
   static constexpr bool kRowsInOrder = false;
+  static constexpr bool kUpperHalfZero = false;
   const double* rows;
   AM_INLINE Cx<S> operator()(int n) const noexcept {
     return load_chunk<S>(rows + kChunkDoubles * (n / kRows));
   }
   AM_INLINE void prefetch(int, int) const noexcept {}
 };
+// The correlation's lags: scaled real parts, staged like InterleavedOut's
+// results and then copied to r in runs of 4 * kStagedGroups lags. Lag m >= 0
+// is point m, at r[719999 + m]; lag m < 0 is point N + m, at
+// r[N + m - kNegativeStart]; points kSpan .. kNegativeStart - 1 are lags
+// that two kSpan-sample signals cannot have.
 template <class S>
-struct LagsOut {  // scaled real parts at their lags; other points dropped
+struct LagsOut {
+  static constexpr bool kRealOnly = true;
+  static constexpr int kRun = kLanes * kStagedGroups;
+  static constexpr int kNegativeStart = kN - (kSpan - 1);
   double* r;
+  double* staging;  // kRows runs
   AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
-    // Lag m >= 0 is point m, at r[719999 + m]; lag m < 0 is point N + m, at
-    // r[N + m - kNegativeStart]. Points kSpan .. kNegativeStart - 1 are lags
-    // that two kSpan-sample signals cannot have.
-    constexpr int kNegativeStart = kN - (kSpan - 1);
-    const auto re = S::mul(v.re, S::splat(kInverseScale));
-    if (k < kSpan) {  // k + 3 < kSpan as well: kSpan is a multiple of 4
-      S::store(r + (kSpan - 1) + k, re);
-    } else if (k >= kNegativeStart) {
-      S::store(r + (k - kNegativeStart), re);
-    } else if (k + kLanes > kNegativeStart) {
-      double lanes[kLanes];
-      S::store(lanes, re);
-      for (int u = kNegativeStart - k; u < kLanes; ++u) {
-        r[k + u - kNegativeStart] = lanes[u];
+    const int t = k / kBlock;
+    const int slot = k % kBlock / kLanes % kStagedGroups;
+    S::store(staging + t * kRun + slot * kLanes, S::mul(v.re, S::splat(kInverseScale)));
+  }
+  void group_done(int l0) const noexcept {
+    if (l0 / kLanes % kStagedGroups != kStagedGroups - 1) {
+      return;
+    }
+    const int first = l0 + kLanes - kRun;
+    for (int t = 0; t < kRows; ++t) {
+      const double* from = staging + t * kRun;
+      const int k = first + t * kBlock;  // a multiple of kRun, as kSpan is
+      if (k < kSpan) {
+        copy(from, r + (kSpan - 1) + k, kRun);
+      } else if (k >= kNegativeStart) {
+        copy(from, r + (k - kNegativeStart), kRun);
+      } else if (k + kRun > kNegativeStart) {
+        copy(from + (kNegativeStart - k), r, k + kRun - kNegativeStart);
       }
     }
   }
+  static void copy(const double* from, double* to, int count) noexcept {
+    int i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+      S::store(to + i, S::load(from + i));
+    }
+    for (; i < count; ++i) {
+      to[i] = from[i];
+    }
+  }
 };
+static_assert(kSpan % (kLanes * kStagedGroups) == 0);
+
 template <class S, bool kInverse>
 AM_INLINE Cx<S> column_twiddle(const double* tw, int entry) noexcept {
   const double* p = tw + kChunkDoubles * entry;
@@ -474,8 +558,19 @@ template <class S, bool kInverse, bool kFirst, class Sink>
 AM_INLINE void last_quad(const double* buf, int c, const double* tw, const Sink sink,
                          int l0) noexcept {
   constexpr int r = kRows / 4;
-  Cx<S> a0, a1, a2, a3;
-  row_quad<S, kInverse, kFirst>(buf + kChunkDoubles * c, r, c, tw, a0, a1, a2, a3);
+  const double* p = buf + kChunkDoubles * c;
+  Cx<S> a0 = load_chunk<S>(p);
+  Cx<S> a1 = load_chunk<S>(p + kChunkDoubles * r);
+  Cx<S> a2 = load_chunk<S>(p + kChunkDoubles * 2 * r);
+  Cx<S> a3 = load_chunk<S>(p + kChunkDoubles * 3 * r);
+  const Cx<S> w1 = column_twiddle<S, kInverse>(tw, r - 1 + c);
+  const Cx<S> w2 = column_twiddle<S, kInverse>(tw, 2 * r - 1 + c);
+  const Cx<S> w3 = column_twiddle<S, kInverse>(tw, 3 * r - 1 + c);
+  if constexpr (Sink::kRealOnly) {
+    radix4_real_out<S, kFirst>(a0, a1, a2, a3, w1, w2, w3);
+  } else {
+    radix4<S, kFirst>(a0, a1, a2, a3, w1, w2, w3);
+  }
   sink(l0 + c * kBlock, a0);
   sink(l0 + (c + r) * kBlock, a1);
   sink(l0 + (c + 2 * r) * kBlock, a2);
@@ -537,6 +632,7 @@ inline void column_group(const Rows rows, const Sink sink, const double* column_
   } else {
     column_group_stages<S, kInverse, false>(rows, sink, tw, buf, l0, next_l0);
   }
+  sink.group_done(l0);
 }
 
 template <class S, bool kInverse, class Rows, class Sink>
@@ -550,29 +646,30 @@ void pass_b(const Rows rows, const Sink sink, const double* column_tables) noexc
 
 // ------------------------------------------------------------ the engine --
 
-// The last stages write the caller's array directly, streaming when it is
-// aligned for that.
+// The last stages go to the caller's array through the staging buffer,
+// streaming when y is aligned for that.
 template <class S, bool kScale, class Source>
-void transform(const Source& source, double* work, double* y, const double* cosv,
+void transform(const Source& source, double* work, double* staging, double* y, const double* cosv,
                const double* sinv, const double* column) noexcept {
   pass_a<S>(source, work, cosv, sinv);
   if (S::stream_aligned(y)) {
-    pass_b<S, kScale>(WorkRows{work}, InterleavedOut<S, kScale, true>{y}, column);
+    pass_b<S, kScale>(WorkRows{work}, InterleavedOut<S, kScale, true>{y, staging}, column);
     S::stream_fence();
   } else {
-    pass_b<S, kScale>(WorkRows{work}, InterleavedOut<S, kScale, false>{y}, column);
+    pass_b<S, kScale>(WorkRows{work}, InterleavedOut<S, kScale, false>{y, staging}, column);
   }
 }
 
 template <class S>
-void forward(const double* x, double* work, double* y, const Tables& t) noexcept {
-  transform<S, false>(RealSamples<S>{x}, work, y, t.block_cos, t.block_sin[0], t.column);
+void forward(const double* x, double* work, double* staging, double* y, const Tables& t) noexcept {
+  transform<S, false>(RealSamples<S>{x}, work, staging, y, t.block_cos, t.block_sin[0], t.column);
 }
 
 template <class S>
-void inverse(const double* x, double* work, double* z, double* y, const Tables& t) noexcept {
+void inverse(const double* x, double* work, double* z, double* staging, double* y,
+             const Tables& t) noexcept {
   regroup<S>(x, z);
-  transform<S, true>(RegionValues<S>{z}, work, y, t.block_cos, t.block_sin[1], t.column);
+  transform<S, true>(RegionValues<S>{z}, work, staging, y, t.block_cos, t.block_sin[1], t.column);
 }
 
 template <class S>
@@ -610,7 +707,7 @@ void correlate(const double* x, double* work, double* z, double* cross, double* 
     }
     pass_a_group<S>(GroupValues<S>{cross}, rho, placed, t.block_cos, t.block_sin[1]);
   }
-  pass_b<S, true>(PlacedRows{blocks}, LagsOut<S>{r}, t.column);
+  pass_b<S, true>(PlacedRows{blocks}, LagsOut<S>{r, cross}, t.column);
 }
 
 template <class S>

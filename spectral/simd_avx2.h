@@ -13,6 +13,15 @@ struct Avx2 {
 
   static V load(const double* p) noexcept { return _mm256_loadu_pd(p); }
   static void store(double* p, V v) noexcept { _mm256_storeu_pd(p, v); }
+  // With kStream, p must be stream_aligned.
+  template <bool kStream>
+  static void store(double* p, V v) noexcept {
+    if constexpr (kStream) {
+      _mm256_stream_pd(p, v);
+    } else {
+      _mm256_storeu_pd(p, v);
+    }
+  }
   static V zero() noexcept { return _mm256_setzero_pd(); }
   static V splat(double v) noexcept { return _mm256_set1_pd(v); }
   static V add(V a, V b) noexcept { return _mm256_add_pd(a, b); }

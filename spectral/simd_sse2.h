@@ -18,6 +18,16 @@ struct Sse2 {
     _mm_storeu_pd(p, v.lo);
     _mm_storeu_pd(p + 2, v.hi);
   }
+  // With kStream, p must be stream_aligned.
+  template <bool kStream>
+  static void store(double* p, V v) noexcept {
+    if constexpr (kStream) {
+      _mm_stream_pd(p, v.lo);
+      _mm_stream_pd(p + 2, v.hi);
+    } else {
+      store(p, v);
+    }
+  }
   static V zero() noexcept { return {_mm_setzero_pd(), _mm_setzero_pd()}; }
   static V splat(double v) noexcept { return {_mm_set1_pd(v), _mm_set1_pd(v)}; }
   static V add(V a, V b) noexcept { return {_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)}; }
