@@ -45,16 +45,18 @@ AM_API double sum(const double x[200]) AM_NOEXCEPT;
  * multiply-add), twiddles from the tables below. NaNs and infinities follow
  * IEEE arithmetic (a NaN's payload is not part of the result).
  *
- * Static memory and reentrancy: the twiddle tables (about 36 MiB) are built
- * on the first call of a table builder, fft, ifft or xcorr (a few tens of
- * milliseconds) and reused; xcorr keeps two work arrays of 32 MiB. About
- * 100 MiB of static storage in all, touched only when first used. The table
- * builders, fft, ifft and xcorr must not run while another call into lumetra
- * runs; b_abs, rms, b_rms and b_log10 keep no state. Nothing here allocates
- * from the heap except b_rms's scratch record.
+ * Static memory and reentrancy: the quarter-wave table (4 MiB, the only cos
+ * and sin evaluations) is computed on the first call that needs it and kept,
+ * and so are the transforms' own twiddle tables (32 MiB, built on the first
+ * fft, ifft or xcorr; a few tens of milliseconds in all). fft, ifft and xcorr
+ * share two work arrays of 32 MiB. About 100 MiB of static storage in all,
+ * touched only when first used. The table builders, fft, ifft and xcorr must not run while another
+ * call into lumetra runs; b_abs, rms, b_rms and b_log10 keep no state.
+ * Nothing here allocates from the heap except b_rms's scratch record.
  *
- * Speed: arrays aligned to 64 bytes are fastest. An AVX2 variant is used when
- * the processor has AVX2; it gives the same bits as the baseline.
+ * Speed: arrays aligned to 64 bytes are fastest (fft and ifft write an
+ * aligned y past the caches). An AVX2 variant is used when the processor has
+ * AVX2; it gives the same bits as the x86-64 baseline.
  *
  * A NULL array pointer makes a function return without writing anything
  * (rms: NaN).

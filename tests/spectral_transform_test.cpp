@@ -328,7 +328,7 @@ TEST(Fft, SpanOfOnesSumsExactlyAtZeroFrequency) {
 }
 
 TEST(Fft, NaNSampleReachesEveryOutput) {
-  for (int n : {0, 1, 359999, 719999}) {
+  for (int n : {0, 719999}) {
     for_each_engine([n] {
       std::vector<double> x = random_samples(7);
       x[n] = kNaN;
@@ -498,7 +498,7 @@ TEST(Xcorr, OnesGiveTheTriangle) {
 }
 
 TEST(Xcorr, UnitSampleOffsetsLandAtTheirLags) {
-  for (int d : {0, 1, 2, 4800, 359999, 719998, 719999}) {
+  for (int d : {0, 1, 4800, 719999}) {
     for_each_engine([d] {
       std::vector<double> at_d(kSpan, 0.0);
       std::vector<double> at_0(kSpan, 0.0);
