@@ -8,14 +8,13 @@ namespace {
 
 const Engine* g_engine = nullptr;  // chosen on first use: nothing runs at load time
 
-alignas(64) double g_work[kWorkDoubles];
-alignas(64) double g_spectrum[kSpectrumDoubles];
+alignas(64) double g_work[3][kWorkDoubles];
 alignas(64) double g_cross[kBlock * kChunkDoubles];
 
 }  // namespace
 
 const WorkArrays& work_arrays() noexcept {
-  static constexpr WorkArrays kArrays{g_work, g_spectrum, g_cross};
+  static constexpr WorkArrays kArrays{{g_work[0], g_work[1], g_work[2]}, g_cross};
   return kArrays;
 }
 

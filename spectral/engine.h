@@ -36,12 +36,12 @@ static_assert(kBlock * kRows == kN);
 // rows of a column group would evict each other before pass B reached them.
 inline constexpr long kRowStride = 2L * kBlock + kChunkDoubles;  // doubles
 inline constexpr long kWorkDoubles = kRows * kRowStride;         // 32 MiB + 32 KiB
-// A spectrum in the correlation layout: 128 regions of one residue group's
-// 4096 rows (256 KiB), each region 4 padded rows long so that it can take 4
-// blocks of pass A later.
+// A spectrum in the correlation layout (the ifft's input, regrouped): 128
+// regions of one residue group's 4096 rows (256 KiB), 4 padded rows apart,
+// so that it fits a work array.
 inline constexpr long kRegionStride = kLanes * kRowStride;
-inline constexpr long kSpectrumDoubles = (kRows / kLanes) * kRegionStride;
 static_assert(kBlock * kChunkDoubles <= kRegionStride);
+static_assert((kRows / kLanes) * kRegionStride == kWorkDoubles);
 // The pass-A gather reads 4 consecutive samples of one row; a row is either
 // wholly inside the 720000 samples or wholly outside.
 static_assert(kSpan % kLanes == 0 && kRows % kLanes == 0);
@@ -71,33 +71,28 @@ const Tables& tables() noexcept;
 const double* cached_quarter_wave() noexcept;
 
 // One instruction-set variant of the engine. Arrays of complex values are
-// doubles, interleaved re, im unless a name says otherwise; work is a work
-// array of kWorkDoubles, z a spectrum of kSpectrumDoubles, cross kBlock
-// chunks of scratch; all disjoint from each other and from the arguments.
+// doubles, interleaved re, im unless a name says otherwise; work arrays hold
+// kWorkDoubles, z a spectrum in the correlation layout (the same size),
+// staging and cross kBlock chunks; all disjoint from each other and from the
+// arguments.
 struct Engine {
   // fft: x kSpan samples -> y kN values, interleaved, natural order; the
-  // results pass through staging (kBlock chunks).
+  // results pass through staging.
   void (*forward)(const double* x, double* work, double* staging, double* y,
                   const Tables& t) noexcept;
   // ifft: x kN values -> y kN values scaled by 2^-21, both interleaved; x is
   // first regrouped into z.
   void (*inverse)(const double* x, double* work, double* z, double* staging, double* y,
                   const Tables& t) noexcept;
-  // The correlation's steps. Spectrum of kSpan samples x, left in z in the
-  // correlation layout (see correlation_offset in kernels.h).
-  void (*forward_split)(const double* x, double* work, double* z, const Tables& t) noexcept;
-  // With y's spectrum Y in z: the spectrum X of x, the cross-spectrum
-  // X * conj(Y), its inverse (z is scratch from then on), and the scaled real
-  // parts of lags -719999..719999 written to r (kLags doubles).
-  void (*correlate)(const double* x, double* work, double* z, double* cross, double* r,
-                    const Tables& t) noexcept;
+  // xcorr: x, y kSpan samples -> r kLags values (lags -719999..719999).
+  void (*correlate)(const double* x, const double* y, double* work_x, double* work_y,
+                    double* work_inverse, double* cross, double* r, const Tables& t) noexcept;
 };
 
 // The static arrays of the transforms and the correlation (not reentrant).
 struct WorkArrays {
-  double* work;      // kWorkDoubles
-  double* spectrum;  // kSpectrumDoubles
-  double* cross;     // kBlock * kChunkDoubles
+  double* work[3];  // kWorkDoubles each
+  double* cross;    // kBlock * kChunkDoubles
 };
 const WorkArrays& work_arrays() noexcept;
 

@@ -7,7 +7,7 @@ namespace spectral {
 void forward_transform(const double* x, Complex* y) noexcept {
   const Tables& t = tables();
   const WorkArrays& a = work_arrays();
-  engine().forward(x, a.work, a.cross, &y->re, t);
+  engine().forward(x, a.work[0], a.cross, &y->re, t);
 }
 
 }  // namespace spectral

@@ -7,7 +7,7 @@ namespace spectral {
 void inverse_transform(const Complex* x, Complex* y) noexcept {
   const Tables& t = tables();
   const WorkArrays& a = work_arrays();
-  engine().inverse(&x->re, a.work, a.spectrum, a.cross, &y->re, t);
+  engine().inverse(&x->re, a.work[0], a.work[1], a.cross, &y->re, t);
 }
 
 }  // namespace spectral

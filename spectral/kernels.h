@@ -350,10 +350,6 @@ struct WorkRows {  // block t as row t of a work array
   double* work;
   AM_INLINE double* operator[](int t) const noexcept { return work + kRowStride * t; }
 };
-struct PlacedRows {  // block t wherever the table says
-  double* const* block;
-  AM_INLINE double* operator[](int t) const noexcept { return block[t]; }
-};
 
 // Where pass B puts points k..k+3 (k a multiple of 4) after the last stage.
 // fft, ifft: the caller's array, in natural order. A column group leaves one
@@ -393,29 +389,30 @@ struct InterleavedOut {
 };
 static_assert(kBlock / kLanes % kStagedGroups == 0);
 
+// A column group's results back into its own buffer of kRows rows (the last
+// stages read each row before they write it).
 template <class S>
-struct CorrelationOut {  // a spectrum kept in the correlation layout
+struct RowsOut {
   static constexpr bool kRealOnly = false;
-  double* z;
+  double* rows;
   AM_INLINE void operator()(int k, Cx<S> v) const noexcept {
-    store_chunk<S>(z + correlation_offset(k), v);
+    store_chunk<S>(rows + kChunkDoubles * (k / kBlock), v);
   }
   void group_done(int) const noexcept {}
 };
-// The cross-spectrum X * conj(Y) (X, the first signal's, unconjugated) of
-// one residue group: Y from that group's region of a spectrum in the
-// correlation layout, the products to a buffer of the group's 4096 rows.
+// The cross-spectrum X * conj(Y) of one column group (X, the first signal's,
+// unconjugated): X from its buffer, Y as it leaves the last stages; the
+// products go to a buffer of the residue group's 4096 rows (row k / kRows).
 template <class S>
 struct CrossOut {
   static constexpr bool kRealOnly = false;
-  const double* y_region;
-  double* rows;
-  AM_INLINE void operator()(int k, Cx<S> x) const noexcept {
-    const int row = k / kRows;
-    const Cx<S> y = load_chunk<S>(y_region + kChunkDoubles * row);
+  const double* x_rows;
+  double* cross;
+  AM_INLINE void operator()(int k, Cx<S> y) const noexcept {
+    const Cx<S> x = load_chunk<S>(x_rows + kChunkDoubles * (k / kBlock));
     const Cx<S> c{S::add(S::mul(x.re, y.re), S::mul(x.im, y.im)),
                   S::sub(S::mul(x.im, y.re), S::mul(x.re, y.im))};
-    store_chunk<S>(rows + kChunkDoubles * row, c);
+    store_chunk<S>(cross + kChunkDoubles * (k / kRows), c);
   }
   void group_done(int) const noexcept {}
 };
@@ -672,47 +669,51 @@ void inverse(const double* x, double* work, double* z, double* staging, double* 
   transform<S, true>(RegionValues<S>{z}, work, staging, y, t.block_cos, t.block_sin[1], t.column);
 }
 
+// The correlation, one residue group at a time. Both signals go through
+// pass A; then for each residue group rho..rho+3 the 8 column groups
+// l0 = rho + 512 v (v < 8) run pass B on x's and on y's column with the same
+// twiddles, and complete the group's cross-spectrum in `cross`, which stays
+// in the cache; the inverse's pass A takes it from there at once. The
+// inverse's pass B then writes the lags.
 template <class S>
-void forward_split(const double* x, double* work, double* z, const Tables& t) noexcept {
-  pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
-  pass_b<S, false>(WorkRows{work}, CorrelationOut<S>{z}, t.column);
-}
-
-// The rest of the correlation, one residue group at a time: the 8 column
-// groups l0 = rho + 512 v of x's pass B complete the cross-spectrum of
-// residues rho..rho+3 in `cross` (it stays in the cache); the inverse's pass
-// A takes it from there at once and leaves its 4 blocks in the region of z
-// whose spectrum values were just used. The inverse's pass B then finds each
-// block through a table.
-template <class S>
-void correlate(const double* x, double* work, double* z, double* cross, double* r,
-               const Tables& t) noexcept {
-  pass_a<S>(RealSamples<S>{x}, work, t.block_cos, t.block_sin[0]);
-  alignas(64) double buf[kRows * kChunkDoubles];
-  double* blocks[kRows];
+void correlate(const double* x, const double* y, double* work_x, double* work_y,
+               double* work_inverse, double* cross, double* r, const Tables& t) noexcept {
+  pass_a<S>(RealSamples<S>{x}, work_x, t.block_cos, t.block_sin[0]);
+  pass_a<S>(RealSamples<S>{y}, work_y, t.block_cos, t.block_sin[0]);
+  alignas(64) double x_rows[kRows * kChunkDoubles];
+  alignas(64) double y_rows[kRows * kChunkDoubles];
+  const WorkRows xr{work_x};
+  const WorkRows yr{work_y};
   constexpr int kGroupsPerResidue = kBlock / kRows;
   for (int rho = 0; rho < kRows; rho += kLanes) {
-    double* region = z + correlation_offset(rho);
     for (int v = 0; v < kGroupsPerResidue; ++v) {
       const int l0 = rho + v * kRows;
       const int next = v + 1 < kGroupsPerResidue ? l0 + kRows
                        : rho + kLanes < kRows    ? rho + kLanes
                                                  : -1;
-      column_group<S, false>(WorkRows{work}, CrossOut<S>{region, cross}, t.column, buf, l0, next);
+      const double* tw = t.column + (l0 / kLanes) * kGroupTwiddles * kChunkDoubles;
+      const RowsOut<S> to_x{x_rows};
+      const CrossOut<S> to_cross{x_rows, cross};
+      if (l0 == 0) {
+        column_group_stages<S, false, true>(xr, to_x, tw, x_rows, l0, next);
+        column_group_stages<S, false, true>(yr, to_cross, tw, y_rows, l0, next);
+      } else {
+        column_group_stages<S, false, false>(xr, to_x, tw, x_rows, l0, next);
+        column_group_stages<S, false, false>(yr, to_cross, tw, y_rows, l0, next);
+      }
     }
-    double* placed[kLanes];
+    double* blocks[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
-      placed[lane] = region + kRowStride * lane;
-      blocks[kRowReversal.value[rho + lane]] = placed[lane];
+      blocks[lane] = work_inverse + kRowStride * kRowReversal.value[rho + lane];
     }
-    pass_a_group<S>(GroupValues<S>{cross}, rho, placed, t.block_cos, t.block_sin[1]);
+    pass_a_group<S>(GroupValues<S>{cross}, rho, blocks, t.block_cos, t.block_sin[1]);
   }
-  pass_b<S, true>(PlacedRows{blocks}, LagsOut<S>{r, cross}, t.column);
+  pass_b<S, true>(WorkRows{work_inverse}, LagsOut<S>{r, cross}, t.column);
 }
 
 template <class S>
 constexpr Engine make_engine() noexcept {
-  return {&forward<S>, &inverse<S>, &forward_split<S>, &correlate<S>};
+  return {&forward<S>, &inverse<S>, &correlate<S>};
 }
 
 }  // namespace
