@@ -36,9 +36,9 @@ static_assert(kBlock * kRows == kN);
 // rows of a column group would evict each other before pass B reached them.
 inline constexpr long kRowStride = 2L * kBlock + kChunkDoubles;  // doubles
 inline constexpr long kWorkDoubles = kRows * kRowStride;         // 32 MiB + 32 KiB
-// A spectrum in the correlation layout (the ifft's input, regrouped): 128
-// regions of one residue group's 4096 rows (256 KiB), 4 padded rows apart,
-// so that it fits a work array.
+// The residue layout (the ifft's input, regrouped; see residue_offset in
+// kernels.h): 128 regions of one residue group's 4096 rows (256 KiB), 4
+// padded rows apart, so that it fits a work array.
 inline constexpr long kRegionStride = kLanes * kRowStride;
 static_assert(kBlock * kChunkDoubles <= kRegionStride);
 static_assert((kRows / kLanes) * kRegionStride == kWorkDoubles);
@@ -72,7 +72,7 @@ const double* cached_quarter_wave() noexcept;
 
 // One instruction-set variant of the engine. Arrays of complex values are
 // doubles, interleaved re, im unless a name says otherwise; work arrays hold
-// kWorkDoubles, z a spectrum in the correlation layout (the same size),
+// kWorkDoubles, z values in the residue layout (the same size),
 // staging and cross kBlock chunks; all disjoint from each other and from the
 // arguments.
 struct Engine {

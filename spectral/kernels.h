@@ -121,17 +121,17 @@ constexpr Reversal<kRowsLog2> kRowReversal{};
 // run of 4 consecutive inputs, one per lane: lanes are blocks until the first
 // two stages are done, then a transpose makes each block's chunk.
 
-// Correlation layout of a spectrum: split chunks ordered by residue group,
-// each group's 4096 rows in one run of 256 KiB (a region, kRegionStride
-// apart). The chunk of points k..k+3 (row k / kRows, residues k mod kRows)
-// lies at this offset in doubles.
-constexpr long correlation_offset(int k) noexcept {
+// Residue layout of kN complex values (the ifft's input, regrouped): split
+// chunks ordered by residue group, each group's 4096 rows in one run of
+// 256 KiB (a region, kRegionStride apart). The chunk of values n..n+3 (row
+// n / kRows, residues n mod kRows) lies at this offset in doubles.
+constexpr long residue_offset(int k) noexcept {
   return k % kRows / kLanes * kRegionStride + static_cast<long>(k / kRows) * kChunkDoubles;
 }
 
 // Inputs of pass A: operator()(n) gives the 4 consecutive inputs n..n+3 (n a
 // multiple of 4); prefetch(rho, i) is called at step i of the residue group
-// rho, whose step i reads rows rev10(i) + rev12(u), u = 0..3.
+// rho (see pass_a_group for the rows that step reads).
 constexpr int kAhead = 8;  // steps
 template <class S>
 struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
@@ -144,32 +144,32 @@ struct RealSamples {  // fft: samples, zero beyond kSpan, imaginary parts +0
   AM_INLINE void prefetch(int rho, int i) const noexcept;
 };
 template <class S>
-struct RegionValues {  // a spectrum in the correlation layout, from memory
+struct RegionValues {  // values in the residue layout, streamed from memory
   static constexpr bool kRowsInOrder = true;
   static constexpr bool kUpperHalfZero = false;
   const double* z;
-  AM_INLINE Cx<S> operator()(int n) const noexcept {
-    return load_chunk<S>(z + correlation_offset(n));
-  }
-  // Rows i + kAhead + u * 1024, u = 0..3: four streams through the region.
+  AM_INLINE Cx<S> operator()(int n) const noexcept { return load_chunk<S>(z + residue_offset(n)); }
+  // Rows i + kAhead + u * kBlock / 4, u = 0..3: four streams through the
+  // region, read in order.
   AM_INLINE void prefetch(int rho, int i) const noexcept {
     constexpr int kQuarterRows = kBlock / 4;
     if (i + kAhead < kQuarterRows) {
       for (int u = 0; u < 4; ++u) {
-        S::prefetch(z + correlation_offset((i + kAhead + u * kQuarterRows) * kRows + rho));
+        S::prefetch(z + residue_offset((i + kAhead + u * kQuarterRows) * kRows + rho));
       }
     }
   }
 };
 
-// The caller's interleaved values regrouped into the correlation layout,
-// input row by input row: both sides run through memory in order.
+// The caller's interleaved values regrouped into the residue layout, input
+// row by input row: both sides run through memory in order, and pass A then
+// reads each residue group's rows as one run instead of one line per page.
 template <class S>
 void regroup(const double* x, double* z) noexcept {
   for (int n = 0; n < kN; n += kLanes) {
     Cx<S> v;
     S::load_interleaved(x + 2 * n, v.re, v.im);
-    store_chunk<S>(z + correlation_offset(n), v);
+    store_chunk<S>(z + residue_offset(n), v);
   }
 }
 
