@@ -45,7 +45,9 @@ static_assert((kRows / kLanes) * kRegionStride == kWorkDoubles);
 // The pass-A gather reads 4 consecutive samples of one row; a row is either
 // wholly inside the 720000 samples or wholly outside.
 static_assert(kSpan % kLanes == 0 && kRows % kLanes == 0);
-static_assert(kBlock >= 1024 && kRows >= 16 && kBlock >= kRows);
+// Pass A: stages 1-2 on the way in, then pairs (3, 4) .. (11, 12); pass B:
+// stage 13 on the way in, then pairs (14, 15) .. (20, 21).
+static_assert(kBlockLog2 == 12 && kRowsLog2 == 9);
 // The real input fills less than half of the points: inputs n >= N/2 are zero.
 static_assert(kSpan <= kN / 2);
 

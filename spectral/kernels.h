@@ -207,27 +207,8 @@ inline void block_stage_pair(double* blk, int len, int h, const double* cosv,
   }
 }
 
-// One stage (half-span h) over len points at blk (len a multiple of 2h).
-template <class S>
-inline void block_stage(double* blk, int len, int h, const double* cosv,
-                        const double* sinv) noexcept {
-  auto pair = [&]<bool kFirst>(double* p, int m) AM_INLINE_LAMBDA {
-    Cx<S> a = load_chunk<S>(p);
-    Cx<S> b = load_chunk<S>(p + 2 * h);
-    butterfly<S, kFirst>(a, b, Cx<S>{S::load(cosv + h + m), S::load(sinv + h + m)});
-    store_chunk<S>(p, a);
-    store_chunk<S>(p + 2 * h, b);
-  };
-  for (int g = 0; g < len; g += 2 * h) {
-    pair.template operator()<true>(blk + 2 * g, 0);
-    for (int m = kLanes; m < h; m += kLanes) {
-      pair.template operator()<false>(blk + 2 * (g + m), m);
-    }
-  }
-}
-
 // Stages 3..8 on a 256-point piece, which stays in the first-level cache;
-// stages 9..kBlockLog2 over the whole block, two at a time while two remain.
+// stages 9..12 over the whole block.
 constexpr int kPiece = 256;
 template <class S>
 inline void piece_stages(double* piece, const double* cosv, const double* sinv) noexcept {
@@ -237,12 +218,8 @@ inline void piece_stages(double* piece, const double* cosv, const double* sinv) 
 }
 template <class S>
 inline void late_block_stages(double* blk, const double* cosv, const double* sinv) noexcept {
-  int h = kPiece;
-  for (; 4 * h <= kBlock; h *= 4) {
+  for (int h = kPiece; h < kBlock; h *= 4) {
     block_stage_pair<S>(blk, kBlock, h, cosv, sinv);
-  }
-  if (h < kBlock) {
-    block_stage<S>(blk, kBlock, h, cosv, sinv);
   }
 }
 
@@ -388,6 +365,8 @@ struct InterleavedOut {
   }
 };
 static_assert(kBlock / kLanes % kStagedGroups == 0);
+// The staging buffer is the engine's kBlock chunks of scratch.
+static_assert(kRows * kStagedGroups <= kBlock);
 
 // A column group's results back into its own buffer of kRows rows (the last
 // stages read each row before they write it).
@@ -506,32 +485,18 @@ AM_INLINE void row_quad_in_place(double* buf, int t, int r, int c, const double*
   store_chunk<S>(p + kChunkDoubles * 3 * r, a3);
 }
 
-// Stage pairs of pass B after the gather: r = kFirstPairRows, 4 times that,
-// ..., kRows / 4 (the last, which writes to the sink).
-constexpr int kFirstPairRows = kRowsLog2 % 2 == 1 ? 2 : 4;
-constexpr int kPassBQuads = [] {
-  int quads = 0;
-  for (int r = kFirstPairRows; r <= kRows / 4; r *= 4) {
-    quads += kRows / 4;
-  }
-  return quads;
-}();
-
-// Prefetches the rows of the next column group a few per step: the steps of
-// the stage pairs after the gather cover all its rows while this group
-// computes.
+// Prefetches the rows of the next column group, one per step: the 4 stage
+// pairs after stage 13 take kRows / 4 steps each, one per row, and cover all
+// its rows while this group computes. The lines go to the second-level cache.
 template <class S, class Rows>
 struct RowPrefetch {
-  static constexpr int kPerStep = (kRows + kPassBQuads - 1) / kPassBQuads;
   Rows rows;
   int l0;  // the next group's first column, or -1 after the last group
   int t = 0;
   AM_INLINE void step() noexcept {
-    for (int i = 0; i < kPerStep; ++i) {
-      if (l0 >= 0 && t < kRows) {
-        S::prefetch_far(rows[t] + 2 * l0);
-        ++t;
-      }
+    if (l0 >= 0) {
+      S::prefetch_far(rows[t] + 2 * l0);
+      ++t;
     }
   }
 };
@@ -549,7 +514,7 @@ inline void row_stage_pair(double* buf, int begin, int len, int r, const double*
   }
 }
 
-// The last two stages on rows c, c + r, c + 2r, c + 3r (r = kRows / 4),
+// Stages 20 and 21 on rows c, c + r, c + 2r, c + 3r (r = kRows / 4),
 // straight to the sink.
 template <class S, bool kInverse, bool kFirst, class Sink>
 AM_INLINE void last_quad(const double* buf, int c, const double* tw, const Sink sink,
@@ -574,42 +539,25 @@ AM_INLINE void last_quad(const double* buf, int c, const double* tw, const Sink 
   sink(l0 + (c + 3 * r) * kBlock, a3);
 }
 
-// Stages kBlockLog2 + 1 .. 21 of the column group at l0 (a multiple of 4);
+// Stages 13..21 of the column group at l0 (a multiple of 4);
 // next_l0 is the group that follows (-1: none), whose rows are prefetched
 // meanwhile. buf: kRows chunks of scratch.
 template <class S, bool kInverse, bool kGroup0, class Rows, class Sink>
 inline void column_group_stages(const Rows rows, const Sink sink, const double* tw, double* buf,
                                 int l0, int next_l0) noexcept {
-  // The first stage or two on the way in: all rows are loaded in one run,
-  // which keeps many loads in flight.
-  if constexpr (kFirstPairRows == 2) {
-    const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
-    for (int t = 0; t < kRows; t += 2) {
-      Cx<S> a = load_chunk<S>(rows[t] + 2 * l0);
-      Cx<S> b = load_chunk<S>(rows[t + 1] + 2 * l0);
-      butterfly<S, kGroup0>(a, b, w);
-      store_chunk<S>(buf + kChunkDoubles * t, a);
-      store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
-    }
-  } else {
-    const Cx<S> w1 = column_twiddle<S, kInverse>(tw, 0);
-    const Cx<S> w2 = column_twiddle<S, kInverse>(tw, 1);
-    const Cx<S> w3 = column_twiddle<S, kInverse>(tw, 2);
-    for (int t = 0; t < kRows; t += 4) {
-      Cx<S> a0 = load_chunk<S>(rows[t] + 2 * l0);
-      Cx<S> a1 = load_chunk<S>(rows[t + 1] + 2 * l0);
-      Cx<S> a2 = load_chunk<S>(rows[t + 2] + 2 * l0);
-      Cx<S> a3 = load_chunk<S>(rows[t + 3] + 2 * l0);
-      radix4<S, kGroup0>(a0, a1, a2, a3, w1, w2, w3);
-      store_chunk<S>(buf + kChunkDoubles * t, a0);
-      store_chunk<S>(buf + kChunkDoubles * (t + 1), a1);
-      store_chunk<S>(buf + kChunkDoubles * (t + 2), a2);
-      store_chunk<S>(buf + kChunkDoubles * (t + 3), a3);
-    }
+  // Stage 13 (rows t, t+1; one twiddle for the whole group) on the way in:
+  // all rows are loaded in one run, which keeps many loads in flight.
+  const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
+  for (int t = 0; t < kRows; t += 2) {
+    Cx<S> a = load_chunk<S>(rows[t] + 2 * l0);
+    Cx<S> b = load_chunk<S>(rows[t + 1] + 2 * l0);
+    butterfly<S, kGroup0>(a, b, w);
+    store_chunk<S>(buf + kChunkDoubles * t, a);
+    store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
   }
-  // The middle stage pairs, then the last two straight to the sink.
+  // Stages 14..19, then 20 and 21 straight to the sink.
   RowPrefetch<S, Rows> ahead{rows, next_l0};
-  for (int r = kFirstPairRows; r < kRows / 4; r *= 4) {
+  for (int r = 2; r < kRows / 4; r *= 4) {
     row_stage_pair<S, kInverse, kGroup0>(buf, 0, kRows, r, tw, ahead);
   }
   ahead.step();
