@@ -48,9 +48,10 @@ AM_API double sum(const double x[200]) AM_NOEXCEPT;
  * Static memory and reentrancy: the quarter-wave table (4 MiB, the only cos
  * and sin evaluations) is computed on the first call that needs it and kept,
  * and so are the transforms' own twiddle tables (32 MiB, built on the first
- * fft, ifft or xcorr; a few tens of milliseconds in all). fft, ifft and xcorr
- * share two work arrays of 32 MiB. About 100 MiB of static storage in all,
- * touched only when first used. The table builders, fft, ifft and xcorr must not run while another
+ * fft, ifft or xcorr; a few tens of milliseconds in all). fft and ifft work
+ * in one or two, xcorr in all three of the library's work arrays of 32 MiB.
+ * About 132 MiB of static storage in all, each part touched only when first
+ * used. The table builders, fft, ifft and xcorr must not run while another
  * call into lumetra runs; b_abs, rms, b_rms and b_log10 keep no state.
  * Nothing here allocates from the heap except b_rms's scratch record.
  *
