@@ -129,9 +129,9 @@ std::vector<double> impulsive() {
   return x;
 }
 
-// Huge and tiny magnitudes: sums that overflow to infinity (and later meet
-// infinities of the other sign), subnormals, and signed zeros.
-std::vector<double> extreme_magnitudes(unsigned seed) {
+// Huge and tiny magnitudes (all sums stay finite), subnormals whose products
+// underflow to zeros of either sign, and signed zeros.
+std::vector<double> extreme_magnitudes(unsigned seed, double huge = 1e300) {
   std::mt19937_64 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   std::vector<double> x(kSpan);
@@ -139,7 +139,7 @@ std::vector<double> extreme_magnitudes(unsigned seed) {
     const double v = u(gen);
     switch (n % 7) {
       case 0:
-        x[n] = v * 1e307;
+        x[n] = v * huge;
         break;
       case 1:
         x[n] = v * 1e-310;
@@ -158,6 +158,16 @@ std::vector<double> extreme_magnitudes(unsigned seed) {
         break;
     }
   }
+  return x;
+}
+
+// Two samples near the largest double: sums overflow to infinities of either
+// sign in about a quarter of the outputs, the rest stays finite.
+std::vector<double> overflowing(unsigned seed) {
+  std::vector<double> x = random_with_zeros(seed);
+  x[100] = 1.5e308;
+  x[300001] = -1.2e308;
+  x[5] = std::numeric_limits<double>::denorm_min();
   return x;
 }
 
@@ -282,106 +292,115 @@ TEST(TwiddleTables, BuildersMatchTheReferenceWithTheirSignedZeros) {
 
 // ------------------------------------------------ forward transform --
 
-TEST(Fft, UnitSampleAtZeroGivesOnesExactly) {
-  for_each_engine([] {
-    std::vector<double> x(kSpan, 0.0);
-    x[0] = 1.0;
-    Guarded y(2L * kN);
-    fft(x.data(), reinterpret_cast<complex_T*>(y.get()));
-    EXPECT_TRUE(y.intact());
-    for (int k = 0; k < kN; ++k) {
-      ASSERT_EQ(y.data[2 * k], 1.0) << "k = " << k;
-      ASSERT_EQ(y.data[2 * k + 1], 0.0) << "k = " << k;
-    }
-  });
-}
-
-TEST(Fft, UnitSampleAtOneGivesTheForwardTwiddlesExactly) {
-  std::vector<double> costab(kTable);
-  std::vector<double> sintab(kTable);
-  generate_twiddle_tables(costab.data(), sintab.data());
-  for_each_engine([&] {
-    std::vector<double> x(kSpan, 0.0);
-    x[1] = 1.0;
-    const std::vector<complex_T> y = fast_fft(x);
-    EXPECT_EQ(y[0].re, 1.0);
-    EXPECT_EQ(y[0].im, 0.0);
-    EXPECT_EQ(y[kN / 2].re, -1.0);
-    EXPECT_EQ(y[kN / 2].im, 0.0);
-    EXPECT_EQ(y[524288].re, 0.0);  // e^{-i pi/2}: the forward sign
-    EXPECT_EQ(y[524288].im, -1.0);
-    for (int k = 1; k < kN / 2; ++k) {
-      ASSERT_EQ(y[k].re, costab[k]) << "k = " << k;
-      ASSERT_EQ(y[k].im, sintab[k]) << "k = " << k;
-      ASSERT_EQ(y[k + kN / 2].re, -y[k].re) << "k = " << k;
-      ASSERT_EQ(y[k + kN / 2].im, -y[k].im) << "k = " << k;
-    }
-  });
-}
-
-TEST(Fft, SpanOfOnesSumsExactlyAtZeroFrequency) {
-  for_each_engine([] {
-    const std::vector<complex_T> y = fast_fft(std::vector<double>(kSpan, 1.0));
-    EXPECT_EQ(bits(y[0].re), bits(720000.0));
-    EXPECT_EQ(y[0].im, 0.0);
-  });
-}
-
-TEST(Fft, NaNSampleReachesEveryOutput) {
-  for (int n : {0, 719999}) {
-    for_each_engine([n] {
-      std::vector<double> x = random_samples(7);
-      x[n] = kNaN;
-      const std::vector<complex_T> y = fast_fft(x);
+TEST(Fft, UnitSamplesAndOnesGiveExactResults) {
+  {
+    SCOPED_TRACE("unit sample at 0");
+    for_each_engine([] {
+      std::vector<double> x(kSpan, 0.0);
+      x[0] = 1.0;
+      Guarded y(2L * kN);
+      fft(x.data(), reinterpret_cast<complex_T*>(y.get()));
+      EXPECT_TRUE(y.intact());
       for (int k = 0; k < kN; ++k) {
-        ASSERT_TRUE(std::isnan(y[k].re) || std::isnan(y[k].im)) << "n = " << n << ", k = " << k;
+        ASSERT_EQ(y.data[2 * k], 1.0) << "k = " << k;
+        ASSERT_EQ(y.data[2 * k + 1], 0.0) << "k = " << k;
+      }
+    });
+  }
+  {
+    SCOPED_TRACE("unit sample at 1");
+    std::vector<double> costab(kTable);
+    std::vector<double> sintab(kTable);
+    generate_twiddle_tables(costab.data(), sintab.data());
+    for_each_engine([&] {
+      std::vector<double> x(kSpan, 0.0);
+      x[1] = 1.0;
+      const std::vector<complex_T> y = fast_fft(x);
+      EXPECT_EQ(y[0].re, 1.0);
+      EXPECT_EQ(y[0].im, 0.0);
+      EXPECT_EQ(y[kN / 2].re, -1.0);
+      EXPECT_EQ(y[kN / 2].im, 0.0);
+      EXPECT_EQ(y[524288].re, 0.0);  // e^{-i pi/2}: the forward sign
+      EXPECT_EQ(y[524288].im, -1.0);
+      for (int k = 1; k < kN / 2; ++k) {
+        ASSERT_EQ(y[k].re, costab[k]) << "k = " << k;
+        ASSERT_EQ(y[k].im, sintab[k]) << "k = " << k;
+        ASSERT_EQ(y[k + kN / 2].re, -y[k].re) << "k = " << k;
+        ASSERT_EQ(y[k + kN / 2].im, -y[k].im) << "k = " << k;
+      }
+    });
+  }
+  {
+    SCOPED_TRACE("720000 ones");
+    for_each_engine([] {
+      const std::vector<complex_T> y = fast_fft(std::vector<double>(kSpan, 1.0));
+      EXPECT_EQ(bits(y[0].re), bits(720000.0));
+      EXPECT_EQ(y[0].im, 0.0);
+    });
+  }
+}
+
+TEST(Fft, NonFiniteSamplesSpreadAsIeeeArithmeticDoes) {
+  {
+    SCOPED_TRACE("NaN sample");
+    for (int n : {0, 719999}) {
+      for_each_engine([n] {
+        std::vector<double> x = random_samples(7);
+        x[n] = kNaN;
+        const std::vector<complex_T> y = fast_fft(x);
+        for (int k = 0; k < kN; ++k) {
+          ASSERT_TRUE(std::isnan(y[k].re) || std::isnan(y[k].im)) << "n = " << n << ", k = " << k;
+        }
+      });
+    }
+  }
+  {
+    SCOPED_TRACE("infinite sample");
+    // The zero-frequency output is a plain sum (no twiddle touches it), so one
+    // +Inf gives +Inf there; every other output meets the infinity through a
+    // twiddle product and has at least one non-finite component.
+    for_each_engine([] {
+      std::vector<double> x = random_samples(8);
+      x[4242] = kInf;
+      const std::vector<complex_T> y = fast_fft(x);
+      EXPECT_EQ(y[0].re, kInf);
+      EXPECT_EQ(y[0].im, 0.0);
+      for (int k = 0; k < kN; ++k) {
+        ASSERT_FALSE(std::isfinite(y[k].re) && std::isfinite(y[k].im)) << "k = " << k;
       }
     });
   }
 }
 
-TEST(Fft, InfiniteSampleGivesInfiniteSumAndNoFiniteOutput) {
-  // The zero-frequency output is a plain sum (no twiddle touches it), so one
-  // +Inf gives +Inf there; every other output meets the infinity through a
-  // twiddle product and has at least one non-finite component.
-  for_each_engine([] {
-    std::vector<double> x = random_samples(8);
-    x[4242] = kInf;
-    const std::vector<complex_T> y = fast_fft(x);
-    EXPECT_EQ(y[0].re, kInf);
-    EXPECT_EQ(y[0].im, 0.0);
-    for (int k = 0; k < kN; ++k) {
-      ASSERT_FALSE(std::isfinite(y[k].re) && std::isfinite(y[k].im)) << "k = " << k;
-    }
-  });
-}
-
 // ------------------------------------------------ inverse transform --
 
-TEST(Ifft, ScaledImpulseGivesOnesExactly) {
-  for_each_engine([] {
-    std::vector<complex_T> x(kN, complex_T{0.0, 0.0});
-    x[0] = {2097152.0, 0.0};
-    Guarded y(2L * kN);
-    ifft(x.data(), reinterpret_cast<complex_T*>(y.get()));
-    EXPECT_TRUE(y.intact());
-    for (int k = 0; k < kN; ++k) {
-      ASSERT_EQ(y.data[2 * k], 1.0) << "k = " << k;
-      ASSERT_EQ(y.data[2 * k + 1], 0.0) << "k = " << k;
-    }
-  });
-}
-
-TEST(Ifft, NaNInputReachesEveryOutput) {
-  for_each_engine([] {
-    std::vector<complex_T> x = random_spectrum(9);
-    x[123457].im = kNaN;
-    std::vector<complex_T> y(kN);
-    ifft(x.data(), y.data());
-    for (int k = 0; k < kN; ++k) {
-      ASSERT_TRUE(std::isnan(y[k].re) || std::isnan(y[k].im)) << "k = " << k;
-    }
-  });
+TEST(Ifft, ScaledImpulseIsExactAndNaNReachesEveryOutput) {
+  {
+    SCOPED_TRACE("scaled impulse");
+    for_each_engine([] {
+      std::vector<complex_T> x(kN, complex_T{0.0, 0.0});
+      x[0] = {2097152.0, 0.0};
+      Guarded y(2L * kN);
+      ifft(x.data(), reinterpret_cast<complex_T*>(y.get()));
+      EXPECT_TRUE(y.intact());
+      for (int k = 0; k < kN; ++k) {
+        ASSERT_EQ(y.data[2 * k], 1.0) << "k = " << k;
+        ASSERT_EQ(y.data[2 * k + 1], 0.0) << "k = " << k;
+      }
+    });
+  }
+  {
+    SCOPED_TRACE("NaN input");
+    for_each_engine([] {
+      std::vector<complex_T> x = random_spectrum(9);
+      x[123457].im = kNaN;
+      std::vector<complex_T> y(kN);
+      ifft(x.data(), y.data());
+      for (int k = 0; k < kN; ++k) {
+        ASSERT_TRUE(std::isnan(y[k].re) || std::isnan(y[k].im)) << "k = " << k;
+      }
+    });
+  }
 }
 
 // 2-norm of the difference of two complex arrays, relative to the norm of b,
@@ -461,40 +480,43 @@ double lag_tolerance(const std::vector<double>& x, const std::vector<double>& y)
   return 2 * kTransformError * std::sqrt(double{kSpan}) * norm2(x) * norm2(y);
 }
 
-TEST(Xcorr, UnitSamplesCorrelateToOneAtLagZeroExactly) {
-  for_each_engine([] {
-    std::vector<double> x(kSpan, 0.0);
-    x[0] = 1.0;
-    Guarded r(kLags);
-    xcorr(x.data(), x.data(), r.get());
-    EXPECT_TRUE(r.intact());
-    for (int j = 0; j < kLags; ++j) {
-      ASSERT_EQ(r.data[j], j == kSpan - 1 ? 1.0 : 0.0) << "j = " << j;
-    }
-  });
-}
-
-TEST(Xcorr, ZerosGiveZerosAndTheirMagnitudesArePositiveZeros) {
-  for_each_engine([] {
-    const std::vector<double> zeros(kSpan, 0.0);
-    std::vector<double> r = fast_xcorr(zeros, zeros);
-    b_abs(r.data(), r.data());
-    for (int j = 0; j < kLags; ++j) {
-      ASSERT_EQ(bits(r[j]), bits(0.0)) << "j = " << j;
-    }
-  });
-}
-
-TEST(Xcorr, OnesGiveTheTriangle) {
-  const std::vector<double> ones(kSpan, 1.0);
-  const double tol = lag_tolerance(ones, ones);
-  for_each_engine([&] {
-    const std::vector<double> r = fast_xcorr(ones, ones);
-    for (int j = 0; j < kLags; ++j) {
-      ASSERT_NEAR(r[j], 720000.0 - std::abs(j - 719999), tol) << "j = " << j;
-    }
-    EXPECT_EQ(std::max_element(r.begin(), r.end()) - r.begin(), 719999);
-  });
+TEST(Xcorr, UnitSamplesZerosAndOnes) {
+  {
+    SCOPED_TRACE("unit samples");
+    for_each_engine([] {
+      std::vector<double> x(kSpan, 0.0);
+      x[0] = 1.0;
+      Guarded r(kLags);
+      xcorr(x.data(), x.data(), r.get());
+      EXPECT_TRUE(r.intact());
+      for (int j = 0; j < kLags; ++j) {
+        ASSERT_EQ(r.data[j], j == kSpan - 1 ? 1.0 : 0.0) << "j = " << j;
+      }
+    });
+  }
+  {
+    SCOPED_TRACE("zeros");
+    for_each_engine([] {
+      const std::vector<double> zeros(kSpan, 0.0);
+      std::vector<double> r = fast_xcorr(zeros, zeros);
+      b_abs(r.data(), r.data());
+      for (int j = 0; j < kLags; ++j) {
+        ASSERT_EQ(bits(r[j]), bits(0.0)) << "j = " << j;
+      }
+    });
+  }
+  {
+    SCOPED_TRACE("ones");
+    const std::vector<double> ones(kSpan, 1.0);
+    const double tol = lag_tolerance(ones, ones);
+    for_each_engine([&] {
+      const std::vector<double> r = fast_xcorr(ones, ones);
+      for (int j = 0; j < kLags; ++j) {
+        ASSERT_NEAR(r[j], 720000.0 - std::abs(j - 719999), tol) << "j = " << j;
+      }
+      EXPECT_EQ(std::max_element(r.begin(), r.end()) - r.begin(), 719999);
+    });
+  }
 }
 
 TEST(Xcorr, UnitSampleOffsetsLandAtTheirLags) {
@@ -533,7 +555,7 @@ TEST(Xcorr, ExtremeAndSampledLagsEqualTheDirectSums) {
 
 TEST(Xcorr, DelayedCopyPeaksAtItsLag) {
   const std::vector<double> x = random_samples(31);
-  for (int d : {0, 1, 4800, 100000, 360000}) {
+  for (int d : {0, 4800, 360000}) {
     // y is x delayed by d samples: peak at 719999 - d (1-based 720000 - d);
     // swapped, x delayed behind y: 719999 + d.
     std::vector<double> y(kSpan, 0.0);
@@ -549,17 +571,23 @@ TEST(Xcorr, DelayedCopyPeaksAtItsLag) {
   }
 }
 
-TEST(Xcorr, NaNInEitherSignalMakesEveryLagNaN) {
+TEST(Xcorr, NaNOrInfinityInEitherSignalMakesEveryLagNaN) {
+  // A NaN reaches every spectrum element and every lag. An infinity leaves a
+  // non-finite component in every spectrum element; in the cross-spectrum
+  // and the inverse it meets zeros (0 * Inf) and opposite infinities, so
+  // that every lag comes out NaN as well.
   const std::vector<double> clean = random_samples(41);
-  std::vector<double> dirty = clean;
-  dirty[654321] = kNaN;
-  for_each_engine([&] {
-    for (const auto& r : {fast_xcorr(dirty, clean), fast_xcorr(clean, dirty)}) {
-      for (int j = 0; j < kLags; ++j) {
-        ASSERT_TRUE(std::isnan(r[j])) << "j = " << j;
+  for (double bad : {kNaN, kInf}) {
+    std::vector<double> dirty = clean;
+    dirty[654321] = bad;
+    for_each_engine([&] {
+      for (const auto& r : {fast_xcorr(dirty, clean), fast_xcorr(clean, dirty)}) {
+        for (int j = 0; j < kLags; ++j) {
+          ASSERT_TRUE(std::isnan(r[j])) << "bad sample " << bad << ", j = " << j;
+        }
       }
-    }
-  });
+    });
+  }
 }
 
 TEST(Xcorr, ReadsBothSignalsBeforeWritingTheResult) {
@@ -598,7 +626,7 @@ TEST(SpectralBoundary, NullArraysWriteNothing) {
 TEST(SpectralBoundary, ResultsDoNotDependOnTheAlignmentOfTheArrays) {
   // Aligned outputs are written with streaming stores, others with plain
   // ones; both must give the same bits. Offsets in doubles from a 64-byte
-  // boundary: 0 (aligned for every engine), 1 (aligned for none), 2 (16 bytes).
+  // boundary: 0 (aligned for every engine), 1 (aligned for none).
   const std::vector<double> x = random_with_zeros(81);
   const std::vector<double> y = impulsive();
   for_each_engine([&] {
@@ -607,11 +635,11 @@ TEST(SpectralBoundary, ResultsDoNotDependOnTheAlignmentOfTheArrays) {
     while (reinterpret_cast<std::uintptr_t>(base) % 64 != 0) {
       ++base;
     }
-    std::vector<complex_T> spectra[3];
-    std::vector<complex_T> inverses[3];
-    std::vector<double> lags[3];
-    const int offsets[3] = {0, 1, 2};
-    for (int i = 0; i < 3; ++i) {
+    std::vector<complex_T> spectra[2];
+    std::vector<complex_T> inverses[2];
+    std::vector<double> lags[2];
+    const int offsets[2] = {0, 1};
+    for (int i = 0; i < 2; ++i) {
       double* out = base + offsets[i];
       fft(x.data(), reinterpret_cast<complex_T*>(out));
       spectra[i].assign(reinterpret_cast<complex_T*>(out), reinterpret_cast<complex_T*>(out) + kN);
@@ -620,7 +648,7 @@ TEST(SpectralBoundary, ResultsDoNotDependOnTheAlignmentOfTheArrays) {
       xcorr(x.data(), y.data(), out);
       lags[i].assign(out, out + kLags);
     }
-    for (int i = 1; i < 3; ++i) {
+    for (int i = 1; i < 2; ++i) {
       SCOPED_TRACE(offsets[i]);
       EXPECT_TRUE(identical(doubles(spectra[i]), doubles(spectra[0]), 2L * kN));
       EXPECT_TRUE(identical(doubles(inverses[i]), doubles(inverses[0]), 2L * kN));
@@ -642,8 +670,8 @@ TEST(FastPath, ForwardMatchesReferenceOnRandomImpulsiveAndExtremeInputs) {
   }
 }
 
-TEST(FastPath, ForwardMatchesReferenceOnNonFiniteInputs) {
-  const std::vector<double> inputs[] = {with_infinities(63), with_nan(64)};
+TEST(FastPath, ForwardMatchesReferenceOnOverflowingAndNonFiniteInputs) {
+  const std::vector<double> inputs[] = {overflowing(70), with_infinities(63), with_nan(64)};
   for (const std::vector<double>& x : inputs) {
     const std::vector<complex_T> expected = reference_fft(x);
     for_each_engine([&] {
@@ -674,11 +702,19 @@ TEST(FastPath, CorrelationMatchesReferenceOnRandomAndImpulsiveSignals) {
   for_each_engine([&] { EXPECT_TRUE(identical(fast_xcorr(x, y).data(), expected.data(), kLags)); });
 }
 
-TEST(FastPath, CorrelationMatchesReferenceOnExtremeAndInfiniteSignals) {
-  const std::vector<double> x = extreme_magnitudes(68);
-  const std::vector<double> y = with_infinities(69);
+TEST(FastPath, CorrelationMatchesReferenceOnHugeTinyAndSignedZeroSignals) {
+  // Magnitudes from subnormal to 1e150 (no overflow: the lags stay finite, and
+  // products of tiny values underflow to zeros of either sign) against spikes
+  // among zeros of both signs.
+  const std::vector<double> x = extreme_magnitudes(68, 1e150);  // 1e150 * 32767 * L: finite
+  std::vector<double> y = impulsive();
+  y[7] = -std::numeric_limits<double>::denorm_min();
+  y[700001] = 3e-310;
   std::vector<double> expected(kLags);
   reference::xcorr(x.data(), y.data(), expected.data());
+  const long finite =
+      std::count_if(expected.begin(), expected.end(), [](double v) { return std::isfinite(v); });
+  EXPECT_EQ(finite, kLags);
   for_each_engine([&] { EXPECT_TRUE(identical(fast_xcorr(x, y).data(), expected.data(), kLags)); });
 }
 
