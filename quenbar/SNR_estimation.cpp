@@ -10,7 +10,6 @@
 //
 // Frames count from 0, samples within a frame from 0.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +18,7 @@
 #include "quenbar/constants.h"
 #include "quenbar/frame_sums.h"
 #include "quenbar/snr.h"
+#include "runtime/cpu.h"
 #include "runtime/emx.h"
 #include "runtime/fpu.h"
 #include "runtime/nonfinite.h"
@@ -31,11 +31,6 @@ namespace {
 // no heap. Each SIMD lane sums a run of 64 (AVX2) or 128 (SSE2) consecutive
 // frames of a block: long unbroken streams through memory.
 constexpr std::int32_t kBlockFrames = 256;
-
-// The processor's widest kernel, found on first use (0: not yet known). The
-// value is the same for every caller and changes no result, so concurrent
-// first calls may each store it.
-std::atomic<int> g_fastest{0};
 
 FrameSums kernel_function(Kernel kernel) noexcept {
   switch (kernel) {
@@ -108,21 +103,16 @@ Reason reason(const Diagnostics& d, double snr) noexcept {
 }  // namespace
 
 Kernel fastest_kernel() noexcept {
-  int known = g_fastest.load(std::memory_order_relaxed);
-  if (known == 0) {
-    Kernel found = Kernel::kScalar;
-#if defined(__SSE2__)
-    found = Kernel::kSse2;
-#endif
 #if defined(QUENBAR_AVX2_KERNEL)
-    if (avx2_usable()) {
-      found = Kernel::kAvx2;
-    }
-#endif
-    known = static_cast<int>(found) + 1;
-    g_fastest.store(known, std::memory_order_relaxed);
+  if (runtime::cpu_has_avx2()) {
+    return Kernel::kAvx2;
   }
-  return static_cast<Kernel>(known - 1);
+#endif
+#if defined(__SSE2__)
+  return Kernel::kSse2;
+#else
+  return Kernel::kScalar;
+#endif
 }
 
 Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_real_T* measured,

@@ -1,3 +1,5 @@
 #include "quenbar.h"
 
-extern "C" void SNR_estimation_initialize(void) noexcept { rt_InitInfAndNaN(8); }
+extern "C" void SNR_estimation_initialize(void) noexcept {
+  rt_InitInfAndNaN(8);
+}

@@ -9,7 +9,6 @@
 #include <emmintrin.h>
 #endif
 #if defined(QUENBAR_AVX2_KERNEL)
-#include <cpuid.h>
 #endif
 
 namespace quenbar {
@@ -90,27 +89,5 @@ void frame_sums_sse2(const double* g, const double* m, std::size_t len, std::siz
                     measured_sums + done);
 }
 #endif  // __SSE2__
-
-#if defined(QUENBAR_AVX2_KERNEL)
-bool avx2_usable() noexcept {
-  unsigned eax = 0;
-  unsigned ebx = 0;
-  unsigned ecx = 0;
-  unsigned edx = 0;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0 ||
-      (ecx & bit_AVX) == 0) {
-    return false;
-  }
-  // XCR0 bits 1 and 2: the operating system saves the SSE and AVX registers.
-  unsigned xcr0_low = 0;
-  unsigned xcr0_high = 0;
-  __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
-  if ((xcr0_low & 0x6U) != 0x6U || __get_cpuid_max(0, nullptr) < 7) {
-    return false;
-  }
-  __cpuid_count(7, 0, eax, ebx, ecx, edx);
-  return (ebx & bit_AVX2) != 0;
-}
-#endif
 
 }  // namespace quenbar

@@ -28,12 +28,9 @@ void frame_sums_sse2(const double* g, const double* m, std::size_t len, std::siz
 #endif
 
 #if defined(QUENBAR_AVX2_KERNEL)
-// Four frames per step. Only where avx2_usable() says so.
+// Four frames per step. Only where runtime::cpu_has_avx2() says so.
 void frame_sums_avx2(const double* g, const double* m, std::size_t len, std::size_t count,
                      double* gate_sums, double* measured_sums) noexcept;
-
-// Whether the processor has AVX2 and the operating system saves its registers.
-bool avx2_usable() noexcept;
 #endif
 
 }  // namespace quenbar

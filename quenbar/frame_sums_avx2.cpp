@@ -1,5 +1,5 @@
 // Sums of squares of four frames at a time with AVX2 (see frame_sums.h).
-// Compiled with -mavx2 (never -mfma): only called where avx2_usable() holds.
+// Compiled with -mavx2 (never -mfma): only called where runtime::cpu_has_avx2() holds.
 // This file includes nothing but intrinsics and the kernel declarations, so
 // that no shared inline function is ever emitted here with AVX2 encodings.
 // Indices count from 0.

@@ -103,9 +103,6 @@ extern const Engine kEngineAvx2;  // needs AVX2, chosen at run time
 
 enum class Isa { kSse2, kAvx2 };
 
-// Whether the processor and the operating system support AVX2.
-bool cpu_has_avx2() noexcept;
-
 // The variant in use: AVX2 where the processor has it, else the baseline.
 const Engine& engine() noexcept;
 

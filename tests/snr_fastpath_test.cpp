@@ -14,6 +14,7 @@
 #include "quenbar.h"
 #include "quenbar/frame_sums.h"
 #include "quenbar/snr.h"
+#include "runtime/cpu.h"
 #include "support/records.h"
 #include "support/snr_reference.h"
 #include "synth.h"
@@ -42,7 +43,7 @@ std::vector<NamedKernel> kernels() {
   k.push_back({"sse2", Kernel::kSse2, quenbar::frame_sums_sse2});
 #endif
 #if defined(QUENBAR_AVX2_KERNEL)
-  if (quenbar::avx2_usable()) {
+  if (runtime::cpu_has_avx2()) {
     k.push_back({"avx2", Kernel::kAvx2, quenbar::frame_sums_avx2});
   }
 #endif
@@ -103,7 +104,7 @@ TEST(FrameSums, EveryKernelGivesTheBitsOfTheOneFrameLoop) {
 
 TEST(FrameSums, FastestKernelIsTheWidestThatRuns) {
 #if defined(QUENBAR_AVX2_KERNEL)
-  EXPECT_EQ(quenbar::fastest_kernel(), quenbar::avx2_usable() ? Kernel::kAvx2 : Kernel::kSse2);
+  EXPECT_EQ(quenbar::fastest_kernel(), runtime::cpu_has_avx2() ? Kernel::kAvx2 : Kernel::kSse2);
 #elif defined(__SSE2__)
   EXPECT_EQ(quenbar::fastest_kernel(), Kernel::kSse2);
 #else

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "lumetra.h"
+#include "runtime/cpu.h"
 #include "spectral/constants.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
@@ -85,7 +86,7 @@ void for_each_engine(F f) {
     SCOPED_TRACE(isa == spectral::Isa::kAvx2 ? "AVX2 engine" : "SSE2 engine");
     f();
   }
-  spectral::select_engine(spectral::cpu_has_avx2() ? spectral::Isa::kAvx2 : spectral::Isa::kSse2);
+  spectral::select_engine(runtime::cpu_has_avx2() ? spectral::Isa::kAvx2 : spectral::Isa::kSse2);
 }
 
 // ------------------------------------------------------------ inputs --
