@@ -6,7 +6,7 @@
  * levels are dB re 32767. Lifecycle: lumetra_estimation_initialize() once,
  * lumetra_estimation() any number of times, lumetra_estimation_terminate()
  * at the end. The library keeps its large intermediates in static storage
- * (up to about 217 MB, committed as it is first used): calls into lumetra
+ * (about 156 MB, committed as it is first used): calls into lumetra
  * must not overlap, from any thread.
  *
  * This header and quenbar.h declare different functions named "sum"; a
