@@ -12,11 +12,13 @@ namespace {
 std::atomic<long> g_requests{0};
 std::atomic<long> g_fail_at{0};
 std::atomic<std::size_t> g_last_bytes{0};
+std::atomic<std::size_t> g_limit{0};  // largest request served; 0: any
 
 bool refused(std::size_t bytes) noexcept {
   g_last_bytes.store(bytes, std::memory_order_relaxed);
   const long n = g_requests.fetch_add(1, std::memory_order_relaxed) + 1;
-  return n == g_fail_at.load(std::memory_order_relaxed);
+  const std::size_t limit = g_limit.load(std::memory_order_relaxed);
+  return n == g_fail_at.load(std::memory_order_relaxed) || (limit != 0 && bytes > limit);
 }
 
 }  // namespace
@@ -45,6 +47,7 @@ void fail_nth(long k) noexcept {
   g_fail_at.store(k, std::memory_order_relaxed);
 }
 void reset() noexcept { fail_nth(0); }
+void limit_bytes(std::size_t bytes) noexcept { g_limit.store(bytes, std::memory_order_relaxed); }
 long requests() noexcept { return g_requests.load(std::memory_order_relaxed); }
 std::size_t last_request_bytes() noexcept {
   return g_last_bytes.load(std::memory_order_relaxed);
