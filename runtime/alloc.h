@@ -26,6 +26,9 @@ void reset() noexcept;  // disarm and zero the count (the byte limit stays)
 // process asking the system for gigabytes.
 void limit_bytes(std::size_t bytes) noexcept;
 long requests() noexcept;  // requests since the last reset
+// Blocks handed out and not yet released, since the process started: a
+// call that leaks nothing leaves it as it found it.
+long live_blocks() noexcept;
 // Bytes asked for by the latest request, refused or not (count * elem for
 // allocate_zeroed, saturated at SIZE_MAX): lets a test see how much a caller
 // wanted without the memory being handed out.

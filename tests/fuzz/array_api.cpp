@@ -5,11 +5,10 @@
 //
 // The heap is limited to 1 MiB here (through the allocation seam), so
 // records of valid but large extents meet a failing allocation, as they would
-// on a host short of memory, and every execution stays quick. Checks after every call: a record is either
-// refused (null) or well-formed; growth either leaves the record exactly as
-// it was or gives room for the count with the kept elements and zeros after
-// them; wrapped storage is never written or freed. LeakSanitizer checks that
-// everything is released.
+// on a host short of memory, and every execution stays quick. Checks after every call: a record is
+// either refused (null) or well-formed; growth either leaves the record exactly as it was or gives
+// room for the count with the kept elements and zeros after them; wrapped storage is never written
+// or freed. LeakSanitizer checks that everything is released.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -151,6 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider in(data, size);
   runtime::alloc_seam::limit_bytes(kHeapLimit);
   runtime::alloc_seam::reset();
+  const long live = runtime::alloc_seam::live_blocks();
   std::array<Slot, kSlots> slots;
   for (int call = 0; call < kMaxCalls && in.remaining_bytes() > 0; ++call) {
     Slot& s = slots[in.ConsumeIntegralInRange<std::size_t>(0, kSlots - 1)];
@@ -242,5 +242,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (Slot& s : slots) {
     release(s, in);
   }
+  fuzz::check(runtime::alloc_seam::live_blocks() == live, "blocks left after every release");
   return 0;
 }

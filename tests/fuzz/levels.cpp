@@ -112,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The failing request, if any, is b_rms's scratch.
   const long fail_at = in.ConsumeIntegralInRange<long>(0, 2);
   runtime::alloc_seam::fail_nth(fail_at);
+  const long live = runtime::alloc_seam::live_blocks();
   const double r = b_rms(x);
+  fuzz::check(runtime::alloc_seam::live_blocks() == live, "b_rms kept a block");
   const long requests = runtime::alloc_seam::requests();
   runtime::alloc_seam::reset();
   if (!readable(x)) {
