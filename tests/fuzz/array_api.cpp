@@ -47,19 +47,25 @@ std::int64_t count_of(const emxArray_real_T& r) {
   return fuzz::element_count(std::vector<std::int32_t>(r.size, r.size + r.numDims));
 }
 
-// A record the API handed out: extents as asked, storage as claimed.
-// wrapper: whether it wraps the host's storage `wrapped` (which may be null).
+// A record the API handed out: extents as asked, storage as claimed; or
+// none, for bad arguments or a refused allocation (the seam armed, or
+// storage past the heap limit). wrapper: whether it wraps the host's storage
+// `wrapped` (which may be null). accepted: whether the arguments are of a
+// form the API takes (numDims >= 0, extents given).
 void check_made(const emxArray_real_T* r, const std::vector<std::int32_t>& extents, bool wrapper,
-                const double* wrapped) {
+                const double* wrapped, bool accepted, bool armed) {
+  const std::int64_t count = fuzz::element_count(extents);
   if (r == nullptr) {
+    const bool too_large = !wrapper && count * 8 > static_cast<std::int64_t>(kHeapLimit);
+    fuzz::check(!accepted || count < 0 || armed || too_large, "record refused without cause");
     return;
   }
+  fuzz::check(accepted, "bad arguments accepted");
   fuzz::check(r->numDims == static_cast<std::int32_t>(extents.size()), "numDims not as asked");
   fuzz::check(extents.empty() || r->size != nullptr, "no extents");
   for (std::size_t k = 0; k < extents.size(); ++k) {
     fuzz::check(r->size[k] == extents[k], "extent not copied");
   }
-  const std::int64_t count = fuzz::element_count(extents);
   fuzz::check(count >= 0, "a bad shape was accepted");
   fuzz::check(r->capacity == count, "capacity is not the element count");
   if (wrapper) {
@@ -101,7 +107,8 @@ void release(Slot& s, FuzzedDataProvider& in) {
 }
 
 // Writes new extents (the record keeps its numDims entries) and grows.
-void grow(Slot& s, FuzzedDataProvider& in) {
+// armed: whether the seam may refuse one of the next requests.
+void grow(Slot& s, FuzzedDataProvider& in, bool armed) {
   emxArray_real_T* r = s.record;
   if (r == nullptr) {
     return;
@@ -109,7 +116,7 @@ void grow(Slot& s, FuzzedDataProvider& in) {
   const emxArray_real_T before = *r;
   const std::vector<std::int32_t> extents = extents_of(in, s.dims, 1 << 12);
   std::copy(extents.begin(), extents.end(), r->size);
-  // A record that is being shortened keeps its storage as it is.
+  // The old contents, to check what growth keeps.
   const std::int64_t old_count = std::min<std::int64_t>(before.capacity, kChecked);
   std::vector<double> old_values;
   if (before.data != nullptr) {
@@ -126,15 +133,19 @@ void grow(Slot& s, FuzzedDataProvider& in) {
     fuzz::check(unchanged, "growth changed a record it needed not grow");
     return;
   }
-  if (unchanged) {
-    return;  // the allocation failed: the record is exactly as it was
-  }
-  fuzz::check(r->capacity >= required && r->ownsData == 1 && r->data != nullptr,
-              "grown record cannot hold its count");
   std::int64_t expected_capacity = before.capacity < 16 ? 16 : before.capacity;
   while (expected_capacity < required) {
     expected_capacity = expected_capacity > 1073741823 ? INT32_MAX : 2 * expected_capacity;
   }
+  if (unchanged) {
+    // The allocation failed: the record is exactly as it was. Only the
+    // seam or the heap limit refuses here.
+    fuzz::check(armed || expected_capacity * 8 > static_cast<std::int64_t>(kHeapLimit),
+                "growth refused without cause");
+    return;
+  }
+  fuzz::check(r->capacity >= required && r->ownsData == 1 && r->data != nullptr,
+              "grown record cannot hold its count");
   fuzz::check(r->capacity == expected_capacity, "capacity is not the doubled one");
   const std::int64_t kept =
       before.data == nullptr ? 0 : std::clamp<std::int64_t>(old_numel, 0, before.capacity);
@@ -155,8 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int call = 0; call < kMaxCalls && in.remaining_bytes() > 0; ++call) {
     Slot& s = slots[in.ConsumeIntegralInRange<std::size_t>(0, kSlots - 1)];
     // Sometimes one of the next few requests fails.
-    runtime::alloc_seam::fail_nth(
-        in.ConsumeIntegralInRange<int>(0, 7) == 0 ? in.ConsumeIntegralInRange<long>(1, 3) : 0);
+    const bool armed = in.ConsumeIntegralInRange<int>(0, 7) == 0;
+    runtime::alloc_seam::fail_nth(armed ? in.ConsumeIntegralInRange<long>(1, 3) : 0);
     const int op = in.ConsumeIntegralInRange<int>(0, 7);
     if (op <= 4) {
       release(s, in);
@@ -167,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::int32_t cols = fuzz::extent(in, 4);
         s.record = emxCreate_real_T(rows, cols);
         s.dims = 2;
-        check_made(s.record, {rows, cols}, false, nullptr);
+        check_made(s.record, {rows, cols}, false, nullptr, true, armed);
         break;
       }
       case 1: {  // emxCreateND_real_T
@@ -175,9 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::int32_t> e = extents_of(in, std::max(dims, 0), 64);
         const bool null_size = dims > 0 && in.ConsumeIntegralInRange<int>(0, 7) == 0;
         s.record = emxCreateND_real_T(dims, null_size ? nullptr : e.data());
-        fuzz::check(s.record == nullptr || (dims >= 0 && !null_size), "bad arguments accepted");
         s.dims = std::max(dims, 0);
-        check_made(s.record, e, false, nullptr);
+        check_made(s.record, e, false, nullptr, dims >= 0 && !null_size, armed);
         break;
       }
       case 2:    // emxCreateWrapper_real_T
@@ -199,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         s.record = op == 2 ? emxCreateWrapper_real_T(storage, e[0], e[1])
                            : emxCreateWrapperND_real_T(storage, dims, e.data());
         s.dims = std::max(dims, 0);
-        check_made(s.record, e, true, storage);
+        check_made(s.record, e, true, storage, dims >= 0, armed);
         if (s.record != nullptr) {
           s.block = std::move(block);
         }
@@ -213,6 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           emxInitArray_real_T(&s.record, dims);
         }
         s.dims = std::max(dims, 0);
+        fuzz::check(s.record != nullptr || dims < 0 || armed, "empty record refused without cause");
         if (s.record != nullptr) {
           const emxArray_real_T& r = *s.record;
           fuzz::check(dims >= 0 && r.numDims == dims && r.data == nullptr && r.capacity == 0 &&
@@ -226,7 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 5:
       case 6:
-        grow(s, in);
+        grow(s, in, armed);
         break;
       default:
         release(s, in);
