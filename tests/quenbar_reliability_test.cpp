@@ -37,7 +37,10 @@ constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
 class AllocationFailure : public ::testing::Test {
  protected:
   void SetUp() override { seam::reset(); }
-  void TearDown() override { seam::reset(); }
+  void TearDown() override {
+    seam::reset();
+    seam::limit_bytes(0);
+  }
 };
 
 // An operation that allocates, from fresh inputs each time. It observes for
