@@ -27,43 +27,109 @@ typedef struct complex_T {
   double im;
 } complex_T;
 
-/* Sum of a record's first size[0] elements, exactly combineVectorElements. */
+/* Sum of a record's first size[0] elements, added first to last: exactly
+ * combineVectorElements. 0.0 when size[0] is 0; NaN for a NULL record or one
+ * that holds no readable vector (numDims < 1, size[0] < 0, NULL data). */
 AM_API double b_sum(const emxArray_real_T* x) AM_NOEXCEPT;
 
 /* x[0] + x[1] + ... + x[199], first to last. x: 200 doubles, read. */
 AM_API double sum(const double x[200]) AM_NOEXCEPT;
 
+/*
+ * Spectral functions. Sizes are fixed: N = 2097152 = 2^21 transform points,
+ * L = 720000 samples (15 s at 48000 Hz), 2L - 1 = 1439999 correlation lags.
+ * No argument carries a length; the caller guarantees the extents below.
+ * Indices count from 0.
+ *
+ * Results are fixed to the last bit: the transforms are radix-2 with the
+ * stages of a decimation-in-time FFT on bit-reversed input, every butterfly
+ *   t = (wr*b.re - wi*b.im, wr*b.im + wi*b.re),  b := a - t,  a := a + t
+ * formed from separately rounded IEEE double operations (no fused
+ * multiply-add), twiddles from the tables below. NaNs and infinities follow
+ * IEEE arithmetic (a NaN's payload is not part of the result).
+ *
+ * Static memory and reentrancy: the quarter-wave table (4 MiB, the only cos
+ * and sin evaluations) is computed on the first call that needs it and kept,
+ * and so are the transforms' own twiddle tables (32 MiB, built on the first
+ * fft, ifft or xcorr; a few tens of milliseconds in all). fft and ifft work
+ * in one or two, xcorr in all three of the library's work arrays of 32 MiB.
+ * About 132 MiB of static storage in all, each part touched only when first
+ * used. The table builders, fft, ifft and xcorr must not run while another
+ * call into lumetra runs; b_abs, rms, b_rms and b_log10 keep no state.
+ * Nothing here allocates from the heap except b_rms's scratch record.
+ *
+ * Speed: arrays aligned to 64 bytes are fastest (fft and ifft write an
+ * aligned y past the caches). An AVX2 variant is used when the processor has
+ * AVX2; it gives the same bits as the x86-64 baseline.
+ *
+ * A NULL array pointer makes a function return without writing anything
+ * (rms: NaN).
+ */
+
 /* Forward twiddle tables of the 2^21-point transform:
- * costab[j] = cos(2 pi j / 2^21), sintab[j] = -sin(2 pi j / 2^21), j = 0..2^20.
+ * costab[j] = cos(2 pi j / N), sintab[j] = -sin(2 pi j / N), j = 0..N/2,
+ * unfolded from one quarter-wave table q[n] = cos(2 pi n / N), n = 0..N/4,
+ * whose entries 1 and 262145 are the stored constants 0.9999999999955118
+ * (cos e) and 0.7071046626516995 (sin 262143 e), e = pi / 2^20, and whose
+ * entries above N/8 are taken as sines of the complementary angle (the C
+ * library's cos and sin; their last bit may differ between C libraries).
+ * Signed zeros: costab[N/4] = +0, costab[N/2] = -1, sintab[0] = +0,
+ * sintab[N/4] = -1, sintab[N/2] = -0.
  * costab, sintab: 1048577 doubles each, written. */
 AM_API void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) AM_NOEXCEPT;
 
-/* Inverse twiddle tables: the same costab, sintab[j] = +sin(2 pi j / 2^21). */
+/* Inverse twiddle tables: the same costab, sintab[j] = +sin(2 pi j / N)
+ * (sintab[N/4] = +1, sintab[N/2] = +0). costab, sintab: 1048577 doubles
+ * each, written. */
 AM_API void b_generate_twiddle_tables(double costab[1048577], double sintab[1048577]) AM_NOEXCEPT;
 
-/* y[k] = sum_{n<720000} x[n] e^{-2 pi i k n / 2^21}, k < 2^21 (radix 2).
- * x: 720000 doubles, read; y: 2097152 complex_T, written; disjoint. */
+/* Forward transform of L real samples zero-padded to N points:
+ *   y[k] = sum_{n<720000} x[n] e^{-2 pi i k n / N},  k = 0..N-1,
+ * unscaled; all N outputs are computed (no use of the real input's symmetry).
+ * x: 720000 doubles, read; y: 2097152 complex_T, written entirely. x and y
+ * must not overlap. A NaN sample leaves a NaN component in every output. */
 AM_API void fft(const double x[720000], complex_T y[2097152]) AM_NOEXCEPT;
 
-/* y[n] = 2^-21 sum_k x[k] e^{+2 pi i k n / 2^21}. x, y: 2097152 complex_T,
- * disjoint; x read, y written. */
+/* Inverse transform, scaled after the last stage:
+ *   y[n] = 2^-21 * sum_{k<N} x[k] e^{+2 pi i k n / N},  n = 0..N-1
+ * (each component of the unscaled result multiplied by 2^-21 once).
+ * x: 2097152 complex_T, read; y: 2097152 complex_T, written entirely; x and y
+ * must not overlap. A NaN input leaves a NaN component in every output. */
 AM_API void ifft(const complex_T x[2097152], complex_T y[2097152]) AM_NOEXCEPT;
 
-/* Full cross-correlation: r[j] = sum_n x[n + j - 719999] y[n], j < 1439999;
- * r[719999] is lag 0; a y that lags x by d samples peaks at r[719999 - d].
- * x, y: 720000 doubles, read; r: 1439999 doubles, written. */
+/* Full linear cross-correlation through the transforms, unnormalised:
+ *   r[j] = R(j - 719999),  R(m) = sum_n x[n + m] y[n]
+ * over 0 <= n, n + m < 720000, computed as ifft(fft(x) * conj(fft(y))), so
+ * each lag carries rounding error (of the order 1e-16 * |x|_2 * |y|_2).
+ * Lag layout: r[719999] is lag 0; r[0] = x[0]*y[719999] and r[1439998] =
+ * x[719999]*y[0] (up to rounding). If y is x delayed by d samples the peak
+ * is at r[719999 - d] (1-based 720000 - d); if x is y delayed by d, at
+ * r[719999 + d]. A NaN in x or y makes every lag NaN.
+ * x, y: 720000 doubles, read; r: 1439999 doubles, written. x and y are read
+ * completely before r is written, so r may overlap them. */
 AM_API void xcorr(const double x[720000], const double y[720000], double r[1439999]) AM_NOEXCEPT;
 
-/* y[k] = |x[k]| (sign bit cleared), k < 1439999; y may be x. */
+/* y[k] = x[k] with its sign bit cleared, k = 0..1439998: -0 gives +0, -Inf
+ * gives +Inf, a NaN stays a NaN (sign cleared). x: 1439999 doubles, read;
+ * y: 1439999 doubles, written; y may be x (in place). */
 AM_API void b_abs(const double x[1439999], double y[1439999]) AM_NOEXCEPT;
 
-/* RMS of 720000 samples (sum of squares first to last, / 720000). */
+/* Root-mean-square of 720000 samples: sqrt(s / 720000) with s = x[0]^2 +
+ * ... + x[719999]^2, each square rounded, added first to last. A NaN gives
+ * NaN; an infinite sample or an overflowing square (and no NaN) gives +Inf.
+ * x: 720000 doubles, read. */
 AM_API double rms(const double x[720000]) AM_NOEXCEPT;
 
-/* RMS of the first size[0] elements of x; NaN when empty. */
+/* Root-mean-square of the first n = size[0] elements of x (other extents are
+ * not read): sqrt(combineVectorElements(squares) / n). An empty vector gives
+ * NaN (0/0); NaN in, NaN out; an infinite element (and no NaN) gives +Inf.
+ * The squares go to a scratch record on the heap: if it cannot be allocated,
+ * or x is NULL or holds no readable vector (numDims < 1, size[0] < 0, NULL
+ * data), the result is NaN. */
 AM_API double b_rms(const emxArray_real_T* x) AM_NOEXCEPT;
 
-/* *x = log10(*x), the C library's. */
+/* *x = log10(*x), the C library's: 0 gives -Inf, a negative value or NaN
+ * gives NaN, +Inf gives +Inf. A NULL x is ignored. */
 AM_API void b_log10(double* x) AM_NOEXCEPT;
 
 /* Sets the non-finite globals (rt_InitInfAndNaN(8)). Call once, before any

@@ -58,6 +58,53 @@ FrameSums kernel_function(Kernel kernel) noexcept {
   return frame_sums_scalar;
 }
 
+// Diagnostics of an estimate refused before any frame was read.
+Estimate refused(Reason why, double frame_length) noexcept {
+  Estimate e{};
+  e.snr_db = runtime::kNaN;
+  Diagnostics& d = e.diagnostics;
+  d.frame_length = frame_length;
+  d.frame_count = runtime::kNaN;
+  d.active_frames = runtime::kNaN;
+  d.activity_factor = runtime::kNaN;
+  d.active_power_sum = runtime::kNaN;
+  d.inactive_power_sum = runtime::kNaN;
+  d.noise_power = runtime::kNaN;
+  d.signal_power = runtime::kNaN;
+  d.noise_power_db = runtime::kNaN;
+  d.signal_power_db = runtime::kNaN;
+  d.reason = why;
+  return e;
+}
+
+// A mean square in dB re full scale squared.
+double power_db(double power) noexcept {
+  return 10.0 * std::log10(power / (kFullScale * kFullScale));
+}
+
+// The reason for the estimate snr reached with diagnostics d, the first that
+// holds in this order.
+Reason reason(const Diagnostics& d, double snr) noexcept {
+  if (std::isfinite(snr)) {
+    return Reason::kFinite;
+  }
+  if (d.frame_count < 1.0) {
+    return Reason::kNoFrames;
+  }
+  if (d.active_frames == d.frame_count) {
+    return Reason::kNoInactiveFrame;
+  }
+  if (d.active_frames == 0.0) {
+    return Reason::kNoActiveFrame;
+  }
+  if (!std::isfinite(d.active_power_sum) || !std::isfinite(d.inactive_power_sum)) {
+    return Reason::kNonFiniteSamples;
+  }
+  // +Inf: a positive signal over a zero noise; NaN (and the -Inf of a ratio
+  // of exactly -1e-12): a signal below the noise.
+  return snr > 0.0 ? Reason::kZeroNoise : Reason::kSignalBelowNoise;
+}
+
 }  // namespace
 
 Kernel fastest_kernel() noexcept {
@@ -78,22 +125,22 @@ Kernel fastest_kernel() noexcept {
   return static_cast<Kernel>(known - 1);
 }
 
-double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured, double fs,
-                Kernel kernel) noexcept {
+Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_real_T* measured,
+                                   double fs, Kernel kernel) noexcept {
   // The gate's samples are counted by size[0]; its extents must describe an
   // array (none negative, the element count within int32_t).
   if (gate == nullptr || measured == nullptr || gate->numDims < 1) {
-    return runtime::kNaN;
+    return refused(Reason::kBadInput, runtime::kNaN);
   }
   const std::int64_t gate_elements = runtime::element_count(*gate);
   if (gate_elements < 0) {
-    return runtime::kNaN;
+    return refused(Reason::kBadInput, runtime::kNaN);
   }
   // A frame shorter than one sample (fs below 200, zero, negative or NaN)
   // or without end (fs infinite) has no meaning.
   const double L = std::floor(kFrameSeconds * fs);
   if (!(L >= 1.0) || std::isinf(L)) {
-    return runtime::kNaN;
+    return refused(Reason::kBadRate, L);
   }
   const double N = gate->size[0];
   const double F = std::floor(N / L);
@@ -111,7 +158,7 @@ double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured, do
     const std::int64_t measured_elements = runtime::element_count(*measured);
     if (gate->data == nullptr || measured->data == nullptr || gate_elements < span ||
         measured_elements < span) {
-      return runtime::kNaN;
+      return refused(Reason::kBadInput, L);
     }
     const auto len = static_cast<std::size_t>(L);
     const FrameSums frame_sums = kernel_function(kernel);
@@ -152,8 +199,23 @@ double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured, do
   const double A = static_cast<double>(active_frames);
   const double noise = inactive_sum / (F - A);
   const double excess = active_sum - A * noise;
-  const double ratio = (excess / A) / noise;
-  return 10.0 * std::log10(kRatioFloor + ratio);
+  const double signal = excess / A;
+  const double ratio = signal / noise;
+  Estimate e{};
+  e.snr_db = 10.0 * std::log10(kRatioFloor + ratio);
+  Diagnostics& d = e.diagnostics;
+  d.frame_length = L;
+  d.frame_count = F;
+  d.active_frames = A;
+  d.activity_factor = A / F;
+  d.active_power_sum = active_sum;
+  d.inactive_power_sum = inactive_sum;
+  d.noise_power = noise;
+  d.signal_power = signal;
+  d.noise_power_db = power_db(noise);
+  d.signal_power_db = power_db(signal);
+  d.reason = reason(d, e.snr_db);
+  return e;
 }
 
 }  // namespace quenbar
@@ -165,8 +227,8 @@ extern "C" void SNR_estimation(const emxArray_real_T* gateSignal,
   if (extraOut != nullptr) {
     *extraOut = 0.0;
   }
-  const double snr = quenbar::estimate(gateSignal, measuredSignal, fs);
+  const quenbar::Estimate e = quenbar::estimate_with_diagnostics(gateSignal, measuredSignal, fs);
   if (snrDb != nullptr) {
-    *snrDb = snr;
+    *snrDb = e.snr_db;
   }
 }

@@ -16,5 +16,8 @@ void abs_lags(const double* x, double* y) noexcept {
 }  // namespace spectral
 
 extern "C" void b_abs(const double x[1439999], double y[1439999]) noexcept {
+  if (x == nullptr || y == nullptr) {
+    return;
+  }
   spectral::abs_lags(x, y);
 }

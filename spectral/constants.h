@@ -11,10 +11,10 @@ inline constexpr int kSpan = 720000;         // alignment span: 15 s at 48000 Hz
 inline constexpr int kLags = 2 * kSpan - 1;  // lags of a full linear correlation
 inline constexpr int kN = 1 << 21;           // transform length: smallest 2^k >= kLags
 inline constexpr int kLog2N = 21;
-inline constexpr int kHalf = kN / 2;              // entries 0..kHalf of the full tables
-inline constexpr int kQuarter = kN / 4;           // entries 0..kQuarter of the quarter wave
-inline constexpr int kEighth = kN / 8;            // last cosine entry of the quarter wave
-inline constexpr int kTableLength = kHalf + 1;    // 1048577 doubles
+inline constexpr int kHalf = kN / 2;                 // entries 0..kHalf of the full tables
+inline constexpr int kQuarter = kN / 4;              // entries 0..kQuarter of the quarter wave
+inline constexpr int kEighth = kN / 8;               // last cosine entry of the quarter wave
+inline constexpr int kTableLength = kHalf + 1;       // 1048577 doubles
 inline constexpr int kQuarterLength = kQuarter + 1;  // 524289 doubles
 static_assert(kN >= kLags && kN / 2 < kLags);
 static_assert(kN == 1 << kLog2N);

@@ -1,29 +1,22 @@
 // Forward transform of 720000 real samples, zero-padded to 2^21 points.
-#include <algorithm>
-
 #include "runtime/fpu.h"
-#include "spectral/radix2.h"
+#include "spectral/engine.h"
+#include "spectral/spectral.h"
 
 namespace spectral {
 
 void forward_transform(const double* x, Complex* y) noexcept {
-  static double costab[kTableLength];
-  static double sintab[kTableLength];
-  twiddle_tables(costab, sintab, false);
-  std::fill(y, y + kN, Complex{0.0, 0.0});
-  int rev = 0;
-  for (int n = 0; n < kSpan; ++n) {
-    y[rev] = {x[n], 0.0};
-    if (n + 1 < kSpan) {
-      rev = next_reversed(rev);
-    }
-  }
-  radix2_stages(y, costab, sintab);
+  const Tables& t = tables();
+  const WorkArrays& a = work_arrays();
+  engine().forward(x, a.work[0], a.cross, &y->re, t);
 }
 
 }  // namespace spectral
 
 extern "C" void fft(const double x[720000], complex_T y[2097152]) noexcept {
   const runtime::FpuPrecision fpu;
+  if (x == nullptr || y == nullptr) {
+    return;
+  }
   spectral::forward_transform(x, y);
 }

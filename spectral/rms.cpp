@@ -9,11 +9,14 @@
 namespace spectral {
 
 double rms_span(const double* x) noexcept {
-  static double b_x[kSpan];
-  for (int k = 0; k < kSpan; ++k) {
-    b_x[k] = x[k] * x[k];
+  // acc holds x[0]^2 + ... + x[k-1]^2, each square rounded by itself and
+  // added left to right; the squares need no array of their own.
+  double acc = x[0] * x[0];
+  for (int k = 1; k < kSpan; ++k) {
+    const double square = x[k] * x[k];
+    acc += square;
   }
-  return std::sqrt(runtime::sum_span(b_x, kSpan) / 720000.0);
+  return std::sqrt(acc / 720000.0);
 }
 
 double rms_record(const emxArray_real_T* x) noexcept {
@@ -39,7 +42,7 @@ extern "C" {
 
 double rms(const double x[720000]) noexcept {
   const runtime::FpuPrecision fpu;
-  return spectral::rms_span(x);
+  return x == nullptr ? rtGetNaN() : spectral::rms_span(x);
 }
 
 double b_rms(const emxArray_real_T* x) noexcept {

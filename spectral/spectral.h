@@ -11,11 +11,15 @@ namespace spectral {
 using Complex = ::complex_T;
 
 // Quarter-wave cosine table, kQuarterLength doubles: q[n] = cos(2 pi n / N).
+// Evaluated once and cached; this copies the cached values.
 void quarter_wave(double* q) noexcept;
 
 // Full twiddle tables, kTableLength doubles each. Forward: sintab = -sin;
 // inverse: sintab = +sin. costab is the same for both.
 void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept;
+
+// The transforms and the correlation are not reentrant (static tables and
+// work arrays); the first call builds the tables.
 
 // y[k] = sum_n x[n] e^{-2 pi i k n / N}; x: kSpan doubles, y: kN values.
 void forward_transform(const double* x, Complex* y) noexcept;
@@ -29,7 +33,7 @@ void cross_correlate(const double* x, const double* y, double* r) noexcept;
 // y[k] = x[k] with the sign bit cleared, k < kLags; y may equal x.
 void abs_lags(const double* x, double* y) noexcept;
 
-// RMS of kSpan samples; squares and a first-to-last sum.
+// RMS of kSpan samples: squares and one first-to-last sum, divided by 720000.
 double rms_span(const double* x) noexcept;
 
 // RMS of the first size[0] elements of a record; NaN when empty or when the

@@ -1,39 +1,33 @@
 // Full linear cross-correlation of two 720000-sample signals through the
 // 2^21-point transforms: the circular correlation has no wrap-around overlap.
-#include <algorithm>
-
+//
+// Work: two forward transforms and one inverse in the engine's three static
+// arrays of 32 MiB and its buffer of 256 KiB. The last stages of the two
+// forward transforms run side by side, column by column with the same
+// twiddles, and give the cross-spectrum X * conj(Y) (x's spectrum
+// unconjugated: a delayed y peaks at a negative lag) piece by piece; the
+// inverse starts on each piece at once, so no spectrum is ever stored
+// whole. Its last stage writes only the real parts of the 1439999 possible
+// lags, scaled, to r.
 #include "runtime/fpu.h"
+#include "spectral/engine.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
 
 void cross_correlate(const double* x, const double* y, double* r) noexcept {
-  static Complex dcv0[kN];
-  static Complex dcv1[kN];
-  static Complex dcv2[kN];
-  forward_transform(x, dcv0);
-  forward_transform(y, dcv1);
-  // X * conj(Y): the first signal's spectrum stays unconjugated, which puts a
-  // delayed y at negative lags.
-  for (int k = 0; k < kN; ++k) {
-    const Complex a = dcv0[k];
-    const Complex b = dcv1[k];
-    dcv2[k].re = a.re * b.re + a.im * b.im;
-    dcv2[k].im = a.im * b.re - a.re * b.im;
-  }
-  inverse_transform(dcv2, dcv0);
-  // Lag m sits at circular index m mod N: negative lags at the top.
-  for (int j = 0; j < kSpan - 1; ++j) {
-    r[j] = dcv0[kN - (kSpan - 1) + j].re;
-  }
-  for (int j = 0; j < kSpan; ++j) {
-    r[kSpan - 1 + j] = dcv0[j].re;
-  }
+  const Tables& t = tables();
+  const Engine& e = engine();
+  const WorkArrays& a = work_arrays();
+  e.correlate(x, y, a.work[0], a.work[1], a.work[2], a.cross, r, t);
 }
 
 }  // namespace spectral
 
 extern "C" void xcorr(const double x[720000], const double y[720000], double r[1439999]) noexcept {
   const runtime::FpuPrecision fpu;
+  if (x == nullptr || y == nullptr || r == nullptr) {
+    return;
+  }
   spectral::cross_correlate(x, y, r);
 }

@@ -1,0 +1,162 @@
+"""Python binding of the lumetra and quenbar measurement libraries.
+
+    from audiomeasure import estimate_gain, estimate_snr
+    gain = estimate_gain(reference, recording, step_period=25.2)
+    snr = estimate_snr(gate, measured, fs=48000)
+
+Samples are on the libraries' 16-bit scale: full scale is 32767 (pass a
+16-bit file's integer values as they are; multiply samples in [-1, 1] by
+32767). Levels are dB relative to 32767.
+
+Arrays: one-dimensional, real. A C-contiguous float64 array is handed to the
+library without a copy (the library only reads it); any other array (other
+dtypes, strided views, lists) is first converted to one, which copies it.
+
+The shared libraries are found as _native explains (LUMETRA_LIBRARY and
+QUENBAR_LIBRARY name their files). lumetra keeps its working buffers in
+static storage, so calls into it must not overlap: estimate_gain holds a
+lock for the whole call, and threads calling it take turns. estimate_snr
+takes no lock: quenbar keeps no state.
+"""
+
+import ctypes
+import math
+import threading
+from dataclasses import dataclass
+
+import numpy as np
+
+from . import _native
+
+__all__ = ["estimate_gain", "estimate_snr", "GainResult", "SnrResult", "STEP_PERIODS"]
+
+STEPS = 11
+SPAN = 720000  # the 15 s alignment opening at 48000 Hz
+RATE = 48000.0
+MAX_SAMPLES = 2**31 - 1  # the libraries count samples in 32-bit signed integers
+
+# step_period in seconds -> the library's stepMode argument.
+STEP_PERIODS = {25.2: 0.0, 24.7: 1.0}
+
+_lumetra_lock = threading.Lock()
+
+
+@dataclass(frozen=True)
+class GainResult:
+    """lumetra_estimation's outputs. step_levels, step_ranges: 11 float64
+    each (read-only arrays), dB re 32767; peak_level: dB re 32767; failed:
+    True when the measurement cannot be trusted (the library's flag 1.0)."""
+
+    step_levels: np.ndarray
+    step_ranges: np.ndarray
+    peak_level: float
+    failed: bool
+    step_period: float
+
+
+@dataclass(frozen=True)
+class SnrResult:
+    """SNR_estimation's result in dB, NaN or infinite when the signals allow
+    no estimate (see the quenbar-snr tool for the reason)."""
+
+    snr_db: float
+    fs: float
+
+    @property
+    def finite(self):
+        return math.isfinite(self.snr_db)
+
+
+def _samples(x, name):
+    """x as a 1-D C-contiguous float64 array: x itself when it is one."""
+    if isinstance(x, np.ndarray) and x.dtype == np.float64:
+        a = x
+    else:
+        a = np.asarray(x)
+        if a.dtype == object or not (np.issubdtype(a.dtype, np.integer) or
+                                     np.issubdtype(a.dtype, np.floating)):
+            raise TypeError("%s: real numbers are needed, not %s" % (name, a.dtype))
+    if a.ndim != 1:
+        raise ValueError("%s: one-dimensional samples are needed (one channel), not shape %s"
+                         % (name, a.shape))
+    if len(a) > MAX_SAMPLES:
+        raise ValueError("%s: %d samples, more than the %d the libraries take"
+                         % (name, len(a), MAX_SAMPLES))
+    return np.ascontiguousarray(a, dtype=np.float64)
+
+
+def required_reference_length(step_period):
+    """Samples a reference needs: the opening and 10 whole steps
+    (12816000 at 25.2 s, 12576000 at 24.7 s)."""
+    return SPAN + math.floor((10.0 * step_period) * RATE)
+
+
+def estimate_gain(reference, recording, step_period=25.2):
+    """Aligns `recording` (what a device captured, 48000 Hz) to `reference`
+    (the stepped stimulus as played) and measures its 11 steps with
+    lumetra_estimation. step_period: 25.2 or 24.7 seconds.
+
+    Raises ValueError or TypeError, before calling the library, for a step
+    period other than those two, arrays that are not 1-D real samples, a
+    reference shorter than required_reference_length(step_period), or a
+    recording shorter than 720000 samples (15 s)."""
+    if isinstance(step_period, bool) or step_period not in STEP_PERIODS:
+        raise ValueError("step_period is 25.2 or 24.7 (seconds), not %r" % (step_period,))
+    step_mode = STEP_PERIODS[step_period]
+    ref = _samples(reference, "reference")
+    rec = _samples(recording, "recording")
+    need = required_reference_length(step_period)
+    if len(ref) < need:
+        raise ValueError("reference: %d samples; with %s s steps it needs at least %d "
+                         "(the 15 s opening and 10 whole steps)" % (len(ref), step_period, need))
+    if len(rec) < SPAN:
+        raise ValueError("recording: %d samples; it needs at least %d (15 s) to be aligned"
+                         % (len(rec), SPAN))
+
+    lib = _native.library("lumetra")
+    levels = np.empty(STEPS)
+    ranges = np.empty(STEPS)
+    peak = ctypes.c_double()
+    failed = ctypes.c_double()
+    with _lumetra_lock:
+        with _native.Wrapped(lib, ref) as r, _native.Wrapped(lib, rec) as c:
+            lib.lumetra_estimation(r, c, 0.0, 0.0, step_mode,
+                                   levels.ctypes.data_as(_native.DoublePointer),
+                                   ranges.ctypes.data_as(_native.DoublePointer),
+                                   ctypes.byref(peak), ctypes.byref(failed))
+    levels.flags.writeable = False
+    ranges.flags.writeable = False
+    return GainResult(levels, ranges, peak.value, failed.value != 0.0, step_period)
+
+
+def estimate_snr(gate, measured, fs):
+    """The SNR of `measured` in dB, `gate` deciding which 5 ms frames hold
+    signal, at the rate fs (Hz) of both, through SNR_estimation.
+
+    Raises ValueError or TypeError, before calling the library, for arrays
+    that are not 1-D real samples, an fs that is not a finite number of at
+    least 200, a gate shorter than one frame (floor(0.005 fs) samples), or a
+    measured signal shorter than the gate's whole frames."""
+    if isinstance(fs, bool) or not isinstance(fs, (int, float, np.integer, np.floating)):
+        raise TypeError("fs: a number of samples per second is needed, not %r" % (fs,))
+    fs = float(fs)
+    frame = math.floor(0.005 * fs) if math.isfinite(fs) else 0
+    if frame < 1:
+        raise ValueError("fs: %r Hz; a 5 ms frame needs a finite rate of at least 200 Hz" % fs)
+    g = _samples(gate, "gate")
+    m = _samples(measured, "measured")
+    frames = len(g) // frame
+    if frames < 1:
+        raise ValueError("gate: %d samples, fewer than one 5 ms frame (%d at %s Hz)"
+                         % (len(g), frame, fs))
+    if len(m) < frames * frame:
+        raise ValueError("measured: %d samples; the gate's %d whole frames need %d"
+                         % (len(m), frames, frames * frame))
+
+    lib = _native.library("quenbar")
+    snr = ctypes.c_double()
+    extra = ctypes.c_double()
+    with _native.Wrapped(lib, g) as gr, _native.Wrapped(lib, m) as mr:
+        lib.SNR_estimation(gr, mr, fs, ctypes.byref(snr), ctypes.byref(extra))
+    return SnrResult(snr.value, fs)
+

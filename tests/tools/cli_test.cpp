@@ -1,0 +1,400 @@
+// The pieces of the command-line tools: reading audio files onto the 16-bit
+// scale, the JSON writer, the command-line parser and the SVG chart.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <set>
+
+#include "cli/audio_file.h"
+#include "cli/json.h"
+#include "cli/options.h"
+#include "cli/plot.h"
+#include "tools/tool_support.h"
+
+namespace {
+
+using tools_test::Scratch;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int kWav = SF_FORMAT_WAV;
+
+std::uint64_t bits(double v) {
+  return std::bit_cast<std::uint64_t>(v);
+}
+
+// --- Reading audio files ---------------------------------------------------------
+
+TEST(AudioFile, SixteenBitPcmReadsAsIntegers) {
+  Scratch s;
+  const std::vector<short> v = {-32768, -12345, -1, 0, 1, 255, 32767};
+  tools_test::write_shorts(s.path("a.wav"), kWav | SF_FORMAT_PCM_16, 48000, 1, v);
+  const cli::Audio a = cli::read_channel(s.path("a.wav"), 0);
+  ASSERT_EQ(a.samples.size(), v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    EXPECT_EQ(bits(a.samples[i]), bits(static_cast<double>(v[i]))) << i;
+  }
+  EXPECT_EQ(a.info.scale, cli::Scale::kInteger16);
+  EXPECT_EQ(a.info.encoding, "16-bit PCM");
+  EXPECT_EQ(a.info.rate, 48000);
+  EXPECT_EQ(a.info.channels, 1);
+  EXPECT_EQ(a.info.channel, 1);
+  EXPECT_EQ(a.info.frames, static_cast<std::int64_t>(v.size()));
+  EXPECT_FALSE(a.info.truncated);
+}
+
+// Every other PCM width: the integer n of B bits becomes (n / 2^(B-1)) * 32767,
+// the quotient exact and the product rounded once.
+TEST(AudioFile, OtherPcmWidthsScaleFullScaleTo32767) {
+  struct Case {
+    int format;
+    int bits;
+    const char* encoding;
+  };
+  const Case cases[] = {
+      {kWav | SF_FORMAT_PCM_U8, 8, "8-bit PCM (unsigned)"},
+      {SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 8, "8-bit PCM (signed)"},
+      {kWav | SF_FORMAT_PCM_24, 24, "24-bit PCM"},
+      {kWav | SF_FORMAT_PCM_32, 32, "32-bit PCM"},
+  };
+  std::mt19937_64 random(5);
+  for (const Case& c : cases) {
+    const std::int64_t top = (std::int64_t{1} << (c.bits - 1)) - 1;
+    std::vector<std::int64_t> n = {-(top + 1), -top, -1, 0, 1, top / 3, top};
+    // An even count: AIFF pads an odd 8-bit chunk with a byte that reads
+    // back as one more sample.
+    for (int k = 0; k < 51; ++k) {
+      n.push_back(static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(2 * top + 1)) -
+                  top);
+    }
+    // libsndfile takes ints left-justified in 32 bits.
+    std::vector<int> items;
+    for (std::int64_t x : n) {
+      items.push_back(static_cast<int>(x * (std::int64_t{1} << (32 - c.bits))));
+    }
+    Scratch s;
+    tools_test::write_ints(s.path("a"), c.format, 48000, 1, items);
+    const cli::Audio a = cli::read_channel(s.path("a"), 0);
+    ASSERT_EQ(a.samples.size(), n.size()) << c.encoding;
+    EXPECT_EQ(a.info.scale, cli::Scale::kNormalised);
+    EXPECT_EQ(a.info.encoding, c.encoding);
+    const double unit = std::ldexp(1.0, -(c.bits - 1));
+    for (std::size_t i = 0; i < n.size(); ++i) {
+      const double want = (static_cast<double>(n[i]) * unit) * 32767.0;
+      EXPECT_EQ(bits(a.samples[i]), bits(want)) << c.encoding << " n = " << n[i];
+    }
+    EXPECT_EQ(a.samples[0], -32767.0) << c.encoding << ": negative full scale";
+  }
+}
+
+// Float data: x * 32767, rounded once, whatever x is.
+TEST(AudioFile, FloatDataScalesOneTo32767) {
+  const std::vector<double> x = {-1.0, -0.5, 0.0, 1e-30, 0.1, 0.999, 1.0, 2.0, -3.5, kInf, kNaN};
+  Scratch s;
+  std::vector<float> f;
+  for (double v : x) {
+    f.push_back(static_cast<float>(v));
+  }
+  tools_test::write_floats(s.path("f.wav"), kWav | SF_FORMAT_FLOAT, 48000, 1, f);
+  tools_test::write_doubles(s.path("d.wav"), kWav | SF_FORMAT_DOUBLE, 48000, 1, x);
+  const cli::Audio af = cli::read_channel(s.path("f.wav"), 0);
+  const cli::Audio ad = cli::read_channel(s.path("d.wav"), 0);
+  EXPECT_EQ(af.info.encoding, "32-bit float");
+  EXPECT_EQ(ad.info.encoding, "64-bit float");
+  ASSERT_EQ(af.samples.size(), x.size());
+  ASSERT_EQ(ad.samples.size(), x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double from_float = static_cast<double>(f[i]) * 32767.0;
+    const double from_double = x[i] * 32767.0;
+    if (std::isnan(x[i])) {
+      EXPECT_TRUE(std::isnan(af.samples[i]));
+      EXPECT_TRUE(std::isnan(ad.samples[i]));
+    } else {
+      EXPECT_EQ(bits(af.samples[i]), bits(from_float)) << x[i];
+      EXPECT_EQ(bits(ad.samples[i]), bits(from_double)) << x[i];
+    }
+  }
+  EXPECT_EQ(ad.samples[6], 32767.0);
+  EXPECT_EQ(ad.samples[7], 65534.0);
+}
+
+TEST(AudioFile, ChannelsAreChosenFromOne) {
+  Scratch s;
+  // Three channels: 10k + channel, k the frame.
+  std::vector<short> items;
+  for (short k = 0; k < 5; ++k) {
+    for (short c = 1; c <= 3; ++c) {
+      items.push_back(static_cast<short>(10 * k + c));
+    }
+  }
+  tools_test::write_shorts(s.path("c.wav"), kWav | SF_FORMAT_PCM_16, 8000, 3, items);
+  for (int c = 1; c <= 3; ++c) {
+    const cli::Audio a = cli::read_channel(s.path("c.wav"), c);
+    ASSERT_EQ(a.samples.size(), 5u);
+    EXPECT_EQ(a.info.channel, c);
+    EXPECT_EQ(a.info.channels, 3);
+    for (int k = 0; k < 5; ++k) {
+      EXPECT_EQ(a.samples[static_cast<std::size_t>(k)], 10.0 * k + c);
+    }
+  }
+  try {
+    cli::read_channel(s.path("c.wav"), 0);
+    ADD_FAILURE() << "a file of several channels needs --channel";
+  } catch (const cli::InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("has 3 channels; choose one with --channel N (1 to 3)"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_THROW(cli::read_channel(s.path("c.wav"), 4), cli::InputError);
+
+  // A mono file is read whatever the channel asked for.
+  tools_test::write_shorts(s.path("m.wav"), kWav | SF_FORMAT_PCM_16, 8000, 1, {7, 8});
+  const cli::Audio m = cli::read_channel(s.path("m.wav"), 2);
+  EXPECT_EQ(m.info.channel, 1);
+  EXPECT_EQ(m.samples, (std::vector<double>{7.0, 8.0}));
+}
+
+// Files that cannot be measured: one line naming the file and the trouble.
+TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
+  Scratch s;
+  tools_test::write_shorts(s.path("empty.wav"), kWav | SF_FORMAT_PCM_16, 48000, 1, {});
+  tools_test::write_shorts(s.path("good.wav"), kWav | SF_FORMAT_PCM_16, 48000, 1,
+                           std::vector<short>(1000, 5));
+  std::ifstream good(s.path("good.wav"), std::ios::binary);
+  const std::string header(44, '\0');
+  std::string bytes((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());
+  tools_test::write_bytes(s.path("header.wav"), bytes.substr(0, 20));
+  tools_test::write_bytes(s.path("riff_only.wav"), bytes.substr(0, 12));
+  tools_test::write_bytes(s.path("zero_bytes.wav"), "");
+  tools_test::write_bytes(s.path("text.wav"), "not audio at all, just some words\n");
+  struct Case {
+    std::string path;
+    const char* says;
+  };
+  const Case cases[] = {
+      {s.path("empty.wav"), "holds no samples"},
+      {s.path("header.wav"), "cannot read it as audio"},
+      {s.path("riff_only.wav"), "cannot read it as audio"},
+      {s.path("zero_bytes.wav"), "cannot read it as audio"},
+      {s.path("text.wav"), "cannot read it as audio"},
+      {s.path("missing.wav"), "No such file or directory"},
+      {s.path(""), "cannot read it as audio"},  // the folder itself
+  };
+  for (const Case& c : cases) {
+    try {
+      cli::read_channel(c.path, 0);
+      ADD_FAILURE() << c.path << " was read";
+    } catch (const cli::InputError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(c.path + ": ", 0), 0u) << what;
+      EXPECT_NE(what.find(c.says), std::string::npos) << what;
+      EXPECT_EQ(what.find('\n'), std::string::npos) << what;
+    }
+  }
+}
+
+TEST(AudioFile, CutShortFilesAreReadAsFarAsTheyGo) {
+  Scratch s;
+  std::vector<short> v(1000);
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    v[i] = static_cast<short>(i);
+  }
+  tools_test::write_shorts(s.path("good.wav"), kWav | SF_FORMAT_PCM_16, 48000, 1, v);
+  std::ifstream good(s.path("good.wav"), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());
+  tools_test::write_bytes(s.path("cut.wav"), bytes.substr(0, 44 + 2 * 300 + 1));
+  const cli::Audio a = cli::read_channel(s.path("cut.wav"), 0);
+  EXPECT_TRUE(a.info.truncated);
+  ASSERT_EQ(a.samples.size(), 300u);
+  EXPECT_EQ(a.samples[299], 299.0);
+  EXPECT_FALSE(cli::read_channel(s.path("good.wav"), 0).info.truncated);
+}
+
+TEST(AudioFile, SixteenBitWritingRoundsAndLimits) {
+  Scratch s;
+  const std::vector<double> x = {0.4, 0.5, 1.5, -0.5, -2.5, 32767.4, 40000.0, -40000.0, kNaN};
+  cli::write_wav16(s.path("w.wav"), x, 44100);
+  const cli::Audio a = cli::read_channel(s.path("w.wav"), 0);
+  EXPECT_EQ(a.info.rate, 44100);
+  EXPECT_EQ(a.samples,
+            (std::vector<double>{0.0, 0.0, 2.0, 0.0, -2.0, 32767.0, 32767.0, -32768.0, 0.0}));
+  EXPECT_THROW(cli::write_wav16(s.path("no/such/folder.wav"), x, 48000), cli::OutputError);
+}
+
+// --- JSON ----------------------------------------------------------------------------
+
+TEST(Json, NumbersReadBackToTheSameDouble) {
+  std::mt19937_64 random(11);
+  std::vector<double> values = {
+      0.0,    -0.0,   0.1,   1.0 / 3.0, 1e300,
+      5e-324, -2.5,   12345, 1e21,      std::numeric_limits<double>::max(),
+      1e-7,   -1e-300};
+  for (int k = 0; k < 2000; ++k) {
+    const double v = std::bit_cast<double>(random());
+    if (std::isfinite(v)) {
+      values.push_back(v);
+    }
+  }
+  for (double v : values) {
+    const std::string s = cli::shortest(v);
+    EXPECT_EQ(bits(std::strtod(s.c_str(), nullptr)), bits(v)) << s;
+    EXPECT_EQ(s.find_first_not_of("0123456789+-.e"), std::string::npos) << s;
+  }
+  EXPECT_EQ(cli::shortest(0.1), "0.1");
+  EXPECT_EQ(cli::shortest(-12240.0), "-12240");
+  EXPECT_EQ(cli::shortest(257.1875), "257.1875");
+}
+
+TEST(Json, NonFiniteValuesAreStrings) {
+  cli::Json j;
+  j.begin_array().value(kNaN).value(-kNaN).value(kInf).value(-kInf).value(1.5).end_array();
+  EXPECT_EQ(j.str(), "[\n  \"NaN\",\n  \"NaN\",\n  \"Infinity\",\n  \"-Infinity\",\n  1.5\n]\n");
+}
+
+TEST(Json, StringsAreEscapedAndKeptValidUtf8) {
+  EXPECT_EQ(cli::quoted("plain"), "\"plain\"");
+  EXPECT_EQ(cli::quoted("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(cli::quoted("tab\tline\n\x01"), "\"tab\\u0009line\\u000a\\u0001\"");
+  EXPECT_EQ(cli::quoted("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"),
+            "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5\"");
+  // A stray byte, an overlong form, a surrogate, a cut sequence, a value
+  // above U+10FFFF.
+  EXPECT_EQ(cli::quoted("a\xff"), "\"a\\ufffd\"");
+  EXPECT_EQ(cli::quoted("\xc0\x80"), "\"\\ufffd\\ufffd\"");
+  EXPECT_EQ(cli::quoted("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
+  EXPECT_EQ(cli::quoted("\xe2\x82"), "\"\\ufffd\\ufffd\"");
+  EXPECT_EQ(cli::quoted("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
+}
+
+TEST(Json, DocumentsNestWithCommasInPlace) {
+  cli::Json j;
+  j.begin_object();
+  j.key("a").value(1);
+  j.key("b").begin_array().end_array();
+  j.key("c").begin_object().key("d").value(true).key("e").null().end_object();
+  j.key("f").begin_array().value("x").begin_object().end_object().end_array();
+  j.end_object();
+  EXPECT_EQ(j.str(),
+            "{\n"
+            "  \"a\": 1,\n"
+            "  \"b\": [],\n"
+            "  \"c\": {\n"
+            "    \"d\": true,\n"
+            "    \"e\": null\n"
+            "  },\n"
+            "  \"f\": [\n"
+            "    \"x\",\n"
+            "    {}\n"
+            "  ]\n"
+            "}\n");
+}
+
+// --- Command lines ---------------------------------------------------------------
+
+TEST(Options, ValuesFlagsAndOperands) {
+  const cli::CommandLine line =
+      cli::parse({"a.wav", "--channel", "2", "--json", "--plot=x.svg", "--", "--b.wav"},
+                 {"--channel", "--plot"}, {"--json", "--help"});
+  EXPECT_EQ(line.operands, (std::vector<std::string>{"a.wav", "--b.wav"}));
+  EXPECT_EQ(line.values.at("--channel"), "2");
+  EXPECT_EQ(line.values.at("--plot"), "x.svg");
+  EXPECT_TRUE(line.has("--json"));
+  EXPECT_FALSE(line.has("--help"));
+  EXPECT_EQ(cli::channel_option(line), 2);
+  EXPECT_TRUE(cli::parse({"-h"}, {}, {"--help"}).has("--help"));
+  EXPECT_EQ(cli::parse({"-"}, {}, {}).operands, (std::vector<std::string>{"-"}));
+}
+
+TEST(Options, MistakesAreUsageErrors) {
+  const std::set<std::string> values = {"--channel"};
+  const std::set<std::string> flags = {"--json"};
+  const std::vector<std::vector<std::string>> wrong = {
+      {"--nope"},           {"-x"},
+      {"--channel"},        {"--json=yes"},
+      {"--json", "--json"}, {"--channel", "1", "--channel=2"},
+  };
+  for (const auto& args : wrong) {
+    EXPECT_THROW(cli::parse(args, values, flags), cli::UsageError) << args[0];
+  }
+  for (const char* v : {"0", "-1", "x", "1.5", "", "99999999999"}) {
+    const cli::CommandLine line = cli::parse({"--channel", v}, values, flags);
+    EXPECT_THROW(cli::channel_option(line), cli::UsageError) << v;
+  }
+  EXPECT_EQ(cli::channel_option(cli::parse({}, values, flags)), 0);
+}
+
+// --- The chart ----------------------------------------------------------------------
+
+cli::StepChart chart() {
+  cli::StepChart c;
+  c.title = "steps of <a & b>";
+  c.notes = {"reference: \"ref\".wav"};
+  c.verdict = "trusted";
+  c.reference.name = "reference";
+  c.recording.name = "recording";
+  for (int k = 0; k < cli::kChartSteps; ++k) {
+    c.reference.level[k] = -6.0 * k;
+    c.reference.spread[k] = 0.5;
+    c.recording.level[k] = -6.0 * k + 1.0;
+    c.recording.spread[k] = 2.0;
+    c.gain[k] = 1.0;
+  }
+  return c;
+}
+
+std::size_t count(const std::string& s, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+TEST(Chart, HoldsElevenStepsOfBothSeries) {
+  const std::string svg = cli::step_chart_svg(chart());
+  EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+  EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+  EXPECT_EQ(count(svg, "<circle"), 11u + 1u);  // 11 reference points and the legend's
+  EXPECT_EQ(count(svg, "<rect x="), 11u + 1u);
+  EXPECT_EQ(count(svg, ">+1.00</text>"), 11u);
+  EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
+  EXPECT_NE(svg.find("steps of &lt;a &amp; b&gt;"), std::string::npos);
+  EXPECT_NE(svg.find("&quot;ref&quot;.wav"), std::string::npos);
+  EXPECT_EQ(svg.find("<script"), std::string::npos);
+  EXPECT_EQ(svg.find("href"), std::string::npos);
+}
+
+TEST(Chart, NonFiniteValuesStayOffTheAxis) {
+  cli::StepChart c = chart();
+  c.recording.level = {-kInf, kNaN, kInf, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0};
+  c.recording.spread = {kInf, -120.0, kNaN, kInf, -120.0, kNaN, 1.0, 1.0, 1.0, 1.0, 1.0};
+  c.gain[0] = -kInf;
+  c.trusted = false;
+  const std::string svg = cli::step_chart_svg(c);
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
+  EXPECT_EQ(svg.find("inf\""), std::string::npos);
+  EXPECT_EQ(count(svg, ">-Inf</text>"), 1u);
+  EXPECT_EQ(count(svg, ">NaN</text>"), 1u);
+  EXPECT_EQ(count(svg, ">+Inf</text>"), 1u);
+  EXPECT_EQ(count(svg, ">n/a</text>"), 1u);  // the gain of step 1
+  EXPECT_EQ(count(svg, "<rect x="), 8u + 1u);
+
+  // Nothing finite at all: the axis still has a range.
+  for (int k = 0; k < cli::kChartSteps; ++k) {
+    c.reference.level[k] = kNaN;
+    c.recording.level[k] = -kInf;
+  }
+  const std::string empty = cli::step_chart_svg(c);
+  EXPECT_EQ(empty.find("nan"), std::string::npos);
+  EXPECT_NE(empty.find(">-60</text>"), std::string::npos);
+}
+
+}  // namespace

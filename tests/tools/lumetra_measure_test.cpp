@@ -1,0 +1,264 @@
+// lumetra-measure's command line: help, usage errors, the files it refuses
+// and the outputs it cannot write, each with its exit status and one line of
+// explanation, all before the estimation runs. (Measurements of real files
+// run the program itself: tools_test.py.)
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "cli/gain.h"
+#include "cli/lumetra_measure.h"
+#include "cli/options.h"
+#include "tools/tool_support.h"
+
+namespace {
+
+using tools_test::Ran;
+using tools_test::Scratch;
+
+constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+constexpr int kReferenceSamples = 12816000;  // the opening and 10 steps of 25.2 s
+
+Ran measure(const std::vector<std::string>& args) {
+  return tools_test::run(cli::lumetra_measure, args);
+}
+
+// A refusal: the status, nothing on stdout, one line on stderr that starts
+// with the program's name and says `says`.
+void expect_refused(const Ran& r, int status, const std::string& says) {
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::vector<std::string> lines = tools_test::lines(r.err);
+  ASSERT_EQ(lines.size(), 1u) << r.err;
+  EXPECT_EQ(lines[0].rfind("lumetra-measure: ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find(says), std::string::npos) << lines[0];
+}
+
+TEST(LumetraMeasure, HelpStatesTheScaleAndTheStatuses) {
+  const Ran r = measure({"--help"});
+  EXPECT_EQ(r.status, cli::kExitTrusted);
+  EXPECT_EQ(r.err, "");
+  for (const char* part : {"Usage: lumetra-measure REFERENCE RECORDING", "--step-period 25.2|24.7",
+                           "--channel N", "--json", "--plot FILE.svg", "--make-demo DIR",
+                           "16-bit\nPCM samples are taken as their integer values",
+                           "n / 2^(B-1) * 32767", "x * 32767", "Exit status: 0"}) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(measure({"a", "b", "-h"}).status, cli::kExitTrusted);
+}
+
+TEST(LumetraMeasure, CommandLineMistakes) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{}, "needs two files, REFERENCE and RECORDING (0 given)"},
+      {{"a.wav"}, "(1 given)"},
+      {{"a.wav", "b.wav", "c.wav"}, "(3 given)"},
+      {{"a.wav", "b.wav", "--step-period", "25"}, "--step-period is 25.2 or 24.7, not '25'"},
+      {{"a.wav", "b.wav", "--step-period=25.20"}, "not '25.20'"},
+      {{"a.wav", "b.wav", "--channel", "0"}, "--channel takes a channel number from 1 up"},
+      {{"a.wav", "b.wav", "--plot"}, "--plot needs a value"},
+      {{"a.wav", "b.wav", "--plot="}, "--plot needs a file name"},
+      {{"a.wav", "b.wav", "--verbose"}, "unknown option --verbose"},
+      {{"a.wav", "b.wav", "--json", "--json"}, "--json is given twice"},
+      {{"--make-demo", "d", "a.wav"}, "--make-demo DIR takes nothing else"},
+      {{"--make-demo", "d", "--json"}, "--make-demo DIR takes nothing else"},
+  };
+  for (const Case& c : cases) {
+    const Ran r = measure(c.args);
+    expect_refused(r, cli::kExitUsage, c.says);
+    EXPECT_NE(r.err.find("(see lumetra-measure --help)"), std::string::npos);
+  }
+}
+
+class Files : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    scratch_ = new Scratch;
+    tools_test::write_shorts(path("long.wav"), kWav16, 48000, 1,
+                             std::vector<short>(kReferenceSamples, 0));
+    tools_test::write_shorts(path("short.wav"), kWav16, 48000, 1, std::vector<short>(719999, 0));
+    tools_test::write_shorts(path("span.wav"), kWav16, 48000, 1, std::vector<short>(720000, 0));
+    tools_test::write_shorts(path("rate.wav"), kWav16, 44100, 1, std::vector<short>(1000, 0));
+    tools_test::write_shorts(path("stereo.wav"), kWav16, 48000, 2,
+                             std::vector<short>(2 * 720000, 0));
+    tools_test::write_shorts(path("empty.wav"), kWav16, 48000, 1, {});
+    tools_test::write_bytes(path("text.wav"), "hello\n");
+  }
+  static void TearDownTestSuite() {
+    delete scratch_;
+    scratch_ = nullptr;
+  }
+  static std::string path(const std::string& name) { return scratch_->path(name); }
+
+ private:
+  static Scratch* scratch_;
+};
+Scratch* Files::scratch_ = nullptr;
+
+TEST_F(Files, InputsThatCannotBeMeasured) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const std::string text = path("text.wav");
+  const Case cases[] = {
+      {{path("rate.wav"), path("span.wav")},
+       path("rate.wav") + ": sample rate 44100 Hz; lumetra measures 48000 Hz only"},
+      {{path("long.wav"), path("rate.wav")}, "sample rate 44100 Hz"},
+      {{path("span.wav"), path("span.wav")},
+       "720000 samples (15.000 s); a reference with 25.2 s steps needs at least 12816000 "
+       "(267.000 s)"},
+      {{path("span.wav"), path("span.wav"), "--step-period", "24.7"},
+       "with 24.7 s steps needs at least 12576000"},
+      {{path("long.wav"), path("short.wav")},
+       path("short.wav") + ": 719999 samples (14.999 s); a recording needs at least 720000"},
+      {{path("long.wav"), path("stereo.wav")}, "has 2 channels; choose one with --channel N"},
+      {{path("long.wav"), path("stereo.wav"), "--channel", "3"}, "there is no channel 3"},
+      {{path("long.wav"), path("empty.wav")}, "holds no samples"},
+      {{text, path("long.wav")}, text + ": cannot read it as audio"},
+      {{path("long.wav"), path("missing.wav")}, "missing.wav: cannot read it as audio"},
+  };
+  for (const Case& c : cases) {
+    expect_refused(measure(c.args), cli::kExitInput, c.says);
+  }
+}
+
+TEST_F(Files, OutputsThatCannotBeWritten) {
+  // The chart is opened before the estimation, which therefore never runs.
+  expect_refused(measure({path("long.wav"), path("long.wav"), "--plot", path("no/folder/x.svg")}),
+                 cli::kExitOutput, "no/folder/x.svg: cannot write it");
+  expect_refused(measure({"--make-demo", path("text.wav") + "/demo"}), cli::kExitOutput,
+                 "cannot make the folder");
+}
+
+// --- The reports, on made-up results ----------------------------------------------
+
+cli::GainReport made_up(std::uint32_t causes) {
+  cli::GainReport r;
+  r.reference = {"ref.wav", "WAV (Microsoft)", "16-bit PCM",           48000, 1,
+                 1,         12864000,          cli::Scale::kInteger16, false};
+  r.recording = {"rec \"1\".wav", "WAV (Microsoft)",       "24-bit PCM", 48000, 2, 2,
+                 12876345,        cli::Scale::kNormalised, true};
+  r.step_mode = 0.0;
+  r.step_period = 25.2;
+  r.layout = lumetra::step_layout(25.2, r.reference.frames);
+  lumetra::Estimate& e = r.estimate;
+  for (int k = 0; k < lumetra::kSteps; ++k) {
+    e.step_level[k] = -6.0 - k;
+    e.step_range[k] = 0.25;
+    r.own.step_level[k] = -7.0 - k;
+    r.own.step_range[k] = 0.125;
+    r.gain[k] = 1.0;
+  }
+  e.peak_level = -3.5;
+  e.failed = causes != 0 ? 1.0 : 0.0;
+  lumetra::Diagnostics& d = e.diagnostics;
+  d.onsets = {161, 212};
+  d.coarse_delay = -12240.0;
+  d.coarse_too_large = 0.0;
+  d.peak = {707655, 7.5e12};
+  d.trust_ratio = 0.0625;
+  d.total_delay = 12345.0;
+  d.copy = lumetra::Copy::kHead;
+  d.aligned_samples = 12800000;
+  d.causes = causes;
+  return r;
+}
+
+std::string table(const cli::GainReport& r) {
+  std::FILE* f = std::tmpfile();
+  cli::print_gain_table(f, r);
+  std::rewind(f);
+  std::string s;
+  for (int c; (c = std::fgetc(f)) != EOF;) {
+    s += static_cast<char>(c);
+  }
+  std::fclose(f);
+  return s;
+}
+
+TEST(GainReport, EveryCauseIsNamedAndExplained) {
+  struct Cause {
+    std::uint32_t bit;
+    const char* name;
+    const char* text;
+  };
+  const Cause causes[] = {
+      {lumetra::kUnreadableInput, "unreadable_input", "cannot be read as a record"},
+      {lumetra::kShortInput, "short_input", "shorter than the procedure reads"},
+      {lumetra::kCoarseTooLarge, "coarse_delay_too_large", "coarse delay -12240 samples is above"},
+      {lumetra::kDelayOutOfRange, "delay_out_of_range", "total delay 12345 samples is beyond"},
+      {lumetra::kPeakNearEnd, "peak_near_end", "correlation peak at index 707655 lies within"},
+      {lumetra::kPeakNotProminent, "peak_not_prominent", "trust ratio 0.0625 is above the 0.04"},
+      {lumetra::kNotLagging, "not_lagging", "does not lag the reference"},
+      {lumetra::kNoUsableBlock, "no_usable_block", "no step has a usable 50 ms block level"},
+  };
+  std::uint32_t all = 0;
+  std::vector<std::string> names;
+  for (const Cause& c : causes) {
+    const cli::GainReport r = made_up(c.bit);
+    EXPECT_EQ(cli::cause_names(c.bit), std::vector<std::string>{c.name});
+    const std::vector<std::string> texts = cli::cause_texts(r);
+    ASSERT_EQ(texts.size(), 1u) << c.name;
+    EXPECT_NE(texts[0].find(c.text), std::string::npos) << texts[0];
+    const std::string t = table(r);
+    EXPECT_NE(t.find("result     NOT TRUSTED (failed = 1):\n  - " + texts[0] + "\n"),
+              std::string::npos)
+        << t;
+    EXPECT_NE(cli::gain_json(r).find("\"causes\": [\n    \"" + std::string(c.name) + "\"\n  ]"),
+              std::string::npos);
+    all |= c.bit;
+    names.push_back(c.name);
+  }
+  EXPECT_EQ(cli::cause_names(all), names);
+  EXPECT_EQ(cli::cause_texts(made_up(all)).size(), 8u);
+}
+
+TEST(GainReport, TableOfATrustedResult) {
+  cli::GainReport r = made_up(0);
+  r.estimate.diagnostics.trust_ratio = std::numeric_limits<double>::quiet_NaN();
+  const std::string t = table(r);
+  for (const char* part : {
+           "reference  ref.wav: WAV (Microsoft), 16-bit PCM, mono, 48000 Hz, 12864000 samples "
+           "(268.000 s)\n",
+           "recording  rec \"1\".wav: WAV (Microsoft), 24-bit PCM, channel 2 of 2, 48000 Hz, "
+           "12876345 samples (268.257 s), TRUNCATED: shorter than its header announces\n",
+           "   1    15.000     -7.000      0.125     -6.000      0.250    +1.000\n",
+           "  11   267.000    -17.000      0.125    -16.000      0.250    +1.000\n",
+           "peak level  -3.500 dB re 32767",
+           "  onset frames       reference 161, recording 212",
+           "  coarse delay       -12240 samples, flag 0 (set above 360000)\n",
+           "  trust ratio        NaN (limit 0.04; not judged)\n",
+           "  total delay        12345 samples = 257.1875 ms\n",
+           "  aligned recording  head: 12800000 of 12864000 samples from the recording",
+           "result     trusted (failed = 0)\n",
+       }) {
+    EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
+  }
+}
+
+TEST(GainReport, JsonOfAResult) {
+  cli::GainReport r = made_up(0);
+  r.estimate.diagnostics.trust_ratio = std::numeric_limits<double>::quiet_NaN();
+  const std::string j = cli::gain_json(r);
+  for (const char* part : {
+           "{\n  \"schema\": \"lumetra-measure/1\",\n  \"reference\": {\n    \"path\": "
+           "\"ref.wav\",",
+           "\"path\": \"rec \\\"1\\\".wav\"",
+           "\"sample_scale\": \"normalised*32767\"",
+           "\"truncated\": true",
+           "\"step_mode\": 0,\n  \"step_period_s\": 25.2,",
+           "\"step\": 3,\n      \"start_sample\": 3139200,\n      \"samples\": 1209599,",
+           "\"failed\": 0,\n  \"causes\": [],",
+           "\"trust_ratio\": \"NaN\",\n    \"trust_limit\": 0.04,",
+           "\"total_delay_ms\": 257.1875,\n    \"aligned\": \"head\",",
+       }) {
+    EXPECT_NE(j.find(part), std::string::npos) << part << "\n" << j;
+  }
+}
+
+}  // namespace

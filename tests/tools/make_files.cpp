@@ -1,0 +1,152 @@
+// Test files for the command-line tools, made from the demonstration files
+// that "lumetra-measure --make-demo DIR" and "quenbar-snr --make-demo DIR"
+// wrote into DIR: the same recording in other encodings and layouts, and
+// files the tools must refuse.
+//
+//   recording_24bit.wav    24-bit PCM: each 16-bit sample n stored as 256 n
+//   recording_float.wav    32-bit float: n stored as n / 32768 (exact)
+//   recording_stereo.wav   16-bit, 2 channels: the reference, then the recording
+//   reference_44100.wav    16-bit, 44100 Hz: the reference's first 20 s
+//   reference_short.wav    16-bit, 48000 Hz: the reference's first 20 s
+//   measured_44100.wav     the measured signal, labelled 44100 Hz
+//   gate_silent.wav        16-bit zeros as long as the gate
+//   gate_8bit.wav          8-bit PCM (unsigned in WAV): the gate's samples n as round(n / 256)
+//   empty.wav              a header and no samples
+//   truncated_header.wav   the first 20 bytes of gate.wav
+//   truncated_data.wav     gate.wav cut 1000 bytes into its samples
+//   not_audio.wav          text
+//
+// Usage: am_tool_files DIR. Exit status 0, or 1 with a message.
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Frames {
+  std::vector<short> samples;  // interleaved
+  int channels = 1;
+  int rate = 0;
+};
+
+Frames read16(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (f == nullptr) {
+    throw std::runtime_error(path + ": " + sf_strerror(nullptr));
+  }
+  Frames x;
+  x.channels = info.channels;
+  x.rate = info.samplerate;
+  x.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
+  const sf_count_t got = sf_readf_short(f, x.samples.data(), info.frames);
+  sf_close(f);
+  if (got != info.frames) {
+    throw std::runtime_error(path + ": short read");
+  }
+  return x;
+}
+
+template <class T>
+void write(const std::string& path, int format, int rate, int channels, const std::vector<T>& data,
+           sf_count_t (*put)(SNDFILE*, const T*, sf_count_t)) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = format;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (f == nullptr) {
+    throw std::runtime_error(path + ": " + sf_strerror(nullptr));
+  }
+  const auto items = static_cast<sf_count_t>(data.size());
+  const bool ok = put(f, data.data(), items) == items;
+  sf_close(f);
+  if (!ok) {
+    throw std::runtime_error(path + ": short write");
+  }
+}
+
+std::vector<char> bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void put_bytes(const std::string& path, const char* data, std::size_t n) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(data, static_cast<std::streamsize>(n));
+  if (!out) {
+    throw std::runtime_error(path + ": cannot write");
+  }
+}
+
+void make(const std::string& dir) {
+  const auto at = [&](const char* name) { return dir + "/" + name; };
+  constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  const Frames reference = read16(at("reference.wav"));
+  const Frames recording = read16(at("recording.wav"));
+  const Frames gate = read16(at("gate.wav"));
+  const Frames measured = read16(at("measured.wav"));
+
+  std::vector<int> wide(recording.samples.size());
+  std::vector<float> floats(recording.samples.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    // libsndfile's int samples are left-justified 32-bit values: n << 16
+    // stores 256 n in 24 bits.
+    wide[i] = recording.samples[i] * 65536;
+    floats[i] = static_cast<float>(recording.samples[i] / 32768.0);
+  }
+  write(at("recording_24bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 1, wide, sf_write_int);
+  write(at("recording_float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, floats,
+        sf_write_float);
+
+  std::vector<short> stereo(2 * recording.samples.size(), 0);
+  for (std::size_t i = 0; i < recording.samples.size(); ++i) {
+    stereo[2 * i] = i < reference.samples.size() ? reference.samples[i] : short{0};
+    stereo[2 * i + 1] = recording.samples[i];
+  }
+  write(at("recording_stereo.wav"), kWav16, 48000, 2, stereo, sf_write_short);
+
+  const std::vector<short> opening(reference.samples.begin(),
+                                   reference.samples.begin() + 20 * 48000);
+  write(at("reference_44100.wav"), kWav16, 44100, 1, opening, sf_write_short);
+  write(at("reference_short.wav"), kWav16, 48000, 1, opening, sf_write_short);
+  write(at("measured_44100.wav"), kWav16, 44100, 1, measured.samples, sf_write_short);
+  write(at("gate_silent.wav"), kWav16, 48000, 1, std::vector<short>(gate.samples.size(), 0),
+        sf_write_short);
+  std::vector<int> coarse(gate.samples.size());
+  for (std::size_t i = 0; i < coarse.size(); ++i) {
+    const long k = std::min(std::lround(gate.samples[i] / 256.0), 127L);
+    coarse[i] = static_cast<int>(k) * (1 << 24);
+  }
+  write(at("gate_8bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 48000, 1, coarse, sf_write_int);
+  write(at("empty.wav"), kWav16, 48000, 1, std::vector<short>(), sf_write_short);
+
+  const std::vector<char> g = bytes(at("gate.wav"));
+  put_bytes(at("truncated_header.wav"), g.data(), 20);
+  put_bytes(at("truncated_data.wav"), g.data(), 44 + 1000);
+  const std::string text = "These are not the samples you are looking for.\n";
+  put_bytes(at("not_audio.wav"), text.data(), text.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: am_tool_files DIR\n");
+    return 1;
+  }
+  try {
+    make(argv[1]);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "am_tool_files: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,165 @@
+// quenbar-snr in-process: the demonstration files measured, the reports, the
+// refusals and their exit statuses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "cli/audio_file.h"
+#include "cli/json.h"
+#include "cli/options.h"
+#include "cli/quenbar_snr.h"
+#include "quenbar/snr.h"
+#include "tools/tool_support.h"
+
+namespace {
+
+using tools_test::Ran;
+using tools_test::Scratch;
+
+constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+
+Ran snr(const std::vector<std::string>& args) {
+  return tools_test::run(cli::quenbar_snr, args);
+}
+
+void expect_refused(const Ran& r, int status, const std::string& says) {
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::vector<std::string> lines = tools_test::lines(r.err);
+  ASSERT_EQ(lines.size(), 1u) << r.err;
+  EXPECT_EQ(lines[0].rfind("quenbar-snr: ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find(says), std::string::npos) << lines[0];
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The core's estimate of two files, read as the tool reads them.
+quenbar::Estimate core_estimate(const std::string& gate, const std::string& measured,
+                                int channel = 0) {
+  const cli::Audio g = cli::read_channel(gate, channel);
+  const cli::Audio m = cli::read_channel(measured, channel);
+  emxArray_real_T* gr = emxCreateWrapper_real_T(const_cast<double*>(g.samples.data()),
+                                                static_cast<int>(g.samples.size()), 1);
+  emxArray_real_T* mr = emxCreateWrapper_real_T(const_cast<double*>(m.samples.data()),
+                                                static_cast<int>(m.samples.size()), 1);
+  const quenbar::Estimate e = quenbar::estimate_with_diagnostics(gr, mr, g.info.rate);
+  emxDestroyArray_real_T(gr);
+  emxDestroyArray_real_T(mr);
+  return e;
+}
+
+class QuenbarSnr : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    scratch_ = new Scratch;
+    const Ran demo = snr({"--make-demo", path("")});
+    ASSERT_EQ(demo.status, cli::kExitTrusted) << demo.err;
+    const cli::Audio g = cli::read_channel(path("gate.wav"), 0);
+    const cli::Audio m = cli::read_channel(path("measured.wav"), 0);
+    std::vector<short> stereo;
+    for (std::size_t i = 0; i < g.samples.size(); ++i) {
+      stereo.push_back(static_cast<short>(g.samples[i]));
+      stereo.push_back(static_cast<short>(m.samples[i]));
+    }
+    tools_test::write_shorts(path("both.wav"), kWav16, 48000, 2, stereo);
+    tools_test::write_shorts(path("silent.wav"), kWav16, 48000, 1,
+                             std::vector<short>(g.samples.size(), 0));
+    tools_test::write_shorts(path("rate.wav"), kWav16, 44100, 1, std::vector<short>(4410, 0));
+    tools_test::write_shorts(path("slow.wav"), kWav16, 199, 1, std::vector<short>(1000, 0));
+    tools_test::write_shorts(path("frame.wav"), kWav16, 48000, 1, std::vector<short>(239, 0));
+    tools_test::write_shorts(path("tenth.wav"), kWav16, 48000, 1, std::vector<short>(4800, 0));
+  }
+  static void TearDownTestSuite() {
+    delete scratch_;
+    scratch_ = nullptr;
+  }
+  static std::string path(const std::string& name) { return scratch_->path(name); }
+
+ private:
+  static Scratch* scratch_;
+};
+Scratch* QuenbarSnr::scratch_ = nullptr;
+
+TEST_F(QuenbarSnr, MeasuresTheDemonstrationFiles) {
+  const Ran table = snr({path("gate.wav"), path("measured.wav")});
+  EXPECT_EQ(table.status, cli::kExitTrusted) << table.err;
+  EXPECT_EQ(table.err, "");
+  const quenbar::Estimate e = core_estimate(path("gate.wav"), path("measured.wav"));
+  EXPECT_NEAR(e.snr_db, 20.0, 0.2);
+  char line[64];
+  std::snprintf(line, sizeof(line), "SNR             %.3f dB\n", e.snr_db);
+  EXPECT_TRUE(has(table.out, line)) << table.out;
+  EXPECT_TRUE(has(table.out, "frames          4000 of 240 samples (5 ms at 48000 Hz)"));
+  EXPECT_TRUE(has(table.out, "result          finite\n"));
+
+  const Ran json = snr({"--json", path("gate.wav"), path("measured.wav")});
+  EXPECT_EQ(json.status, cli::kExitTrusted);
+  EXPECT_EQ(json.out.rfind("{\n  \"schema\": \"quenbar-snr/1\",", 0), 0u);
+  EXPECT_TRUE(has(json.out, "\"snr_db\": " + cli::shortest(e.snr_db) + ",\n"));
+  EXPECT_TRUE(has(json.out, "\"reason\": \"finite\""));
+  EXPECT_TRUE(has(json.out, "\"frame_length\": 240,"));
+  EXPECT_TRUE(has(json.out, "\"frame_count\": 4000,"));
+  EXPECT_TRUE(
+      has(json.out, "\"active_frames\": " + cli::shortest(e.diagnostics.active_frames) + ","));
+  EXPECT_TRUE(has(json.out, "\"noise_power_db\": " + cli::shortest(e.diagnostics.noise_power_db)));
+
+  // The same signals as the two channels of one file.
+  const Ran first = snr({"--json", "--channel", "1", path("gate.wav"), path("both.wav")});
+  const Ran second = snr({"--json", "--channel=2", path("gate.wav"), path("both.wav")});
+  const quenbar::Estimate self = core_estimate(path("gate.wav"), path("gate.wav"));
+  EXPECT_TRUE(has(first.out, "\"snr_db\": " + cli::shortest(self.snr_db) + ",\n"));
+  EXPECT_NE(self.snr_db, e.snr_db);
+  EXPECT_EQ(second.status, cli::kExitTrusted);
+  EXPECT_TRUE(has(second.out, "\"snr_db\": " + cli::shortest(e.snr_db) + ",\n"));
+}
+
+TEST_F(QuenbarSnr, ExplainsANonFiniteResult) {
+  const Ran table = snr({path("silent.wav"), path("measured.wav")});
+  EXPECT_EQ(table.status, cli::kExitNotTrusted);
+  EXPECT_TRUE(has(table.out, "SNR             NaN dB\n"));
+  EXPECT_TRUE(has(table.out, "result          NaN: no frame of the gate is active")) << table.out;
+  const Ran json = snr({path("silent.wav"), path("measured.wav"), "--json"});
+  EXPECT_EQ(json.status, cli::kExitNotTrusted);
+  EXPECT_TRUE(has(json.out, "\"snr_db\": \"NaN\",\n"));
+  EXPECT_TRUE(has(json.out, "\"reason\": \"no_active_frame\""));
+  EXPECT_TRUE(has(json.out, "\"activity_factor\": 0,"));
+}
+
+TEST_F(QuenbarSnr, RefusesWhatItCannotMeasure) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+    int status;
+  };
+  const Case cases[] = {
+      {{path("gate.wav"), path("rate.wav")},
+       "gate.wav is at 48000 Hz but " + path("rate.wav") + " at 44100 Hz; both must have one rate",
+       cli::kExitInput},
+      {{path("slow.wav"), path("slow.wav")},
+       "sample rate 199 Hz; a 5 ms frame needs at least 200",
+       cli::kExitInput},
+      {{path("frame.wav"), path("measured.wav")},
+       "239 samples, fewer than one 5 ms frame (240 at 48000 Hz)",
+       cli::kExitInput},
+      {{path("gate.wav"), path("tenth.wav")},
+       "tenth.wav: 4800 samples; the gate's 4000 whole frames need 960000",
+       cli::kExitInput},
+      {{path("gate.wav"), path("both.wav")}, "has 2 channels", cli::kExitInput},
+      {{path("gate.wav")}, "needs two files, GATE and MEASURED (1 given)", cli::kExitUsage},
+      {{path("gate.wav"), path("measured.wav"), "--plot", "x.svg"},
+       "unknown option --plot",
+       cli::kExitUsage},
+      {{"--make-demo", path("gate.wav") + "/x"}, "cannot make the folder", cli::kExitOutput},
+  };
+  for (const Case& c : cases) {
+    expect_refused(snr(c.args), c.status, c.says);
+  }
+  const Ran help = snr({"--help"});
+  EXPECT_EQ(help.status, cli::kExitTrusted);
+  EXPECT_TRUE(has(help.out, "Exit status: 0 a finite SNR; 1 an SNR that is NaN or infinite"));
+  EXPECT_TRUE(has(help.out, "16-bit\nPCM samples are taken as their integer values"));
+}
+
+}  // namespace

@@ -1,0 +1,386 @@
+"""lumetra-measure and quenbar-snr run as programs on the files that the test
+fixture made (am_tool_files), against the Python binding, which calls the
+shared libraries' exported functions: the tools' numbers, which come with the
+diagnostics of the static cores, must be the exported outputs bit for bit.
+
+Environment: AM_TOOL_FILES (the fixture's folder), LUMETRA_MEASURE and
+QUENBAR_SNR (the programs), LUMETRA_LIBRARY and QUENBAR_LIBRARY (the shared
+libraries), and the binding on PYTHONPATH.
+"""
+
+import json
+import math
+import os
+import struct
+import subprocess
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import numpy as np
+
+import audiomeasure
+
+FILES = os.environ.get("AM_TOOL_FILES", "")
+LUMETRA_MEASURE = os.environ.get("LUMETRA_MEASURE", "lumetra-measure")
+QUENBAR_SNR = os.environ.get("QUENBAR_SNR", "quenbar-snr")
+
+DEVICE_DELAY = 12345
+DEVICE_GAINS = [0.5, -1.0, 1.5, -2.0, 2.5, -3.0, 0.25, -0.75, 3.5, -1.25, 1.0]
+
+
+def path(name):
+    return os.path.join(FILES, name)
+
+
+def run(program, *args):
+    done = subprocess.run([program, *args], capture_output=True, text=True, check=False)
+    return done.returncode, done.stdout, done.stderr
+
+
+def bits(x):
+    return struct.unpack("<Q", struct.pack("<d", x))[0]
+
+
+def number(value):
+    """A number of a --json document: non-finite values are strings."""
+    if isinstance(value, str):
+        return {"NaN": math.nan, "Infinity": math.inf, "-Infinity": -math.inf}[value]
+    return float(value)
+
+
+def read_wav(file_path):
+    """(rate, samples as they are stored, one column per channel, bits,
+    float?) of a PCM or float WAV file, read here independently of the
+    tools."""
+    with open(file_path, "rb") as f:
+        data = memoryview(f.read())
+    assert data[:4] == b"RIFF" and data[8:12] == b"WAVE", file_path
+    pos, fmt, payload = 12, None, None
+    while pos + 8 <= len(data):
+        chunk, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
+        body = data[pos + 8:pos + 8 + size]
+        if chunk == b"fmt ":
+            tag, channels, rate, _, _, width = struct.unpack("<HHIIHH", body[:16])
+            if tag == 0xFFFE:
+                tag = struct.unpack("<H", body[24:26])[0]
+            fmt = (tag, channels, rate, width)
+        elif chunk == b"data":
+            payload = body
+        pos += 8 + size + (size & 1)
+    tag, channels, rate, width = fmt
+    if tag == 1 and width == 8:
+        x = np.frombuffer(payload, np.uint8).astype(np.int64) - 128
+    elif tag == 1 and width == 16:
+        x = np.frombuffer(payload, "<i2").astype(np.int64)
+    elif tag == 1 and width == 24:
+        # Each 3-byte sample as the top of a 32-bit word, shifted back down
+        # with its sign.
+        words = np.zeros((len(payload) // 3, 4), np.uint8)
+        words[:, 1:] = np.frombuffer(payload, np.uint8).reshape(-1, 3)
+        x = words.view("<i4").reshape(-1) >> 8
+    elif tag == 3 and width == 32:
+        x = np.frombuffer(payload, "<f4")
+    else:
+        raise ValueError("%s: format %d, %d bits" % (file_path, tag, width))
+    return rate, x.reshape(-1, channels), width, tag == 3
+
+
+def samples(file_path, channel=1):
+    """A channel on the 16-bit scale by the tools' rule: 16-bit PCM as its
+    integers, B-bit PCM n as (n / 2^(B-1)) * 32767, float x as x * 32767."""
+    _, x, width, is_float = read_wav(file_path)
+    column = x[:, channel - 1]
+    if is_float:
+        return column.astype(np.float64) * 32767.0
+    if width == 16:
+        return column.astype(np.float64)
+    return (column.astype(np.float64) * 2.0 ** -(width - 1)) * 32767.0
+
+
+# The --json document of lumetra-measure: every key and the type of its value
+# ("number": a JSON number, or "NaN", "Infinity", "-Infinity").
+FILE_SHAPE = {"path": str, "container": str, "encoding": str, "sample_scale": str,
+              "rate_hz": int, "channels": int, "channel": int, "samples": int, "truncated": bool}
+STEP_SHAPE = {"step": int, "start_sample": int, "samples": int, "level_db": "number",
+              "spread_db": "number", "reference_level_db": "number",
+              "reference_spread_db": "number", "gain_db": "number"}
+ALIGNMENT_SHAPE = {"onset_frame_reference": int, "onset_frame_recording": int,
+                   "coarse_delay_samples": "number", "coarse_delay_flag": "number",
+                   "peak_index": int, "peak_value": "number", "trust_ratio": "number",
+                   "trust_limit": "number", "total_delay_samples": "number",
+                   "total_delay_ms": "number", "aligned": str, "aligned_samples": int}
+GAIN_SHAPE = {"schema": str, "reference": FILE_SHAPE, "recording": FILE_SHAPE,
+              "step_mode": "number", "step_period_s": "number", "steps": [STEP_SHAPE],
+              "peak_level_db": "number", "failed": "number", "causes": [str],
+              "alignment": ALIGNMENT_SHAPE}
+SNR_DIAGNOSTICS_SHAPE = {k: "number" for k in (
+    "frame_length", "frame_count", "active_frames", "activity_factor", "active_power_sum",
+    "inactive_power_sum", "noise_power", "signal_power", "noise_power_db", "signal_power_db")}
+SNR_SHAPE = {"schema": str, "gate": FILE_SHAPE, "measured": FILE_SHAPE, "rate_hz": int,
+             "snr_db": "number", "reason": str, "diagnostics": SNR_DIAGNOSTICS_SHAPE}
+
+
+class Shape(unittest.TestCase):
+    def assert_shape(self, value, shape, where="document"):
+        if isinstance(shape, dict):
+            self.assertIsInstance(value, dict, where)
+            self.assertEqual(list(value), list(shape), where)
+            for key, inner in shape.items():
+                self.assert_shape(value[key], inner, where + "." + key)
+        elif isinstance(shape, list):
+            self.assertIsInstance(value, list, where)
+            for k, item in enumerate(value):
+                self.assert_shape(item, shape[0], "%s[%d]" % (where, k))
+        elif shape == "number":
+            self.assertTrue(isinstance(value, (int, float)) and not isinstance(value, bool) or
+                            value in ("NaN", "Infinity", "-Infinity"), where + ": " + repr(value))
+        else:
+            self.assertIs(type(value), shape, where + ": " + repr(value))
+
+    def assert_refused(self, done, status, says):
+        code, out, err = done
+        self.assertEqual(code, status, err)
+        self.assertEqual(out, "")
+        lines = err.splitlines()
+        self.assertEqual(len(lines), 1, err)
+        self.assertIn(says, lines[0])
+
+
+def assert_same_outputs(test, document, result):
+    """The --json numbers of lumetra-measure against the exported function's."""
+    for k, step in enumerate(document["steps"]):
+        test.assertEqual(bits(number(step["level_db"])), bits(result.step_levels[k]), k)
+        test.assertEqual(bits(number(step["spread_db"])), bits(result.step_ranges[k]), k)
+    test.assertEqual(bits(number(document["peak_level_db"])), bits(result.peak_level))
+    test.assertEqual(document["failed"], 1 if result.failed else 0)
+
+
+class GainOfTheDemoDevice(Shape):
+    """The demonstration pair in 16-bit PCM: JSON, chart and table; the
+    recording also as channel 2 of a stereo file."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.chart = path("steps.svg")
+        cls.done = run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"), "--json",
+                       "--plot", cls.chart)
+
+    def test_json_has_its_documented_shape(self):
+        code, out, err = self.done
+        self.assertEqual(code, 0, err)
+        self.assertEqual(err, "")
+        document = json.loads(out)
+        self.assert_shape(document, GAIN_SHAPE)
+        self.assertEqual(document["schema"], "lumetra-measure/1")
+        self.assertEqual(len(document["steps"]), 11)
+        self.assertEqual([s["step"] for s in document["steps"]], list(range(1, 12)))
+        self.assertEqual(document["reference"]["encoding"], "16-bit PCM")
+        self.assertEqual(document["reference"]["sample_scale"], "integer")
+        self.assertEqual(document["step_period_s"], 25.2)
+
+    def test_outputs_are_the_exported_functions_bits(self):
+        document = json.loads(self.done[1])
+        result = audiomeasure.estimate_gain(samples(path("reference.wav")),
+                                            samples(path("recording.wav")))
+        assert_same_outputs(self, document, result)
+        self.assertFalse(result.failed)
+
+    def test_diagnostics_tell_the_device(self):
+        document = json.loads(self.done[1])
+        a = document["alignment"]
+        self.assertEqual(document["causes"], [])
+        self.assertEqual(a["total_delay_samples"], DEVICE_DELAY)
+        self.assertEqual(a["total_delay_ms"], DEVICE_DELAY / 48.0)
+        self.assertEqual(a["coarse_delay_samples"] % 240, 0)
+        self.assertEqual(a["peak_index"], 720000 - a["coarse_delay_samples"] - DEVICE_DELAY)
+        self.assertLess(number(a["trust_ratio"]), a["trust_limit"])
+        self.assertEqual(a["trust_limit"], 0.04)
+        self.assertEqual(a["aligned"], "whole")
+        self.assertEqual(a["aligned_samples"], document["reference"]["samples"])
+        for k, step in enumerate(document["steps"]):
+            self.assertEqual(step["gain_db"], step["level_db"] - step["reference_level_db"])
+            self.assertAlmostEqual(step["gain_db"], DEVICE_GAINS[k], delta=0.01)
+
+    def test_chart_shows_eleven_steps(self):
+        root = ElementTree.parse(self.chart).getroot()
+        svg = "{http://www.w3.org/2000/svg}"
+        self.assertEqual(root.tag, svg + "svg")
+        texts = [t.text for t in root.iter(svg + "text")]
+        for k in range(1, 12):
+            self.assertIn(str(k), texts)
+        self.assertIn("trusted (failed = 0)", texts)
+        self.assertEqual(len(root.findall(svg + "circle")), 12)
+
+    def test_table(self):
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"))
+        self.assertEqual(code, 0, err)
+        lines = out.splitlines()
+        rows = [line.split() for line in lines if line[:4].strip().isdigit()]
+        self.assertEqual([int(r[0]) for r in rows], list(range(1, 12)))
+        for k, row in enumerate(rows):
+            self.assertAlmostEqual(float(row[6]), DEVICE_GAINS[k], delta=0.01)
+        self.assertIn("  total delay        12345 samples = 257.1875 ms", lines)
+        self.assertEqual(lines[-1], "result     trusted (failed = 0)")
+
+    def test_a_channel_of_a_stereo_file(self):
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"),
+                             path("recording_stereo.wav"), "--json", "--channel", "2")
+        self.assertEqual(code, 0, err)
+        document = json.loads(out)
+        mono = json.loads(self.done[1])
+        self.assertEqual(document["recording"]["channels"], 2)
+        self.assertEqual(document["recording"]["channel"], 2)
+        self.assertEqual(document["steps"], mono["steps"])
+        self.assertEqual(document["alignment"], mono["alignment"])
+        self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"),
+                                path("recording_stereo.wav")),
+                            3, "has 2 channels; choose one with --channel N (1 to 2)")
+
+
+class GainOfOtherEncodings(Shape):
+    """The recording in 24-bit PCM (256 n) and in 32-bit float (n / 32768):
+    by the scale rule both read as n / 32768 * 32767, the same doubles, which
+    the tool measures as the exported function does."""
+
+    def test_24_bit_and_float(self):
+        wide = samples(path("recording_24bit.wav"))
+        np.testing.assert_array_equal(wide, samples(path("recording_float.wav")))
+        result = audiomeasure.estimate_gain(samples(path("reference.wav")), wide)
+        for name, encoding in [("recording_24bit.wav", "24-bit PCM"),
+                               ("recording_float.wav", "32-bit float")]:
+            with self.subTest(name=name):
+                code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), path(name),
+                                     "--json")
+                self.assertEqual(code, 0, err)
+                document = json.loads(out)
+                self.assertEqual(document["recording"]["encoding"], encoding)
+                self.assertEqual(document["recording"]["sample_scale"], "normalised*32767")
+                assert_same_outputs(self, document, result)
+                self.assertEqual(document["alignment"]["total_delay_samples"], DEVICE_DELAY)
+                for k, step in enumerate(document["steps"]):
+                    self.assertAlmostEqual(step["gain_db"], DEVICE_GAINS[k], delta=0.01)
+
+
+class GainThatFails(Shape):
+    """The reference as its own recording: no delay, so the alignment fails
+    by design and the steps are measured on silence."""
+
+    def test_json_and_the_exported_function(self):
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), path("reference.wav"),
+                             "--json")
+        self.assertEqual(code, 1, err)
+        document = json.loads(out)
+        self.assert_shape(document, GAIN_SHAPE)
+        self.assertEqual(document["failed"], 1)
+        self.assertEqual(document["causes"], ["not_lagging"])
+        self.assertEqual(document["alignment"]["total_delay_samples"], 0)
+        self.assertEqual(document["alignment"]["aligned"], "none")
+        for step in document["steps"]:
+            self.assertEqual(step["level_db"], "-Infinity")
+            self.assertEqual(step["spread_db"], "Infinity")
+            self.assertEqual(step["gain_db"], "-Infinity")
+        reference = samples(path("reference.wav"))
+        result = audiomeasure.estimate_gain(reference, reference)
+        self.assertTrue(result.failed)
+        assert_same_outputs(self, document, result)
+
+
+class GainRefusals(Shape):
+    def test_files_it_cannot_measure(self):
+        cases = [
+            (("reference_44100.wav", "recording.wav"), "sample rate 44100 Hz; lumetra measures "
+             "48000 Hz only"),
+            (("reference_short.wav", "recording.wav"), "960000 samples (20.000 s); a reference "
+             "with 25.2 s steps needs at least 12816000 (267.000 s)"),
+            (("reference.wav", "empty.wav"), "empty.wav: holds no samples"),
+            (("reference.wav", "truncated_header.wav"), "truncated_header.wav: cannot read it "
+             "as audio"),
+            (("not_audio.wav", "recording.wav"), "not_audio.wav: cannot read it as audio"),
+            (("reference.wav", "no_such_file.wav"), "No such file or directory"),
+        ]
+        for (reference, recording), says in cases:
+            with self.subTest(says=says):
+                self.assert_refused(run(LUMETRA_MEASURE, path(reference), path(recording)), 3,
+                                    says)
+
+    def test_a_cut_short_recording_is_named(self):
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), path("truncated_data.wav"))
+        self.assertEqual(code, 3)
+        self.assertEqual(out, "")
+        self.assertEqual(err.splitlines(), [
+            "lumetra-measure: warning: %s is shorter than its header announces (cut short?); "
+            "measuring the 500 samples it holds" % path("truncated_data.wav"),
+            "lumetra-measure: %s: 500 samples (0.010 s); a recording needs at least 720000 "
+            "(15 s) to be aligned" % path("truncated_data.wav"),
+        ])
+
+    def test_command_line_and_output_mistakes(self):
+        self.assert_refused(run(LUMETRA_MEASURE), 2, "needs two files")
+        self.assert_refused(run(LUMETRA_MEASURE, "a", "b", "--step-period", "30"), 2,
+                            "--step-period is 25.2 or 24.7")
+        self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
+                                "--plot", path("no/such/folder/x.svg")), 4, "cannot write it")
+
+
+class Snr(Shape):
+    def measure(self, gate, measured, *options):
+        return run(QUENBAR_SNR, path(gate), path(measured), *options)
+
+    def test_json_agrees_with_the_exported_function(self):
+        code, out, err = self.measure("gate.wav", "measured.wav", "--json")
+        self.assertEqual(code, 0, err)
+        document = json.loads(out)
+        self.assert_shape(document, SNR_SHAPE)
+        self.assertEqual(document["schema"], "quenbar-snr/1")
+        self.assertEqual(document["reason"], "finite")
+        result = audiomeasure.estimate_snr(samples(path("gate.wav")),
+                                           samples(path("measured.wav")), 48000)
+        self.assertEqual(bits(document["snr_db"]), bits(result.snr_db))
+        self.assertAlmostEqual(result.snr_db, 20.0, delta=0.2)
+        d = document["diagnostics"]
+        self.assertEqual(d["frame_length"], 240)
+        self.assertEqual(d["frame_count"], 4000)
+        self.assertEqual(d["activity_factor"], d["active_frames"] / d["frame_count"])
+        self.assertAlmostEqual(d["signal_power_db"] - d["noise_power_db"], result.snr_db,
+                               delta=1e-9)
+
+    def test_8_bit_gate(self):
+        code, out, err = self.measure("gate_8bit.wav", "measured.wav", "--json")
+        self.assertEqual(code, 0, err)
+        document = json.loads(out)
+        self.assertEqual(document["gate"]["encoding"], "8-bit PCM (unsigned)")
+        result = audiomeasure.estimate_snr(samples(path("gate_8bit.wav")),
+                                           samples(path("measured.wav")), 48000)
+        self.assertEqual(bits(document["snr_db"]), bits(result.snr_db))
+
+    def test_table(self):
+        code, out, err = self.measure("gate.wav", "measured.wav")
+        self.assertEqual(code, 0, err)
+        lines = out.splitlines()
+        self.assertTrue(lines[0].startswith("gate      %s: WAV" % path("gate.wav")))
+        self.assertTrue(any(line.startswith("SNR             ") for line in lines))
+        self.assertEqual(lines[-1], "result          finite")
+
+    def test_a_silent_gate_leaves_no_signal(self):
+        code, out, err = self.measure("gate_silent.wav", "measured.wav", "--json")
+        self.assertEqual(code, 1, err)
+        document = json.loads(out)
+        self.assertEqual(document["snr_db"], "NaN")
+        self.assertEqual(document["reason"], "no_active_frame")
+        result = audiomeasure.estimate_snr(samples(path("gate_silent.wav")),
+                                           samples(path("measured.wav")), 48000)
+        self.assertTrue(math.isnan(result.snr_db))
+
+    def test_refusals(self):
+        self.assert_refused(self.measure("gate.wav", "measured_44100.wav"), 3,
+                            "both must have one rate")
+        self.assert_refused(self.measure("empty.wav", "measured.wav"), 3, "holds no samples")
+        self.assert_refused(self.measure("truncated_header.wav", "measured.wav"), 3,
+                            "cannot read it as audio")
+        self.assert_refused(self.measure("gate.wav", "not_audio.wav"), 3,
+                            "cannot read it as audio")
+        self.assert_refused(run(QUENBAR_SNR, "--channel"), 2, "--channel needs a value")
+
+
+if __name__ == "__main__":
+    unittest.main()

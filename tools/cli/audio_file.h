@@ -1,0 +1,80 @@
+// Audio files for the command-line tools, read and written with libsndfile.
+//
+// Samples come out as doubles on the libraries' 16-bit scale (full scale
+// 32767), by this rule:
+//   - 16-bit PCM: the integer sample value itself, -32768 .. 32767;
+//   - every other encoding (8-, 24- and 32-bit PCM, 32- and 64-bit float,
+//     and what libsndfile decodes, such as A-law or FLAC): libsndfile's
+//     normalised value v, on which full scale is 1.0, times 32767, that one
+//     product rounded to the nearest double. For B-bit PCM v is the integer
+//     divided by 2^(B-1), exactly; float data is v itself, widened exactly,
+//     values beyond +-1.0 and non-finite values included.
+// So a 24-bit sample 256 n reads as n * 32767 / 32768, not as n: only
+// 16-bit files carry integer values.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// A file the tools cannot measure, or cannot measure as asked: the message
+// is one line that names the file and what is wrong.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An output file that cannot be written.
+class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class Scale : std::uint8_t {
+  kInteger16,   // 16-bit PCM: integer values
+  kNormalised,  // libsndfile's normalised value times 32767
+};
+
+struct AudioInfo {
+  std::string path;
+  std::string container;  // "WAV", "FLAC", ...
+  std::string encoding;   // "16-bit PCM", "32-bit float", ...
+  int rate = 0;           // samples per second
+  int channels = 0;
+  int channel = 0;          // the channel read, 1-based
+  std::int64_t frames = 0;  // samples per channel
+  Scale scale = Scale::kNormalised;
+  // The header announces more audio data than the file holds (a recording
+  // cut short); the samples that are there were read.
+  bool truncated = false;
+};
+
+struct Audio {
+  AudioInfo info;
+  std::vector<double> samples;  // the chosen channel, on the 16-bit scale
+};
+
+// The most frames a file may hold: the libraries count samples in 32-bit
+// signed integers.
+inline constexpr std::int64_t kMaxFrames = 2147483647;
+
+// Reads one channel of a file. `channel` is 1-based; 0 means "not chosen",
+// which a mono file allows and a file of several channels refuses. A mono
+// file is read whatever `channel` says. Throws InputError when the file
+// cannot be opened or decoded, holds no frames, ends before the frames its
+// header announces, holds more than kMaxFrames, or lacks the channel. A
+// WAV file whose data chunk is shorter than its header says is read as far
+// as it goes and marked truncated (libsndfile reads it so).
+Audio read_channel(const std::string& path, int channel);
+
+// Writes mono 16-bit PCM WAV: each sample rounded to the nearest integer
+// (halves to even) and limited to -32768 .. 32767. Throws OutputError.
+void write_wav16(const std::string& path, const std::vector<double>& samples, int rate);
+
+// "16-bit PCM" and the like, for a libsndfile subformat code.
+std::string encoding_name(int subformat);
+
+}  // namespace cli

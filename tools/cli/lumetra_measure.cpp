@@ -1,0 +1,116 @@
+#include "cli/lumetra_measure.h"
+
+#include <memory>
+
+#include "cli/audio_file.h"
+#include "cli/gain.h"
+#include "cli/options.h"
+#include "lumetra.h"
+
+namespace cli {
+namespace {
+
+constexpr const char* kName = "lumetra-measure";
+
+constexpr const char* kHelp = R"(Usage: lumetra-measure REFERENCE RECORDING [options]
+       lumetra-measure --make-demo DIR
+
+Measures a device under the stepped test signal: aligns RECORDING (what the
+device captured) to REFERENCE (the stimulus as played) and prints, for each
+of the 11 steps, the level and the spread of the 50 ms block levels beside
+the reference's own, the gain (recording minus reference), then the peak
+level, the alignment diagnostics and whether the result can be trusted.
+
+Options:
+  --step-period 25.2|24.7  step length in seconds (default 25.2)
+  --channel N              the channel to read (1 = first) from files with
+                           several channels, which need it; mono files are
+                           read as they are
+  --json                   print a JSON document (schema lumetra-measure/1)
+                           instead of the table
+  --plot FILE.svg          also write an SVG chart of the step levels
+  --make-demo DIR          write DIR/reference.wav and DIR/recording.wav, a
+                           stimulus and a simulated device's recording of it
+  -h, --help               print this text
+
+Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...), at 48000 Hz. The
+reference holds the 15 s opening and at least 10 whole steps (12816000
+samples at 25.2 s, 12576000 at 24.7 s); the recording at least 15 s.
+
+Sample scale: lumetra works on the 16-bit scale (full scale 32767). 16-bit
+PCM samples are taken as their integer values. Every other encoding is taken
+as libsndfile's normalised value (full scale 1.0) times 32767: a B-bit PCM
+sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
+
+Exit status: 0 measured and trusted; 1 measured but not trusted (failed = 1);
+2 wrong command line; 3 an input file cannot be measured; 4 an output file
+cannot be written; 5 out of memory or another unexpected error.
+)";
+
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  const CommandLine line =
+      parse(args, {"--step-period", "--channel", "--plot", "--make-demo"}, {"--json", "--help"});
+  if (line.has("--help")) {
+    std::fputs(kHelp, out);
+    return kExitTrusted;
+  }
+  if (line.has("--make-demo")) {
+    if (line.values.size() + line.flags.size() != 1 || !line.operands.empty()) {
+      throw UsageError("--make-demo DIR takes nothing else");
+    }
+    for (const std::string& l : write_gain_demo(line.values.at("--make-demo"))) {
+      std::fprintf(out, "%s\n", l.c_str());
+    }
+    return kExitTrusted;
+  }
+  if (line.operands.size() != 2) {
+    throw UsageError("needs two files, REFERENCE and RECORDING (" +
+                     std::to_string(line.operands.size()) + " given)");
+  }
+  double step_mode = 0.0;
+  if (const auto it = line.values.find("--step-period"); it != line.values.end()) {
+    if (it->second == "24.7") {
+      step_mode = 1.0;
+    } else if (it->second != "25.2") {
+      throw UsageError("--step-period is 25.2 or 24.7, not '" + it->second + "'");
+    }
+  }
+  const int channel = channel_option(line);
+  const std::string plot = line.values.count("--plot") != 0 ? line.values.at("--plot") : "";
+  if (line.values.count("--plot") != 0 && plot.empty()) {
+    throw UsageError("--plot needs a file name");
+  }
+
+  const Audio reference = read_channel(line.operands[0], channel);
+  const Audio recording = read_channel(line.operands[1], channel);
+  warn_if_truncated(err, kName, reference.info);
+  warn_if_truncated(err, kName, recording.info);
+  check_gain_inputs(reference, recording, step_mode);
+  // Opened now, so that a chart that cannot be written stops the work early.
+  std::unique_ptr<OutputFile> chart;
+  if (!plot.empty()) {
+    chart = std::make_unique<OutputFile>(plot);
+  }
+  lumetra_estimation_initialize();
+  const GainReport report = measure_gain(reference, recording, step_mode);
+  lumetra_estimation_terminate();
+
+  if (line.has("--json")) {
+    std::fputs(gain_json(report).c_str(), out);
+  } else {
+    print_gain_table(out, report);
+  }
+  std::fflush(out);
+  if (chart) {
+    chart->write_and_close(gain_svg(report));
+  }
+  return report.estimate.failed == 0.0 ? kExitTrusted : kExitNotTrusted;
+}
+
+}  // namespace
+
+int lumetra_measure(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  return run_guarded(kName, run, args, out, err);
+}
+
+}  // namespace cli

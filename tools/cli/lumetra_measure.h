@@ -1,0 +1,15 @@
+// The lumetra-measure program, callable in-process (tests) and from main.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Runs lumetra-measure with `args` (the program name not included), writing
+// the report to `out` and error messages to `err`; returns the exit status
+// (cli::Exit). Throws nothing.
+int lumetra_measure(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+}  // namespace cli

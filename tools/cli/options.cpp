@@ -1,0 +1,127 @@
+#include "cli/options.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "cli/audio_file.h"
+
+namespace cli {
+
+int run_guarded(const char* program,
+                int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
+                const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  try {
+    return body(args, out, err);
+  } catch (const UsageError& e) {
+    std::fprintf(err, "%s: %s (see %s --help)\n", program, e.what(), program);
+    return kExitUsage;
+  } catch (const InputError& e) {
+    std::fprintf(err, "%s: %s\n", program, e.what());
+    return kExitInput;
+  } catch (const OutputError& e) {
+    std::fprintf(err, "%s: %s\n", program, e.what());
+    return kExitOutput;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(err, "%s: out of memory\n", program);
+    return kExitInternal;
+  } catch (const std::exception& e) {
+    std::fprintf(err, "%s: %s\n", program, e.what());
+    return kExitInternal;
+  }
+}
+
+CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,
+                  const std::set<std::string>& flags) {
+  CommandLine line;
+  bool options = true;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!options || a == "-" || a.empty() || a[0] != '-') {
+      line.operands.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      options = false;
+      continue;
+    }
+    std::string name = a;
+    std::string value;
+    bool inline_value = false;
+    if (const std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = a.substr(0, eq);
+      value = a.substr(eq + 1);
+      inline_value = true;
+    }
+    if (name == "-h") {
+      name = "--help";
+    }
+    if (line.has(name)) {
+      throw UsageError(name + " is given twice");
+    }
+    if (with_value.count(name) != 0) {
+      if (!inline_value) {
+        if (i + 1 == args.size()) {
+          throw UsageError(name + " needs a value");
+        }
+        value = args[++i];
+      }
+      line.values[name] = value;
+    } else if (flags.count(name) != 0 && !inline_value) {
+      line.flags.insert(name);
+    } else if (flags.count(name) != 0) {
+      throw UsageError(name + " takes no value");
+    } else {
+      throw UsageError("unknown option " + name);
+    }
+  }
+  return line;
+}
+
+int channel_option(const CommandLine& line) {
+  const auto it = line.values.find("--channel");
+  if (it == line.values.end()) {
+    return 0;
+  }
+  const std::string& v = it->second;
+  const bool digits =
+      !v.empty() && v.size() <= 6 && v.find_first_not_of("0123456789") == std::string::npos;
+  const int n = digits ? std::stoi(v) : 0;
+  if (n < 1) {
+    throw UsageError("--channel takes a channel number from 1 up, not '" + v + "'");
+  }
+  return n;
+}
+
+void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file) {
+  if (file.truncated) {
+    std::fprintf(err,
+                 "%s: warning: %s is shorter than its header announces (cut short?); measuring "
+                 "the %lld samples it holds\n",
+                 program, file.path.c_str(), static_cast<long long>(file.frames));
+  }
+}
+
+OutputFile::OutputFile(const std::string& path)
+    : path_(path), file_(std::fopen(path.c_str(), "wb")) {
+  if (file_ == nullptr) {
+    throw OutputError(path + ": cannot write it: " + std::strerror(errno));
+  }
+}
+
+OutputFile::~OutputFile() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+  }
+}
+
+void OutputFile::write_and_close(const std::string& text) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!written || !closed) {
+    throw OutputError(path_ + ": cannot write it: " + std::strerror(errno));
+  }
+}
+
+}  // namespace cli

@@ -1,0 +1,76 @@
+// Command lines of the tools: exit statuses, and the options both share.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct AudioInfo;
+
+// Exit statuses of both tools.
+enum Exit : int {
+  kExitTrusted = 0,     // measured; the result can be trusted (lumetra) or is finite (quenbar)
+  kExitNotTrusted = 1,  // measured, but failed is set (lumetra) or the SNR is NaN or infinite
+  kExitUsage = 2,       // the command line is wrong
+  kExitInput = 3,       // an input file cannot be measured (unreadable, wrong rate, too short...)
+  kExitOutput = 4,      // an output file cannot be written
+  kExitInternal = 5,    // out of memory, or an error the tools do not foresee
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Runs a tool's body and turns what it throws into one line on err and the
+// matching exit status: UsageError, InputError, OutputError, out of memory,
+// anything else.
+int run_guarded(const char* program,
+                int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
+                const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// A parsed command line: options with values, flags, and the operands.
+struct CommandLine {
+  std::map<std::string, std::string> values;
+  std::set<std::string> flags;
+  std::vector<std::string> operands;
+
+  bool has(const std::string& name) const { return flags.count(name) != 0 || values.count(name); }
+};
+
+// Reads args (without the program name). `with_value` names the options
+// that take a value ("--channel 2" or "--channel=2"), `flags` those that do
+// not; "--" ends the options. Throws UsageError on anything else and on an
+// option given twice.
+CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,
+                  const std::set<std::string>& flags);
+
+// --channel N: a whole number from 1 up; 0 when absent. Throws UsageError.
+int channel_option(const CommandLine& line);
+
+// A warning line on err for a file that is shorter than its header
+// announces: it is measured as far as it goes.
+void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file);
+
+// An output file, opened (and so checked) before the work that fills it.
+class OutputFile {
+ public:
+  // Creates or empties the file; throws OutputError.
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Writes all of text and closes the file; throws OutputError.
+  void write_and_close(const std::string& text);
+
+ private:
+  std::string path_;
+  std::FILE* file_;
+};
+
+}  // namespace cli

@@ -1,0 +1,52 @@
+#include "cli/report.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace cli {
+
+std::string number_text(double v, const char* format) {
+  if (std::isnan(v)) {
+    return "NaN";
+  }
+  if (std::isinf(v)) {
+    return v > 0.0 ? "Inf" : "-Inf";
+  }
+  char b[64];
+  std::snprintf(b, sizeof(b), format, v);
+  return b;
+}
+
+std::string duration_text(std::int64_t samples, int rate) {
+  const std::int64_t ms = samples * 1000 / rate;
+  char b[48];
+  std::snprintf(b, sizeof(b), "%lld.%03lld s", static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
+  return b;
+}
+
+std::string describe_file(const AudioInfo& a) {
+  const std::string channels = a.channels == 1 ? "mono"
+                                               : "channel " + std::to_string(a.channel) + " of " +
+                                                     std::to_string(a.channels);
+  return a.path + ": " + a.container + ", " + a.encoding + ", " + channels + ", " +
+         std::to_string(a.rate) + " Hz, " + std::to_string(a.frames) + " samples (" +
+         duration_text(a.frames, a.rate) + ")" +
+         (a.truncated ? ", TRUNCATED: shorter than its header announces" : "");
+}
+
+void file_json(Json& j, const char* name, const AudioInfo& a) {
+  j.key(name).begin_object();
+  j.key("path").value(a.path);
+  j.key("container").value(a.container);
+  j.key("encoding").value(a.encoding);
+  j.key("sample_scale").value(a.scale == Scale::kInteger16 ? "integer" : "normalised*32767");
+  j.key("rate_hz").value(a.rate);
+  j.key("channels").value(a.channels);
+  j.key("channel").value(a.channel);
+  j.key("samples").value(a.frames);
+  j.key("truncated").value(a.truncated);
+  j.end_object();
+}
+
+}  // namespace cli
