@@ -26,9 +26,10 @@ namespace seam = runtime::alloc_seam;
 constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
 constexpr int kSteps = 11;
 
-// Estimations in a row in the long run. Each correlates 2^21-point
-// transforms; kept to a few so that the suite stays quick.
-constexpr int kEstimations = 3;
+// Rounds of the long run: the estimation of one recording, then of another
+// that fails, then the first again: 2 * kEstimations - 1 estimations in a
+// row, a tenth of a second or so each.
+constexpr int kEstimations = 20;
 
 // Bytes in use on the C heap (see quenbar_reliability_test.cpp): moves by a
 // few hundred bytes with glibc's caches, so it bounds the growth only.

@@ -4,8 +4,10 @@
 //
 // Checks: nothing is read outside the records (the sanitizers); extraOut is
 // 0.0; nothing is allocated; every kernel gives the bits of the exported
-// function; bad input (as quenbar.h lists it) gives exactly the library's NaN;
-// valid input gives the straightforward reference path's result.
+// function; bad input (as quenbar.h lists it) gives exactly the library's NaN
+// and is reported as bad input or a bad rate by the diagnostics, which name a
+// reason for every non-finite estimate and for no finite one; valid input
+// gives the straightforward reference path's result.
 #include <cmath>
 #include <cstdint>
 
@@ -70,16 +72,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::check(fuzz::bits(extra) == 0, "extraOut is not +0.0");
   SNR_estimation(gate.get(), measured.get(), fs, nullptr, nullptr);
 
+  quenbar::Reason reason = quenbar::Reason::kFinite;
   for (const quenbar::Kernel kernel :
        {quenbar::Kernel::kScalar, quenbar::Kernel::kSse2, quenbar::Kernel::kAvx2}) {
-    fuzz::check(fuzz::same_result(quenbar::estimate(gate.get(), measured.get(), fs, kernel), snr),
-                "kernels disagree");
+    const quenbar::Estimate e =
+        quenbar::estimate_with_diagnostics(gate.get(), measured.get(), fs, kernel);
+    fuzz::check(fuzz::same_result(e.snr_db, snr), "kernels disagree");
+    reason = e.diagnostics.reason;
   }
+  // The diagnostics name the reason of every non-finite estimate, and only
+  // of those.
+  fuzz::check((reason == quenbar::Reason::kFinite) == std::isfinite(snr),
+              "reason does not match the estimate");
 
   if (!valid_input(gate.get(), measured.get(), fs)) {
     fuzz::check(fuzz::bits(snr) == kNaNBits, "bad input did not give the library's NaN");
+    fuzz::check(reason == quenbar::Reason::kBadInput || reason == quenbar::Reason::kBadRate,
+                "bad input not reported as such");
     return 0;
   }
+  fuzz::check(reason != quenbar::Reason::kBadInput && reason != quenbar::Reason::kBadRate,
+              "valid input reported as bad");
   const double expected = reference::snr(gate.get(), measured.get(), fs).snr_db;
   fuzz::check(fuzz::same_result(expected, snr), "estimate differs from the reference path");
   return 0;
