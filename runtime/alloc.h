@@ -20,8 +20,15 @@ void release(void* block) noexcept;
 // k-th request from then on fails (that one only). Not exported.
 namespace alloc_seam {
 void fail_nth(long k) noexcept;
-void reset() noexcept;  // disarm and zero the count
+void reset() noexcept;  // disarm and zero the count (the byte limit stays)
+// Refuses every request for more than bytes (0: no limit), as a heap of that
+// size would: lets a fuzz harness pass extents of any size without the
+// process asking the system for gigabytes.
+void limit_bytes(std::size_t bytes) noexcept;
 long requests() noexcept;  // requests since the last reset
+// Blocks handed out and not yet released, since the process started: a
+// call that leaks nothing leaves it as it found it.
+long live_blocks() noexcept;
 // Bytes asked for by the latest request, refused or not (count * elem for
 // allocate_zeroed, saturated at SIZE_MAX): lets a test see how much a caller
 // wanted without the memory being handed out.

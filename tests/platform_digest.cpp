@@ -4,11 +4,18 @@
 //                                      libraries and stores every output's bits
 //   platform_digest compare <a> <b>    compares two such files (a: the
 //                                      reference build, b: the other)
+//   platform_digest compare-exact <a> <b>
+//                                      the same, every output bit-identical
+//   platform_digest print <file>       one line per output: its values'
+//                                      count, a hash of their bits, and the
+//                                      bits of the first and last value
 //
-// Outputs that pass through no sin, cos or log10 must be bit-identical. The
-// C library's own values (twiddle tables, b_log10) may differ by at most
-// kLibmUlps units in the last place; outputs computed from them must agree to
-// kDerivedTolerance relative to the output's largest magnitude.
+// Between platforms, outputs that pass through no sin, cos or log10 must be
+// bit-identical. The C library's own values (twiddle tables, b_log10) may
+// differ by at most kLibmUlps units in the last place; outputs computed from
+// them must agree to kDerivedTolerance relative to the output's largest
+// magnitude. Between builds for one platform (compilers, optimisation
+// levels) nothing may differ: compare-exact.
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -140,7 +147,7 @@ Comparison compare(const cases::Output& a, const cases::Output& b) {
   return c;
 }
 
-int compare_digests(const char* reference_file, const char* other_file) {
+int compare_digests(const char* reference_file, const char* other_file, bool exact) {
   std::vector<cases::Output> reference;
   std::vector<cases::Output> other;
   if (!read_digest(reference_file, reference) || !read_digest(other_file, other)) {
@@ -164,7 +171,7 @@ int compare_digests(const char* reference_file, const char* other_file) {
     }
     const Comparison c = compare(a, *found->second);
     bool ok = false;
-    switch (a.kind) {
+    switch (exact ? cases::Kind::kExact : a.kind) {
       case cases::Kind::kExact:
         ok = c.differing == 0;
         break;
@@ -194,12 +201,44 @@ int compare_digests(const char* reference_file, const char* other_file) {
                 other_file);
     ++failed;
   }
-  std::printf(
-      "limits: exact outputs bit-identical; libm outputs within %llu ulps; derived "
-      "outputs within %.2e of their largest magnitude\n",
-      static_cast<unsigned long long>(kLibmUlps), kDerivedTolerance);
+  if (exact) {
+    std::printf("limits: every output bit-identical\n");
+  } else {
+    std::printf(
+        "limits: exact outputs bit-identical; libm outputs within %llu ulps; derived "
+        "outputs within %.2e of their largest magnitude\n",
+        static_cast<unsigned long long>(kLibmUlps), kDerivedTolerance);
+  }
   std::printf("comparison: %d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
+}
+
+// FNV-1a over the bytes of the values' bit patterns.
+std::uint64_t bits_hash(const std::vector<double>& values) {
+  std::uint64_t h = 0xCBF29CE484222325u;
+  for (const double v : values) {
+    std::uint64_t b = std::bit_cast<std::uint64_t>(v);
+    for (int k = 0; k < 8; ++k) {
+      h = (h ^ (b & 0xFFu)) * 0x100000001B3u;
+      b >>= 8;
+    }
+  }
+  return h;
+}
+
+int print_digest(const char* file) {
+  std::vector<cases::Output> outputs;
+  if (!read_digest(file, outputs)) {
+    return 2;
+  }
+  for (const cases::Output& o : outputs) {
+    const auto first = o.values.empty() ? 0 : std::bit_cast<std::uint64_t>(o.values.front());
+    const auto last = o.values.empty() ? 0 : std::bit_cast<std::uint64_t>(o.values.back());
+    std::printf("%-52s %9zu  hash %016llx  first %016llx  last %016llx\n", o.name.c_str(),
+                o.values.size(), static_cast<unsigned long long>(bits_hash(o.values)),
+                static_cast<unsigned long long>(first), static_cast<unsigned long long>(last));
+  }
+  return 0;
 }
 
 }  // namespace
@@ -209,11 +248,16 @@ int main(int argc, char** argv) {
   if (mode == "write" && argc == 3) {
     return write_digest(argv[2]) ? 0 : 1;
   }
-  if (mode == "compare" && argc == 4) {
-    return compare_digests(argv[2], argv[3]);
+  if ((mode == "compare" || mode == "compare-exact") && argc == 4) {
+    return compare_digests(argv[2], argv[3], mode == "compare-exact");
+  }
+  if (mode == "print" && argc == 3) {
+    return print_digest(argv[2]);
   }
   std::fprintf(stderr,
                "usage: platform_digest write <file>\n"
-               "       platform_digest compare <reference-file> <other-file>\n");
+               "       platform_digest compare <reference-file> <other-file>\n"
+               "       platform_digest compare-exact <reference-file> <other-file>\n"
+               "       platform_digest print <file>\n");
   return 2;
 }

@@ -261,6 +261,14 @@ void lumetra_estimation_case(Runner& r, const Library& lib) {
   r.add("lumetra.lumetra_estimation.stepRange", Kind::kDerived, std::move(range));
   r.add("lumetra.lumetra_estimation.peakLevel", Kind::kDerived, peak);
   r.add("lumetra.lumetra_estimation.failed", Kind::kExact, failed);
+
+  // A recording shorter than the 15 s opening: refused, every level NaN.
+  std::vector<double> opening(recording.begin(), recording.begin() + kSpan - 1);
+  Wrapped cut(opening);
+  std::vector<double> refused(11 + 11 + 2);
+  f(&ref.record, &cut.record, 0.0, 0.0, 0.0, refused.data(), refused.data() + 11,
+    refused.data() + 22, refused.data() + 23);
+  r.add("lumetra.lumetra_estimation(short recording)", Kind::kExact, std::move(refused));
 }
 
 // Gates that alternate between speech-like bursts and near silence every
@@ -291,6 +299,42 @@ void snr_cases(Runner& r, const Library& lib) {
     r.add(name + ".snrDb", Kind::kDerived, snr);
     r.add(name + ".extraOut", Kind::kExact, extra);
   }
+
+  // Degenerate inputs: rates without a whole sample per frame, one-sample
+  // frames, non-finite gate samples, silence in the inactive frames, no
+  // frame at all. NaN, infinities and the floor come out of the arithmetic.
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> gate = noise(4000, 1.0, 53);
+  std::vector<double> measured = noise(4000, 20.0, 54);
+  for (std::size_t k = 0; k < gate.size(); ++k) {
+    gate[k] *= (k / 400) % 2 == 0 ? 3000.0 : 0.25;
+  }
+  std::vector<double> edge;
+  auto estimate = [&](std::vector<double>& g, std::vector<double>& m, double fs) {
+    Wrapped wg(g);
+    Wrapped wm(m);
+    double snr = 0.0;
+    f(&wg.record, &wm.record, fs, &snr, nullptr);
+    edge.push_back(snr);
+  };
+  for (const double fs : {0.0, -8000.0, 199.0, nan, inf, 200.0, 1e300}) {
+    estimate(gate, measured, fs);
+  }
+  std::vector<double> with_nan = gate;
+  with_nan[1234] = nan;
+  estimate(with_nan, measured, 8000.0);
+  std::vector<double> with_inf = gate;
+  with_inf[2345] = -inf;
+  estimate(with_inf, measured, 8000.0);
+  std::vector<double> silent_noise = measured;
+  for (std::size_t k = 0; k < silent_noise.size(); ++k) {
+    silent_noise[k] = (k / 400) % 2 == 0 ? silent_noise[k] : 0.0;
+  }
+  estimate(gate, silent_noise, 8000.0);
+  std::vector<double> short_gate(gate.begin(), gate.begin() + 39);
+  estimate(short_gate, measured, 8000.0);
+  r.add("quenbar.SNR_estimation(degenerate inputs).snrDb", Kind::kDerived, std::move(edge));
 }
 
 }  // namespace

@@ -1,0 +1,135 @@
+// Robustness of lumetra: b_rms with each of its allocations refused in turn
+// gives NaN and leaks nothing (LeakSanitizer in the sanitized build); the
+// estimation asks for no memory at all; estimations in a row, with other
+// input between them, give the same bits every time and take no memory.
+#include <gtest/gtest.h>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "lumetra.h"
+#include "runtime/alloc.h"
+#include "stimulus.h"
+#include "support/records.h"
+
+namespace {
+
+using testing_support::bits;
+using testing_support::Record;
+namespace seam = runtime::alloc_seam;
+
+constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
+constexpr int kSteps = 11;
+
+// Rounds of the long run: the estimation of one recording, then of another
+// that fails, then the first again: 2 * kEstimations - 1 estimations in a
+// row, a tenth of a second or so each.
+constexpr int kEstimations = 20;
+
+// Bytes in use on the C heap (see quenbar_reliability_test.cpp): moves by a
+// few hundred bytes with glibc's caches, so it bounds the growth only.
+constexpr std::size_t kHeapSlack = 16384;
+std::size_t heap_in_use() {
+#if defined(__GLIBC__)
+  return mallinfo2().uordblks;
+#else
+  return 0;
+#endif
+}
+
+TEST(LumetraAllocationFailure, BRmsWithoutItsScratchIsNaN) {
+  lumetra_estimation_initialize();
+  std::vector<double> frame(241);
+  for (std::size_t k = 0; k < frame.size(); ++k) {
+    frame[k] = 100.0 * std::sin(0.05 * static_cast<double>(k));
+  }
+  Record x = testing_support::column_wrapper(frame);
+  seam::reset();
+  const double whole = b_rms(x.get());
+  const long count = seam::requests();
+  // The scratch record, its extents and its storage.
+  EXPECT_EQ(count, 3);
+  ASSERT_TRUE(std::isfinite(whole));
+  const long live = seam::live_blocks();
+  for (long k = 1; k <= count; ++k) {
+    seam::fail_nth(k);
+    EXPECT_EQ(bits(b_rms(x.get())), kNaNBits) << "request " << k << " refused";
+    EXPECT_EQ(seam::live_blocks(), live) << "request " << k << " refused";
+  }
+  seam::reset();
+  EXPECT_EQ(bits(b_rms(x.get())), bits(whole));
+
+  // An empty vector needs no storage: record and extents only, NaN either way.
+  std::vector<double> none;
+  Record empty(emxCreateWrapper_real_T(none.data(), 0, 1));
+  seam::reset();
+  EXPECT_EQ(bits(b_rms(empty.get())), kNaNBits);
+  EXPECT_EQ(seam::requests(), 2);
+  for (long k = 1; k <= 2; ++k) {
+    seam::fail_nth(k);
+    EXPECT_EQ(bits(b_rms(empty.get())), kNaNBits);
+  }
+  seam::reset();
+}
+
+struct Outputs {
+  double level[kSteps];
+  double range[kSteps];
+  double peak;
+  double failed;
+};
+
+Outputs estimate(const std::vector<double>& reference, const std::vector<double>& recording) {
+  Record ref = testing_support::column_wrapper(const_cast<std::vector<double>&>(reference));
+  Record rec = testing_support::column_wrapper(const_cast<std::vector<double>&>(recording));
+  Outputs o{};
+  lumetra_estimation(ref.get(), rec.get(), 0.0, 0.0, 0.0, o.level, o.range, &o.peak, &o.failed);
+  return o;
+}
+
+bool same(const Outputs& a, const Outputs& b) {
+  for (int k = 0; k < kSteps; ++k) {
+    if (bits(a.level[k]) != bits(b.level[k]) || bits(a.range[k]) != bits(b.range[k])) {
+      return false;
+    }
+  }
+  return bits(a.peak) == bits(b.peak) && bits(a.failed) == bits(b.failed);
+}
+
+TEST(LumetraLongRun, EstimationsInARowGiveTheSameBitsAndTakeNoMemory) {
+  lumetra_estimation_initialize();
+  const std::vector<double> reference = stimulus::stepped_reference({});
+  stimulus::Device device;
+  device.delay = 12000;
+  device.step_gain_db = {-1.0, -2.0, 0.5, -3.0, 0.0, -1.5, -0.5, 1.0, -2.5, -4.0, 0.25};
+  device.noise_db = -70.0;
+  const std::vector<double> recording = stimulus::record(reference, device, 25.2);
+  // Between the calls: a recording that fails (it leads the reference), so
+  // that any state a failed call left behind would show.
+  stimulus::Device leading;
+  leading.delay = -4800;
+  const std::vector<double> other = stimulus::record(reference, leading, 25.2);
+
+  seam::reset();
+  const Outputs first = estimate(reference, recording);
+  ASSERT_EQ(first.failed, 0.0);
+  const long live = seam::live_blocks();
+  const std::size_t heap_before = heap_in_use();
+  for (int call = 1; call < kEstimations; ++call) {
+    EXPECT_EQ(estimate(reference, other).failed, 1.0) << "call " << call;
+    EXPECT_TRUE(same(estimate(reference, recording), first)) << "call " << call;
+  }
+  // The only requests are the two wrappers of each call (record and extents
+  // each): the estimation itself asks for nothing.
+  EXPECT_EQ(seam::requests(), 4 * (2 * (kEstimations - 1) + 1));
+  EXPECT_EQ(seam::live_blocks(), live);
+  EXPECT_LE(heap_in_use(), heap_before + kHeapSlack);
+  lumetra_estimation_terminate();
+}
+
+}  // namespace
