@@ -140,8 +140,11 @@ AM_API uint8_t rtIsNaNF(float value) AM_NOEXCEPT;
 /*
  * Sum of the first size[0] elements of x, added strictly first to last in one
  * double accumulator (the order fixes the bits: (1e16, 1, -1e16) sums to 0).
- * Only size[0] is read. Empty gives 0.0; a NULL record, a NULL size, a
- * negative size[0], numDims < 1 or a NULL data with size[0] > 0 gives NaN.
+ * The vector's length is size[0]; the other extents only bound it. Empty
+ * gives 0.0. NaN for a record that does not hold size[0] readable values: a
+ * NULL record or size, numDims < 1, a negative or overflowing extent, fewer
+ * elements in all than size[0] (another extent is 0, e.g. {5, 0}), or a NULL
+ * data with size[0] > 0.
  */
 AM_API double combineVectorElements(const emxArray_real_T* x) AM_NOEXCEPT;
 

@@ -29,7 +29,7 @@ typedef struct complex_T {
 
 /* Sum of a record's first size[0] elements, added first to last: exactly
  * combineVectorElements. 0.0 when size[0] is 0; NaN for a NULL record or one
- * that holds no readable vector (numDims < 1, size[0] < 0, NULL data). */
+ * that holds no readable vector (as for combineVectorElements). */
 AM_API double b_sum(const emxArray_real_T* x) AM_NOEXCEPT;
 
 /* x[0] + x[1] + ... + x[199], first to last. x: 200 doubles, read. */
@@ -120,12 +120,12 @@ AM_API void b_abs(const double x[1439999], double y[1439999]) AM_NOEXCEPT;
  * x: 720000 doubles, read. */
 AM_API double rms(const double x[720000]) AM_NOEXCEPT;
 
-/* Root-mean-square of the first n = size[0] elements of x (other extents are
- * not read): sqrt(combineVectorElements(squares) / n). An empty vector gives
+/* Root-mean-square of the first n = size[0] elements of x (the other extents
+ * only bound n): sqrt(combineVectorElements(squares) / n). An empty vector gives
  * NaN (0/0); NaN in, NaN out; an infinite element (and no NaN) gives +Inf.
  * The squares go to a scratch record on the heap: if it cannot be allocated,
- * or x is NULL or holds no readable vector (numDims < 1, size[0] < 0, NULL
- * data), the result is NaN. */
+ * or x is NULL or holds no readable vector (as for combineVectorElements),
+ * the result is NaN. */
 AM_API double b_rms(const emxArray_real_T* x) AM_NOEXCEPT;
 
 /* *x = log10(*x), the C library's: 0 gives -Inf, a negative value or NaN

@@ -107,21 +107,6 @@ Estimate refused(std::uint32_t causes) noexcept {
   return e;
 }
 
-// Samples of a record that the procedure may read (size[0]), or -1 when the
-// record cannot be read: null, no extents, a negative or overflowing extent,
-// fewer elements in all than size[0] (another extent is 0), or null data.
-std::int64_t readable_samples(const emxArray_real_T* x) noexcept {
-  if (x == nullptr || x->numDims < 1 || x->size == nullptr) {
-    return -1;
-  }
-  const std::int64_t elements = runtime::element_count(*x);
-  const std::int64_t n = x->size[0];
-  if (elements < 0 || elements < n || (n > 0 && x->data == nullptr)) {
-    return -1;
-  }
-  return n;
-}
-
 }  // namespace
 
 Onsets crude_align(std::span<const double> reference, double* delay, double* delay_too_large,
@@ -209,8 +194,8 @@ double trust_ratio(std::span<const double, kLags> magnitudes, Peak peak) noexcep
 Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recording,
                   double stepMode, const Options& options) noexcept {
   const double period = step_period(stepMode);
-  const std::int64_t n_ref = readable_samples(reference);
-  const std::int64_t n_rec = readable_samples(recording);
+  const std::int64_t n_ref = runtime::vector_length(reference);
+  const std::int64_t n_rec = runtime::vector_length(recording);
   std::uint32_t refusal = 0;
   if (n_ref < 0 || n_rec < 0) {
     refusal |= kUnreadableInput;

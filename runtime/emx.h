@@ -13,6 +13,14 @@ namespace runtime {
 // product that does not fit in int32_t.
 std::int64_t element_count(const emxArray_real_T& array) noexcept;
 
+// Length of the vector a record holds, read through size[0] as every
+// vector-taking function reads it, or -1 when the record cannot be read that
+// way: null, no extents (numDims < 1 or a null size), a negative or
+// overflowing extent, fewer elements in all than size[0] (another extent is
+// 0: the storage need not reach size[0] values), or null data under a
+// positive length.
+std::int64_t vector_length(const emxArray_real_T* x) noexcept;
+
 // Sets a one-dimensional record to n elements with the usual sequence (old
 // count, new extent, emxEnsureCapacity_real_T with the old count). Returns
 // false, and leaves size[0] as it was, when the storage cannot be provided.

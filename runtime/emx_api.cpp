@@ -79,12 +79,17 @@ emxArray_real_T* emxCreateWrapper_real_T(double* data, int32_t rows, int32_t col
   return wrapper(data, 2, size);
 }
 
-emxArray_real_T* emxCreateWrapperND_real_T(double* data, int32_t numDims, const int32_t* size) noexcept {
+emxArray_real_T* emxCreateWrapperND_real_T(double* data, int32_t numDims,
+                                           const int32_t* size) noexcept {
   return wrapper(data, numDims, size);
 }
 
-void emxDestroyArray_real_T(emxArray_real_T* emxArray) noexcept { emxFree_real_T(&emxArray); }
+void emxDestroyArray_real_T(emxArray_real_T* emxArray) noexcept {
+  emxFree_real_T(&emxArray);
+}
 
-void emxInitArray_real_T(emxArray_real_T** pEmx, int32_t numDims) noexcept { emxInit_real_T(pEmx, numDims); }
+void emxInitArray_real_T(emxArray_real_T** pEmx, int32_t numDims) noexcept {
+  emxInit_real_T(pEmx, numDims);
+}
 
 }  // extern "C"

@@ -26,6 +26,18 @@ std::int64_t element_count(const emxArray_real_T& array) noexcept {
   return count;
 }
 
+std::int64_t vector_length(const emxArray_real_T* x) noexcept {
+  if (x == nullptr || x->numDims < 1 || x->size == nullptr) {
+    return -1;
+  }
+  const std::int64_t elements = element_count(*x);
+  const std::int64_t n = x->size[0];
+  if (elements < 0 || elements < n || (n > 0 && x->data == nullptr)) {
+    return -1;
+  }
+  return n;
+}
+
 bool resize_vector(emxArray_real_T& vector, std::int32_t n) noexcept {
   const std::int64_t old = element_count(vector);
   if (old < 0 || vector.numDims < 1 || n < 0) {
@@ -42,9 +54,13 @@ bool resize_vector(emxArray_real_T& vector, std::int32_t n) noexcept {
   return true;
 }
 
-WorkArray::WorkArray() noexcept { emxInit_real_T(&array_, 1); }
+WorkArray::WorkArray() noexcept {
+  emxInit_real_T(&array_, 1);
+}
 
-WorkArray::~WorkArray() { emxFree_real_T(&array_); }
+WorkArray::~WorkArray() {
+  emxFree_real_T(&array_);
+}
 
 }  // namespace runtime
 
@@ -66,8 +82,8 @@ void emxInit_real_T(emxArray_real_T** pEmx, int32_t numDims) noexcept {
   if (record == nullptr) {
     return;
   }
-  auto* extents = static_cast<int32_t*>(allocate_zeroed(static_cast<std::size_t>(numDims),
-                                                        sizeof(int32_t)));
+  auto* extents =
+      static_cast<int32_t*>(allocate_zeroed(static_cast<std::size_t>(numDims), sizeof(int32_t)));
   if (extents == nullptr) {
     release(record);
     return;
@@ -98,15 +114,14 @@ void emxEnsureCapacity_real_T(emxArray_real_T* emxArray, int32_t oldNumel) noexc
     }
     capacity *= 2;
   }
-  auto* block = static_cast<double*>(
-      allocate_zeroed(static_cast<std::size_t>(capacity), sizeof(double)));
+  auto* block =
+      static_cast<double*>(allocate_zeroed(static_cast<std::size_t>(capacity), sizeof(double)));
   if (block == nullptr) {
     return;
   }
   if (emxArray->data != nullptr) {
     // The old storage holds capacity elements at most: never copy more.
-    const std::int32_t keep =
-        oldNumel < emxArray->capacity ? oldNumel : emxArray->capacity;
+    const std::int32_t keep = oldNumel < emxArray->capacity ? oldNumel : emxArray->capacity;
     if (keep > 0) {
       std::memcpy(block, emxArray->data, sizeof(double) * static_cast<std::size_t>(keep));
     }

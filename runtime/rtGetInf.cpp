@@ -4,12 +4,20 @@
 
 extern "C" {
 
-double rtGetInf(void) noexcept { return runtime::kInf; }
+double rtGetInf(void) noexcept {
+  return runtime::kInf;
+}
 
-float rtGetInfF(void) noexcept { return runtime::kInfF; }
+float rtGetInfF(void) noexcept {
+  return runtime::kInfF;
+}
 
-double rtGetMinusInf(void) noexcept { return runtime::kMinusInf; }
+double rtGetMinusInf(void) noexcept {
+  return runtime::kMinusInf;
+}
 
-float rtGetMinusInfF(void) noexcept { return runtime::kMinusInfF; }
+float rtGetMinusInfF(void) noexcept {
+  return runtime::kMinusInfF;
+}
 
 }  // extern "C"

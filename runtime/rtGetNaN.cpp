@@ -4,8 +4,12 @@
 
 extern "C" {
 
-double rtGetNaN(void) noexcept { return runtime::kNaN; }
+double rtGetNaN(void) noexcept {
+  return runtime::kNaN;
+}
 
-float rtGetNaNF(void) noexcept { return runtime::kNaNF; }
+float rtGetNaNF(void) noexcept {
+  return runtime::kNaNF;
+}
 
 }  // extern "C"

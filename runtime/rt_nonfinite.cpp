@@ -23,13 +23,21 @@ void rt_InitInfAndNaN(size_t realSize) noexcept {
   rtMinusInfF = rtGetMinusInfF();
 }
 
-uint8_t rtIsInf(double value) noexcept { return (value == rtInf || value == rtMinusInf) ? 1 : 0; }
+uint8_t rtIsInf(double value) noexcept {
+  return (value == rtInf || value == rtMinusInf) ? 1 : 0;
+}
 
-uint8_t rtIsInfF(float value) noexcept { return (value == rtInfF || value == rtMinusInfF) ? 1 : 0; }
+uint8_t rtIsInfF(float value) noexcept {
+  return (value == rtInfF || value == rtMinusInfF) ? 1 : 0;
+}
 
 // Unordered self-comparison: true for every NaN, whatever its sign or payload.
-uint8_t rtIsNaN(double value) noexcept { return value != value ? 1 : 0; }
+uint8_t rtIsNaN(double value) noexcept {
+  return value != value ? 1 : 0;
+}
 
-uint8_t rtIsNaNF(float value) noexcept { return value != value ? 1 : 0; }
+uint8_t rtIsNaNF(float value) noexcept {
+  return value != value ? 1 : 0;
+}
 
 }  // extern "C"

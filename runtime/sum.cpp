@@ -1,5 +1,6 @@
 #include "sum.h"
 
+#include "emx.h"
 #include "nonfinite.h"
 
 namespace runtime {
@@ -17,19 +18,12 @@ double sum_span(const double* x, long n) noexcept {
 }
 
 double record_sum(const emxArray_real_T* x) noexcept {
-  if (x == nullptr || x->size == nullptr || x->numDims < 1 || x->size[0] < 0) {
-    return kNaN;
-  }
-  const int n = x->size[0];
-  if (n == 0) {
-    return 0.0;
-  }
-  if (x->data == nullptr) {
-    return kNaN;
-  }
-  return sum_span(x->data, n);
+  const std::int64_t n = vector_length(x);
+  return n < 0 ? kNaN : sum_span(x->data, static_cast<long>(n));
 }
 
-double sum200(const double* x) noexcept { return sum_span(x, kWindowValues); }
+double sum200(const double* x) noexcept {
+  return sum_span(x, kWindowValues);
+}
 
 }  // namespace runtime

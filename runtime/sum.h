@@ -7,8 +7,7 @@
 namespace runtime {
 
 // Sum of the first size[0] elements (0.0 when empty). A record that does not
-// hold a readable vector (null record or size, numDims < 1, size[0] < 0, null
-// data with size[0] > 0) gives NaN.
+// hold a readable vector (vector_length below 0) gives NaN.
 double record_sum(const emxArray_real_T* x) noexcept;
 
 // Sum of n consecutive doubles, first to last; 0.0 when n < 1.

@@ -1,5 +1,6 @@
 // Root-mean-square of the 720000-sample window and of a record's vector.
 #include <cmath>
+#include <cstdint>
 
 #include "runtime/emx.h"
 #include "runtime/fpu.h"
@@ -20,16 +21,16 @@ double rms_span(const double* x) noexcept {
 }
 
 double rms_record(const emxArray_real_T* x) noexcept {
-  if (x == nullptr || x->size == nullptr || x->numDims < 1 || x->size[0] < 0 ||
-      (x->size[0] > 0 && x->data == nullptr)) {
+  const std::int64_t length = runtime::vector_length(x);
+  if (length < 0) {
     return rtGetNaN();
   }
-  const int n = x->size[0];
+  const auto n = static_cast<std::int32_t>(length);
   runtime::WorkArray y;
   if (!y.resize(n)) {
     return rtGetNaN();
   }
-  for (int k = 0; k < n; ++k) {
+  for (std::int32_t k = 0; k < n; ++k) {
     y.data()[k] = x->data[k] * x->data[k];
   }
   // An empty vector gives 0 / 0: NaN.

@@ -482,6 +482,12 @@ TEST_F(Runtime, SumOfUnreadableRecordsIsNaN) {
   EXPECT_EQ(bits(combineVectorElements(&no_extents)), kNaNBits);
   Record scalar(emxCreateND_real_T(0, nullptr));  // no size[0] to read
   EXPECT_EQ(bits(combineVectorElements(scalar.get())), kNaNBits);
+  // {3, 0} describes no element: its storage need not hold size[0] values
+  // (here it holds two), so nothing is read.
+  const int32_t hollow[2] = {3, 0};
+  Record empty_columns(emxCreateWrapperND_real_T(v, 2, hollow));
+  EXPECT_EQ(bits(combineVectorElements(empty_columns.get())), kNaNBits);
+  EXPECT_EQ(bits(sum(empty_columns.get())), kNaNBits);
 }
 
 TEST_F(Runtime, RecordSumIsOneImplementation) {

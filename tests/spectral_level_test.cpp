@@ -158,6 +158,12 @@ TEST(RmsRecord, RecordsThatHoldNoReadableVectorGiveNaN) {
   EXPECT_TRUE(std::isnan(b_rms(&bad)));
   bad.size = nullptr;
   EXPECT_TRUE(std::isnan(b_rms(&bad)));
+  // {3, 0}: no element at all, so size[0] is not taken on trust.
+  int32_t hollow[2] = {3, 0};
+  emxArray_real_T empty_columns{values, hollow, 0, 2, 0};
+  EXPECT_TRUE(std::isnan(b_rms(&empty_columns)));
+  hollow[1] = 1;
+  EXPECT_EQ(b_rms(&empty_columns), std::sqrt(14.0 / 3.0));
 }
 
 TEST(RmsRecord, FailedScratchAllocationGivesNaNAndLeaksNothing) {
