@@ -168,10 +168,12 @@ class HostRecord {
     const bool null_size = dims > 0 && in.ConsumeIntegralInRange<int>(0, 15) == 0;
     record_.size = null_size ? nullptr : extents_.data();
     // What the record claims to hold: a zero-dimensional record one
-    // element; otherwise its element count, and at least size[0] elements,
-    // since the sums and b_rms read size[0] elements whatever the other
-    // extents say (a {5, 0} or {5, -1} record). A negative numDims, a null
-    // size or a negative size[0] claims nothing.
+    // element; otherwise its element count, and storage for at least size[0]
+    // elements even where the other extents hold fewer (a {5, 0} or {5, -1}
+    // record), so that a library reading size[0] values regardless would
+    // read this harness's own samples and be caught by the result check,
+    // not only by the sanitizers. A negative numDims, a null size or a
+    // negative size[0] claims nothing.
     std::int64_t claimed = -1;
     if (dims == 0) {
       claimed = 1;

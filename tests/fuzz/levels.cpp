@@ -23,10 +23,15 @@ constexpr std::int32_t kBudget = 1 << 14;
 constexpr std::size_t kSpan = 720000;
 constexpr std::size_t kLags = 2 * kSpan - 1;
 
-// Whether the sums may read the record: its first size[0] elements.
+// Whether the sums may read the record: its first size[0] elements, which
+// the extents must hold (a {5, 0} record holds none of its five).
 bool readable(const emxArray_real_T* x) {
-  return x != nullptr && x->numDims >= 1 && x->size != nullptr && x->size[0] >= 0 &&
-         (x->size[0] == 0 || x->data != nullptr);
+  if (x == nullptr || x->numDims < 1 || x->size == nullptr) {
+    return false;
+  }
+  const std::int64_t elements =
+      fuzz::element_count(std::vector<std::int32_t>(x->size, x->size + x->numDims));
+  return elements >= 0 && elements >= x->size[0] && (x->size[0] == 0 || x->data != nullptr);
 }
 
 // acc holds x[0] + ... + x[k-1], added left to right.
