@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/tool_support.h"
+
 namespace {
 
 struct Frames {
@@ -54,36 +56,9 @@ Frames read16(const std::string& path) {
   return x;
 }
 
-template <class T>
-void write(const std::string& path, int format, int rate, int channels, const std::vector<T>& data,
-           sf_count_t (*put)(SNDFILE*, const T*, sf_count_t)) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = format;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (f == nullptr) {
-    throw std::runtime_error(path + ": " + sf_strerror(nullptr));
-  }
-  const auto items = static_cast<sf_count_t>(data.size());
-  const bool ok = put(f, data.data(), items) == items;
-  sf_close(f);
-  if (!ok) {
-    throw std::runtime_error(path + ": short write");
-  }
-}
-
 std::vector<char> bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void put_bytes(const std::string& path, const char* data, std::size_t n) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(data, static_cast<std::streamsize>(n));
-  if (!out) {
-    throw std::runtime_error(path + ": cannot write");
-  }
 }
 
 void make(const std::string& dir) {
@@ -102,37 +77,38 @@ void make(const std::string& dir) {
     wide[i] = recording.samples[i] * 65536;
     floats[i] = static_cast<float>(recording.samples[i] / 32768.0);
   }
-  write(at("recording_24bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 1, wide, sf_write_int);
-  write(at("recording_float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, floats,
-        sf_write_float);
+  tools_test::write_ints(at("recording_24bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 1,
+                         wide);
+  tools_test::write_floats(at("recording_float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                           floats);
 
   std::vector<short> stereo(2 * recording.samples.size(), 0);
   for (std::size_t i = 0; i < recording.samples.size(); ++i) {
     stereo[2 * i] = i < reference.samples.size() ? reference.samples[i] : short{0};
     stereo[2 * i + 1] = recording.samples[i];
   }
-  write(at("recording_stereo.wav"), kWav16, 48000, 2, stereo, sf_write_short);
+  tools_test::write_shorts(at("recording_stereo.wav"), kWav16, 48000, 2, stereo);
 
   const std::vector<short> opening(reference.samples.begin(),
                                    reference.samples.begin() + 20 * 48000);
-  write(at("reference_44100.wav"), kWav16, 44100, 1, opening, sf_write_short);
-  write(at("reference_short.wav"), kWav16, 48000, 1, opening, sf_write_short);
-  write(at("measured_44100.wav"), kWav16, 44100, 1, measured.samples, sf_write_short);
-  write(at("gate_silent.wav"), kWav16, 48000, 1, std::vector<short>(gate.samples.size(), 0),
-        sf_write_short);
+  tools_test::write_shorts(at("reference_44100.wav"), kWav16, 44100, 1, opening);
+  tools_test::write_shorts(at("reference_short.wav"), kWav16, 48000, 1, opening);
+  tools_test::write_shorts(at("measured_44100.wav"), kWav16, 44100, 1, measured.samples);
+  tools_test::write_shorts(at("gate_silent.wav"), kWav16, 48000, 1,
+                           std::vector<short>(gate.samples.size(), 0));
   std::vector<int> coarse(gate.samples.size());
   for (std::size_t i = 0; i < coarse.size(); ++i) {
     const long k = std::min(std::lround(gate.samples[i] / 256.0), 127L);
     coarse[i] = static_cast<int>(k) * (1 << 24);
   }
-  write(at("gate_8bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 48000, 1, coarse, sf_write_int);
-  write(at("empty.wav"), kWav16, 48000, 1, std::vector<short>(), sf_write_short);
+  tools_test::write_ints(at("gate_8bit.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 48000, 1, coarse);
+  tools_test::write_shorts(at("empty.wav"), kWav16, 48000, 1, std::vector<short>());
 
   const std::vector<char> g = bytes(at("gate.wav"));
-  put_bytes(at("truncated_header.wav"), g.data(), 20);
-  put_bytes(at("truncated_data.wav"), g.data(), 44 + 1000);
+  tools_test::write_bytes(at("truncated_header.wav"), std::string(g.data(), 20));
+  tools_test::write_bytes(at("truncated_data.wav"), std::string(g.data(), 44 + 1000));
   const std::string text = "These are not the samples you are looking for.\n";
-  put_bytes(at("not_audio.wav"), text.data(), text.size());
+  tools_test::write_bytes(at("not_audio.wav"), text);
 }
 
 }  // namespace

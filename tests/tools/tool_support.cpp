@@ -80,6 +80,9 @@ void write_doubles(const std::string& path, int format, int rate, int channels,
 void write_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;
+  if (!out) {
+    throw std::runtime_error(path + ": cannot write");
+  }
 }
 
 Ran run(const std::function<int(const std::vector<std::string>&, std::FILE*, std::FILE*)>& program,
