@@ -54,13 +54,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     std::fputs(kHelp, out);
     return kExitTrusted;
   }
-  if (line.has("--make-demo")) {
-    if (line.values.size() + line.flags.size() != 1 || !line.operands.empty()) {
-      throw UsageError("--make-demo DIR takes nothing else");
-    }
-    for (const std::string& l : write_gain_demo(line.values.at("--make-demo"))) {
-      std::fprintf(out, "%s\n", l.c_str());
-    }
+  if (make_demo(line, write_gain_demo, out)) {
     return kExitTrusted;
   }
   if (line.operands.size() != 2) {

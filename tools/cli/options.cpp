@@ -93,6 +93,21 @@ int channel_option(const CommandLine& line) {
   return n;
 }
 
+bool make_demo(const CommandLine& line,
+               const std::function<std::vector<std::string>(const std::string&)>& write,
+               std::FILE* out) {
+  if (!line.has("--make-demo")) {
+    return false;
+  }
+  if (line.values.size() + line.flags.size() != 1 || !line.operands.empty()) {
+    throw UsageError("--make-demo DIR takes nothing else");
+  }
+  for (const std::string& l : write(line.values.at("--make-demo"))) {
+    std::fprintf(out, "%s\n", l.c_str());
+  }
+  return true;
+}
+
 void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file) {
   if (file.truncated) {
     std::fprintf(err,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -52,6 +53,14 @@ CommandLine parse(const std::vector<std::string>& args, const std::set<std::stri
 
 // --channel N: a whole number from 1 up; 0 when absent. Throws UsageError.
 int channel_option(const CommandLine& line);
+
+// "--make-demo DIR", which takes no other option or operand: writes the
+// demonstration files into DIR with `write` and prints the lines it returns
+// on out. False, with nothing done, when the option is absent. Throws
+// UsageError when anything else was given with it.
+bool make_demo(const CommandLine& line,
+               const std::function<std::vector<std::string>(const std::string&)>& write,
+               std::FILE* out);
 
 // A warning line on err for a file that is shorter than its header
 // announces: it is measured as far as it goes.
