@@ -22,8 +22,4 @@ double record_sum(const emxArray_real_T* x) noexcept {
   return n < 0 ? kNaN : sum_span(x->data, static_cast<long>(n));
 }
 
-double sum200(const double* x) noexcept {
-  return sum_span(x, kWindowValues);
-}
-
 }  // namespace runtime

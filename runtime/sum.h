@@ -13,8 +13,4 @@ double record_sum(const emxArray_real_T* x) noexcept;
 // Sum of n consecutive doubles, first to last; 0.0 when n < 1.
 double sum_span(const double* x, long n) noexcept;
 
-// The 200-value sum of the onset windows.
-inline constexpr int kWindowValues = 200;
-double sum200(const double* x) noexcept;
-
 }  // namespace runtime
