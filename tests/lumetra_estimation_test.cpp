@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #include "lumetra.h"
@@ -21,18 +19,15 @@
 #include "runtime/alloc.h"
 #include "stimulus.h"
 #include "support/lumetra_straight.h"
+#include "support/records.h"
 
 namespace {
 
 using lumetra::kLags;
 using lumetra::kSteps;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::uint64_t bits(double v) {
-  return std::bit_cast<std::uint64_t>(v);
-}
+using testing_support::bits;
+using testing_support::kInf;
+using testing_support::kNaN;
 
 // Wraps a host vector as a column record (nothing copied).
 struct Wrapped {

@@ -4,10 +4,6 @@
 // input between them, give the same bits every time and take no memory.
 #include <gtest/gtest.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -15,32 +11,22 @@
 #include "lumetra.h"
 #include "runtime/alloc.h"
 #include "stimulus.h"
+#include "support/heap.h"
 #include "support/records.h"
 
 namespace {
 
 using testing_support::bits;
+using testing_support::kNaNBits;
 using testing_support::Record;
 namespace seam = runtime::alloc_seam;
 
-constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
 constexpr int kSteps = 11;
 
 // Rounds of the long run: the estimation of one recording, then of another
 // that fails, then the first again: 2 * kEstimations - 1 estimations in a
 // row, a tenth of a second or so each.
 constexpr int kEstimations = 20;
-
-// Bytes in use on the C heap (see quenbar_reliability_test.cpp): moves by a
-// few hundred bytes with glibc's caches, so it bounds the growth only.
-constexpr std::size_t kHeapSlack = 16384;
-std::size_t heap_in_use() {
-#if defined(__GLIBC__)
-  return mallinfo2().uordblks;
-#else
-  return 0;
-#endif
-}
 
 TEST(LumetraAllocationFailure, BRmsWithoutItsScratchIsNaN) {
   lumetra_estimation_initialize();
@@ -119,7 +105,7 @@ TEST(LumetraLongRun, EstimationsInARowGiveTheSameBitsAndTakeNoMemory) {
   const Outputs first = estimate(reference, recording);
   ASSERT_EQ(first.failed, 0.0);
   const long live = seam::live_blocks();
-  const std::size_t heap_before = heap_in_use();
+  const std::size_t heap_before = testing_support::heap_in_use();
   for (int call = 1; call < kEstimations; ++call) {
     EXPECT_EQ(estimate(reference, other).failed, 1.0) << "call " << call;
     EXPECT_TRUE(same(estimate(reference, recording), first)) << "call " << call;
@@ -128,7 +114,7 @@ TEST(LumetraLongRun, EstimationsInARowGiveTheSameBitsAndTakeNoMemory) {
   // each): the estimation itself asks for nothing.
   EXPECT_EQ(seam::requests(), 4 * (2 * (kEstimations - 1) + 1));
   EXPECT_EQ(seam::live_blocks(), live);
-  EXPECT_LE(heap_in_use(), heap_before + kHeapSlack);
+  EXPECT_LE(testing_support::heap_in_use(), heap_before + testing_support::kHeapSlack);
   lumetra_estimation_terminate();
 }
 

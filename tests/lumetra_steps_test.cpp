@@ -7,7 +7,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <tuple>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "lumetra/kernels.h"
 #include "stimulus.h"
 #include "support/lumetra_straight.h"
+#include "support/records.h"
 
 namespace {
 
@@ -23,13 +23,9 @@ using lumetra::kBlock;
 using lumetra::kLags;
 using lumetra::kSpan;
 using lumetra::kSteps;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::uint64_t bits(double v) {
-  return std::bit_cast<std::uint64_t>(v);
-}
+using testing_support::bits;
+using testing_support::kInf;
+using testing_support::kNaN;
 
 std::vector<const lumetra::kernels::Table*> tables() {
   std::vector<const lumetra::kernels::Table*> t{&lumetra::kernels::sse2()};

@@ -9,10 +9,6 @@
 // and take no memory, so that a host may call them for as long as it runs.
 #include <gtest/gtest.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -23,25 +19,20 @@
 
 #include "quenbar.h"
 #include "runtime/alloc.h"
+#include "support/heap.h"
 #include "support/records.h"
 #include "synth.h"
 
 namespace {
 
 using testing_support::bits;
+using testing_support::heap_in_use;
+using testing_support::kHeapSlack;
+using testing_support::kNaNBits;
 using testing_support::Record;
 namespace seam = runtime::alloc_seam;
 
-constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
-
-class AllocationFailure : public ::testing::Test {
- protected:
-  void SetUp() override { seam::reset(); }
-  void TearDown() override {
-    seam::reset();
-    seam::limit_bytes(0);
-  }
-};
+class AllocationFailure : public testing_support::DisarmedSeam {};
 
 // An operation that allocates, from fresh inputs each time. It observes for
 // itself whether a request was refused (a record that did not come, storage
@@ -273,20 +264,6 @@ TEST_F(AllocationFailure, HeapLimitRefusesWhatExceedsIt) {
   seam::limit_bytes(0);
   Record large(emxCreate_real_T(1024, 1));
   EXPECT_TRUE(large);
-}
-
-// Bytes the C heap has handed out and not taken back (0 where a sanitizer
-// replaces the allocator, which then checks for leaks itself, and outside
-// glibc). Blocks that glibc keeps in its per-thread caches count as in use,
-// so the figure moves by a few hundred bytes without a leak: it bounds the
-// growth, and the seam's count of live blocks shows the libraries' own.
-constexpr std::size_t kHeapSlack = 16384;
-std::size_t heap_in_use() {
-#if defined(__GLIBC__)
-  return mallinfo2().uordblks;
-#else
-  return 0;
-#endif
 }
 
 TEST(LongRun, ThousandsOfEstimatesGiveTheSameBitsAndTakeNoMemory) {

@@ -13,22 +13,17 @@
 #include "quenbar.h"
 #include "runtime/alloc.h"
 #include "runtime/sum.h"
+#include "support/heap.h"
 #include "support/records.h"
 
 namespace {
 
 using testing_support::bits;
+using testing_support::kNaNBits;
 using testing_support::Record;
 namespace seam = runtime::alloc_seam;
 
-constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
-
-// Every test starts and ends with the fault seam disarmed.
-class Runtime : public ::testing::Test {
- protected:
-  void SetUp() override { seam::reset(); }
-  void TearDown() override { seam::reset(); }
-};
+class Runtime : public testing_support::DisarmedSeam {};
 
 // Sets a one-dimensional record to n elements the usual way: old count, new
 // extent, growth with the old count.

@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #include "quenbar.h"
@@ -24,11 +23,10 @@ namespace {
 using quenbar::Reason;
 using testing_support::bits;
 using testing_support::column;
+using testing_support::kInf;
+using testing_support::kNaN;
 using testing_support::Record;
 using testing_support::same_result;
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
 
 struct Outcome {
   quenbar::Estimate core;

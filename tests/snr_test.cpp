@@ -8,7 +8,6 @@
 // by the closing formula, and must match the library to the last bit.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -26,14 +25,14 @@ namespace {
 
 using testing_support::bits;
 using testing_support::column;
+using testing_support::kInf;
+using testing_support::kNaN;
+using testing_support::kNaNBits;
 using testing_support::Record;
 using testing_support::same_result;
 
-constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
 constexpr std::uint64_t kInfBits = 0x7FF0000000000000;
 constexpr double kOneSampleFrames = 200.0;  // fs giving L = 1
-const double kInf = std::numeric_limits<double>::infinity();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 struct Outputs {
   double snr_db;

@@ -13,18 +13,16 @@
 #include "lumetra.h"
 #include "runtime/alloc.h"
 #include "spectral/constants.h"
+#include "support/records.h"
 #include "support/reference_spectral.h"
 
 namespace {
 
 constexpr int kSpan = spectral::kSpan;
 constexpr int kLags = spectral::kLags;
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::uint64_t bits(double v) {
-  return std::bit_cast<std::uint64_t>(v);
-}
+using testing_support::bits;
+using testing_support::kInf;
+using testing_support::kNaN;
 
 // ----------------------------------------------------------------- b_abs --
 

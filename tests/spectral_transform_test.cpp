@@ -18,6 +18,7 @@
 #include "spectral/constants.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
+#include "support/records.h"
 #include "support/reference_spectral.h"
 
 namespace {
@@ -26,25 +27,18 @@ constexpr int kN = spectral::kN;
 constexpr int kSpan = spectral::kSpan;
 constexpr int kLags = spectral::kLags;
 constexpr int kTable = spectral::kTableLength;
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using testing_support::bits;
+using testing_support::kInf;
+using testing_support::kNaN;
+using testing_support::same_result;
 
-std::uint64_t bits(double v) {
-  return std::bit_cast<std::uint64_t>(v);
-}
-
-// Bit-identical, except that any two NaNs count as equal: when both operands
-// of an addition are NaNs, which payload survives depends on the operand
-// order the compiler chose, and NaN payloads are not part of the results.
-bool same(double a, double b) {
-  return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
-}
-
-// Index of the first element where a and b differ (in the sense of same), or
-// -1; a message names both values.
+// The first element where a and b differ (NaN payloads aside, as in
+// same_result: when both operands of an addition are NaNs, which payload
+// survives depends on the operand order the compiler chose), named with
+// both values in the failure message.
 ::testing::AssertionResult identical(const double* a, const double* b, long n) {
   for (long k = 0; k < n; ++k) {
-    if (!same(a[k], b[k])) {
+    if (!same_result(a[k], b[k])) {
       return ::testing::AssertionFailure()
              << "first difference at double " << k << ": " << std::hexfloat << a[k] << " vs "
              << b[k] << std::defaultfloat;

@@ -1,9 +1,10 @@
-// Records and bit comparisons for the tests.
+// Records, special values and bit comparisons for the tests.
 #pragma once
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -38,6 +39,11 @@ inline Record column_wrapper(std::vector<double>& values) {
   return Record(
       emxCreateWrapper_real_T(values.data(), static_cast<std::int32_t>(values.size()), 1));
 }
+
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+// The NaN the libraries return (rtNaN): the negative quiet NaN.
+inline constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
 
 inline std::uint64_t bits(double x) {
   return std::bit_cast<std::uint64_t>(x);
