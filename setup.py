@@ -15,7 +15,9 @@ built in <dir>: liblumetra.so and libquenbar.so make a Linux wheel,
 lumetra.dll and quenbar.dll a win_amd64 wheel (from the MinGW cross build).
 
 The wheel holds no Python extension, only libraries loaded through ctypes:
-it is tagged py3-none-<platform>, for any Python 3 on that platform.
+it is tagged py3-none-<platform>, for any Python 3 on that platform. There
+is no source distribution: the package builds from a checkout of the whole
+project.
 """
 
 import glob
@@ -23,6 +25,7 @@ import os
 import runpy
 import shutil
 import subprocess
+import sys
 import sysconfig
 
 from setuptools import Distribution, setup
@@ -33,6 +36,9 @@ from wheel.bdist_wheel import bdist_wheel
 ROOT = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.join(ROOT, "build", "python")
 LIBRARIES = ("lumetra", "quenbar")
+if not os.path.exists(os.path.join(ROOT, "CMakeLists.txt")):
+    sys.exit("error: audiomeasure builds from a checkout of the whole project, and %s is not "
+             "one (no CMakeLists.txt); make the wheel there: python3 -m build --wheel" % ROOT)
 VERSION = runpy.run_path(os.path.join(ROOT, "python", "audiomeasure", "_version.py"))["__version__"]
 
 

@@ -3,7 +3,8 @@ top-level CMakeLists.txt.
 
 An installed package carries a copy of this file in which the build
 (setup.py) has replaced the lookup below with the version itself; in a
-checkout the version is read from CMakeLists.txt.
+checkout the version is read from CMakeLists.txt; a copy of the package
+outside both says "unknown".
 """
 
 import os
@@ -21,6 +22,6 @@ def read_project_version(cmake_lists):
     return match.group(1)
 
 
-__version__ = read_project_version(
-    os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
-                 "CMakeLists.txt"))
+_CMAKE_LISTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                            "CMakeLists.txt")
+__version__ = read_project_version(_CMAKE_LISTS) if os.path.exists(_CMAKE_LISTS) else "unknown"
