@@ -1,4 +1,5 @@
-# am_add_library(<name> EXPORTS <list> SOURCES <src>... [OBJECTS <object-lib>...])
+# am_add_library(<name> EXPORTS <list> [DESCRIPTION <text>] SOURCES <src>...
+#                [OBJECTS <object-lib>...])
 #
 # Builds one measurement library the same way for every library:
 #   <name>_objects  the library's own sources, compiled once (PIC, hidden)
@@ -9,6 +10,14 @@
 # The export list is the single source of truth: one name per line, "DATA"
 # after a variable's name, '#' starts a comment. It becomes a version script
 # (global: ...; local: *;) on Linux and a module-definition file on Windows.
+#
+# Versions: the shared object is lib<name>.so.<project version> with the
+# SONAME lib<name>.so.<AM_ABI_VERSION>; a DLL carries a version resource
+# (FileVersion, ProductVersion, FileDescription = DESCRIPTION, ...) made from
+# version.rc.in. Installed, the library joins the export set
+# audiomeasureTargets (the CMake package): the shared object or DLL in the
+# component "runtime", its import library and link-time name in
+# "development".
 
 include(GNUInstallDirs)
 
@@ -36,7 +45,10 @@ function(am_read_export_list list_file out_names out_data)
 endfunction()
 
 function(am_add_library name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "EXPORTS" "SOURCES;OBJECTS")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "EXPORTS;DESCRIPTION" "SOURCES;OBJECTS")
+  if(NOT ARG_DESCRIPTION)
+    set(ARG_DESCRIPTION "${name} measurement library")
+  endif()
   get_filename_component(list_file ${ARG_EXPORTS} ABSOLUTE)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
   am_read_export_list(${list_file} names data)
@@ -60,8 +72,10 @@ function(am_add_library name)
   endif()
 
   add_library(${name} SHARED ${objects})
-  target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/include)
-  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
+  target_include_directories(${name} INTERFACE
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX
+    VERSION ${PROJECT_VERSION} SOVERSION ${AM_ABI_VERSION})
   set_property(TARGET ${name} PROPERTY AM_EXPORT_LIST ${list_file})
 
   if(WIN32)
@@ -75,10 +89,17 @@ function(am_add_library name)
     endforeach()
     file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}.def CONTENT "${def}")
     target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
+    # The version resource: what Explorer's file properties and installers read.
+    set(AM_RC_NAME ${name})
+    set(AM_RC_DESCRIPTION "${ARG_DESCRIPTION}")
+    configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/version.rc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc @ONLY)
+    target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc)
     set_target_properties(${name} PROPERTIES PREFIX "")
     target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++ -static)
     # Hosts built with other toolchains make their import library from it.
-    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.def DESTINATION ${CMAKE_INSTALL_LIBDIR}
+            COMPONENT development)
   else()
     set(map "{\n  global:\n")
     foreach(sym IN LISTS names)
@@ -98,9 +119,11 @@ function(am_add_library name)
   endif()
 
   # Installed layout: DLLs in bin/, import libraries (Windows) and shared
-  # objects (Linux) in lib/, the public headers in include/.
-  install(TARGETS ${name}
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # objects with their SONAME and link-time names (Linux) in lib/, the public
+  # headers in include/.
+  install(TARGETS ${name} EXPORT audiomeasureTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+            NAMELINK_COMPONENT development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 endfunction()

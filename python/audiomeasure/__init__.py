@@ -27,6 +27,7 @@ from dataclasses import dataclass
 import numpy as np
 
 from . import _native
+from ._version import __version__  # noqa: F401  (the project's version)
 
 __all__ = ["estimate_gain", "estimate_snr", "GainResult", "SnrResult", "STEP_PERIODS"]
 

@@ -3,9 +3,14 @@
 Where a library is looked for, first hit wins:
 
 1. the file named by the environment variable LUMETRA_LIBRARY or
-   QUENBAR_LIBRARY;
-2. the release build next to this package: <checkout>/build/release/<lib>/;
-3. the system's loader, by file name (liblumetra.so / lumetra.dll on its
+   QUENBAR_LIBRARY: an explicit choice, say a library just built, beats
+   every copy found by default (and when it cannot be loaded, nothing else
+   is tried);
+2. the package's own copy, beside this file (liblumetra.so / lumetra.dll),
+   which an installed package (pip install, a wheel) carries;
+3. the release build of the checkout that holds this package:
+   <checkout>/build/release/<lib>/;
+4. the system's loader, by file name (liblumetra.so / lumetra.dll on its
    search path: LD_LIBRARY_PATH, the installed library folders, PATH on
    Windows).
 """
@@ -43,8 +48,9 @@ def _candidates(name):
     variable = name.upper() + "_LIBRARY"
     if os.environ.get(variable):
         return [os.environ[variable]], variable
+    own = os.path.join(_HERE, _file_name(name))
     built = os.path.join(_CHECKOUT, "build", "release", name, _file_name(name))
-    found = [built] if os.path.exists(built) else []
+    found = [path for path in (own, built) if os.path.exists(path)]
     return found + [_file_name(name)], variable
 
 

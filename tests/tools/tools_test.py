@@ -112,12 +112,13 @@ ALIGNMENT_SHAPE = {"onset_frame_reference": int, "onset_frame_recording": int,
 GAIN_SHAPE = {"schema": str, "reference": FILE_SHAPE, "recording": FILE_SHAPE,
               "step_mode": "number", "step_period_s": "number", "steps": [STEP_SHAPE],
               "peak_level_db": "number", "failed": "number", "causes": [str],
-              "alignment": ALIGNMENT_SHAPE}
+              "alignment": ALIGNMENT_SHAPE, "version": str}
 SNR_DIAGNOSTICS_SHAPE = {k: "number" for k in (
     "frame_length", "frame_count", "active_frames", "activity_factor", "active_power_sum",
     "inactive_power_sum", "noise_power", "signal_power", "noise_power_db", "signal_power_db")}
 SNR_SHAPE = {"schema": str, "gate": FILE_SHAPE, "measured": FILE_SHAPE, "rate_hz": int,
-             "snr_db": "number", "reason": str, "diagnostics": SNR_DIAGNOSTICS_SHAPE}
+             "snr_db": "number", "reason": str, "diagnostics": SNR_DIAGNOSTICS_SHAPE,
+             "version": str}
 
 
 class Shape(unittest.TestCase):

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "audiomeasure_version.h"
 #include "cli/json.h"
 #include "cli/plot.h"
 #include "cli/record.h"
@@ -262,6 +263,7 @@ std::string gain_json(const GainReport& r) {
   j.key("aligned").value(copy_name(d.copy));
   j.key("aligned_samples").value(d.aligned_samples);
   j.end_object();
+  j.key("version").value(AUDIOMEASURE_VERSION);
   j.end_object();
   return j.str();
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "audiomeasure_version.h"
 #include "cli/audio_file.h"
 #include "cli/gain.h"
 #include "cli/options.h"
@@ -32,6 +33,7 @@ Options:
   --make-demo DIR          write DIR/reference.wav and DIR/recording.wav, a
                            stimulus and a simulated device's recording of it
   -h, --help               print this text
+  --version                print "lumetra-measure" and the version
 
 Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...), at 48000 Hz. The
 reference holds the 15 s opening and at least 10 whole steps (12816000
@@ -48,10 +50,14 @@ cannot be written; 5 out of memory or another unexpected error.
 )";
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  const CommandLine line =
-      parse(args, {"--step-period", "--channel", "--plot", "--make-demo"}, {"--json", "--help"});
+  const CommandLine line = parse(args, {"--step-period", "--channel", "--plot", "--make-demo"},
+                                 {"--json", "--help", "--version"});
   if (line.has("--help")) {
     std::fputs(kHelp, out);
+    return kExitTrusted;
+  }
+  if (line.has("--version")) {
+    std::fprintf(out, "%s %s\n", kName, AUDIOMEASURE_VERSION);
     return kExitTrusted;
   }
   if (make_demo(line, write_gain_demo, out)) {

@@ -1,5 +1,6 @@
 #include "cli/quenbar_snr.h"
 
+#include "audiomeasure_version.h"
 #include "cli/audio_file.h"
 #include "cli/options.h"
 #include "cli/snr_report.h"
@@ -29,6 +30,7 @@ Options:
   --make-demo DIR  write DIR/gate.wav and DIR/measured.wav, speech-like
                    bursts and the same bursts in noise at a 20 dB SNR
   -h, --help       print this text
+  --version        print "quenbar-snr" and the version
 
 Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...), both at one rate
 of at least 200 Hz, which is the rate of the estimate. GATE holds at least
@@ -45,9 +47,14 @@ output file cannot be written; 5 out of memory or another unexpected error.
 )";
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  const CommandLine line = parse(args, {"--channel", "--make-demo"}, {"--json", "--help"});
+  const CommandLine line =
+      parse(args, {"--channel", "--make-demo"}, {"--json", "--help", "--version"});
   if (line.has("--help")) {
     std::fputs(kHelp, out);
+    return kExitTrusted;
+  }
+  if (line.has("--version")) {
+    std::fprintf(out, "%s %s\n", kName, AUDIOMEASURE_VERSION);
     return kExitTrusted;
   }
   if (make_demo(line, write_snr_demo, out)) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "audiomeasure_version.h"
 #include "cli/json.h"
 #include "cli/record.h"
 #include "cli/report.h"
@@ -166,6 +167,7 @@ std::string snr_json(const SnrReport& r) {
   j.key("noise_power_db").value(d.noise_power_db);
   j.key("signal_power_db").value(d.signal_power_db);
   j.end_object();
+  j.key("version").value(AUDIOMEASURE_VERSION);
   j.end_object();
   return j.str();
 }
