@@ -174,6 +174,7 @@ InputFile::InputFile(const std::string& path, int channel) : handle_(std::make_u
   info.scale = handle_->subformat == SF_FORMAT_PCM_16 ? Scale::kInteger16 : Scale::kNormalised;
   info.rate = sf.samplerate;
   info.channels = sf.channels;
+  static_assert(SF_COUNT_MAX == kUnknownFrames);
   info.frames = sf.frames;
   info.truncated = data_chunk_cut(handle_->file.get());
   if (sf.channels < 1 || sf.samplerate < 1) {
@@ -195,7 +196,7 @@ InputFile::InputFile(const std::string& path, int channel) : handle_(std::make_u
   if (sf.frames == 0) {
     throw InputError(path + ": holds no samples (the file is empty)");
   }
-  if (sf.frames > kMaxFrames && sf.frames != SF_COUNT_MAX) {
+  if (sf.frames > kMaxFrames && sf.frames != kUnknownFrames) {
     throw InputError(path + ": " + std::to_string(sf.frames) + " frames, more than the " +
                      std::to_string(kMaxFrames) + " the libraries can take");
   }
@@ -223,6 +224,9 @@ Audio InputFile::read() {
       audio.samples = read_frames<double>(file, info_, pick, kFullScale, sf_readf_double);
     }
   } catch (const std::bad_alloc&) {
+    if (announced == kUnknownFrames) {
+      throw OutOfMemory(info_.path + ": out of memory reading it");
+    }
     char mib[32];
     std::snprintf(mib, sizeof(mib), "%.0f", static_cast<double>(announced) * 8.0 / 1048576.0);
     throw OutOfMemory(info_.path + ": out of memory reading its " + std::to_string(announced) +
@@ -232,7 +236,7 @@ Audio InputFile::read() {
     throw InputError(info_.path + ": cannot decode it: " + sf_strerror(file));
   }
   const auto got = static_cast<std::int64_t>(audio.samples.size());
-  if (announced != SF_COUNT_MAX && got < announced) {
+  if (announced != kUnknownFrames && got < announced) {
     throw InputError(info_.path + ": truncated: it holds " + std::to_string(got) + " of the " +
                      std::to_string(announced) + " frames its header announces");
   }

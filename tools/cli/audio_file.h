@@ -13,6 +13,7 @@
 // 16-bit files carry integer values.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -67,6 +68,10 @@ struct Audio {
 // The most frames a file may hold: the libraries count samples in 32-bit
 // signed integers.
 inline constexpr std::int64_t kMaxFrames = 2147483647;
+
+// AudioInfo::frames of a file whose header gives no length (a stream read
+// from standard input): its length is known once it has been read.
+inline constexpr std::int64_t kUnknownFrames = INT64_MAX;
 
 // An input file with its header read and its samples not yet, so that the
 // tools check lengths and rates before reading gigabytes. `channel` is

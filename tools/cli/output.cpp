@@ -48,9 +48,14 @@ void check_output_path(const std::string& option, const std::string& path,
 }
 
 AtomicOutput::AtomicOutput(const std::string& path) : path_(path) {
+  // A symbolic link is followed, so the file it names is replaced, as
+  // writing through it would.
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+  const std::filesystem::path target = ec ? std::filesystem::path(path) : resolved;
+  target_ = target.string();
   // ".NAME.XXXXXX" in the target's folder: rename() stays within one file
   // system, and the dot keeps it out of plain listings meanwhile.
-  const std::filesystem::path target(path);
   std::string name = ".";
   name += target.filename().string();
   name += ".XXXXXX";
@@ -71,7 +76,7 @@ AtomicOutput::~AtomicOutput() {
 }
 
 void AtomicOutput::commit() {
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
     throw OutputError(system_error(path_, "cannot write it"));
   }
   committed_ = true;

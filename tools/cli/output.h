@@ -18,7 +18,8 @@ void check_output_path(const std::string& option, const std::string& path,
 
 // A temporary file beside `path`, created at once (so an unwritable folder
 // shows before any work), renamed onto `path` by commit() and removed by the
-// destructor when commit() was not reached. Throws OutputError.
+// destructor when commit() was not reached. When `path` is a symbolic link,
+// the file it names is the one replaced. Throws OutputError.
 class AtomicOutput {
  public:
   explicit AtomicOutput(const std::string& path);
@@ -31,7 +32,8 @@ class AtomicOutput {
   void commit();
 
  private:
-  std::string path_;
+  std::string path_;    // as given, for messages
+  std::string target_;  // the file replaced: path_ with symbolic links followed
   std::string temporary_;
   bool committed_ = false;
 };

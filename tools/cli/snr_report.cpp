@@ -42,7 +42,8 @@ void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool ali
                      std::to_string(gate.rate) + " Hz)");
   }
   const std::int64_t need = quenbar::frames_span(F, L);
-  if (!align && measured.frames < need) {
+  // A gate of unknown length is checked again once it has been read.
+  if (!align && gate.frames != kUnknownFrames && measured.frames < need) {
     throw InputError(measured.path + ": " + std::to_string(measured.frames) +
                      " samples; the gate's " + std::to_string(static_cast<std::int64_t>(F)) +
                      " whole frames need " + std::to_string(need));
