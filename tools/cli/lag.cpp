@@ -11,15 +11,23 @@ namespace {
 
 using Complex = std::complex<double>;
 
+// a b, without the checks for infinite parts that std::complex's product
+// makes (a call per product): the values here are finite.
+Complex times(Complex a, Complex b) {
+  const double re = a.real() * b.real() - a.imag() * b.imag();
+  const double im = a.real() * b.imag() + a.imag() * b.real();
+  return {re, im};
+}
+
 constexpr double kWindowSeconds = 4.0;
 constexpr std::int64_t kMaxWindow = std::int64_t{1} << 18;
 constexpr double kMaxLagSeconds = 1.0;
 
 // In-place radix-2 FFT of x (a power of two long): X_k = sum_n x_n
 // e^(-2 pi i k n / N), or with +i when Inverse (not scaled by 1/N).
-// Indices count from 0.
+// twiddles[j] = e^(-2 pi i j / N) for j < N / 2. Indices count from 0.
 template <bool Inverse>
-void fft(std::vector<Complex>& x) {
+void fft(std::vector<Complex>& x, const std::vector<Complex>& twiddles) {
   const std::size_t n = x.size();
   for (std::size_t i = 1, j = 0; i < n; ++i) {
     std::size_t bit = n >> 1;
@@ -31,16 +39,17 @@ void fft(std::vector<Complex>& x) {
       std::swap(x[i], x[j]);
     }
   }
-  constexpr double kSign = Inverse ? 1.0 : -1.0;
+  // Butterflies block by block, so that each stage walks the array once.
   for (std::size_t len = 2; len <= n; len <<= 1) {
-    const double angle = kSign * 2.0 * std::numbers::pi / static_cast<double>(len);
-    for (std::size_t m = 0; m < len / 2; ++m) {
-      const Complex w = std::polar(1.0, angle * static_cast<double>(m));
-      for (std::size_t s = m; s < n; s += len) {
-        const Complex u = x[s];
-        const Complex v = x[s + len / 2] * w;
-        x[s] = u + v;
-        x[s + len / 2] = u - v;
+    const std::size_t half = len / 2;
+    const std::size_t stride = n / len;
+    for (std::size_t s = 0; s < n; s += len) {
+      for (std::size_t m = 0; m < half; ++m) {
+        const Complex w = Inverse ? std::conj(twiddles[m * stride]) : twiddles[m * stride];
+        const Complex u = x[s + m];
+        const Complex v = times(x[s + m + half], w);
+        x[s + m] = u + v;
+        x[s + m + half] = u - v;
       }
     }
   }
@@ -71,7 +80,12 @@ Lag estimate_lag(std::span<const double> gate, std::span<const double> measured,
     const auto k = static_cast<std::size_t>(i);
     z[k] = {finite_or_zero(gate[k]), finite_or_zero(measured[k])};
   }
-  fft<false>(z);
+  std::vector<Complex> twiddles(n / 2);
+  for (std::size_t j = 0; j < n / 2; ++j) {
+    twiddles[j] =
+        std::polar(1.0, -2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(n));
+  }
+  fft<false>(z, twiddles);
   // X_k = (Z_k + conj Z_(N-k)) / 2, Y_k = (Z_k - conj Z_(N-k)) / 2i; the
   // correlation r_d = sum_i x_i y_(i+d) has the transform conj(X_k) Y_k.
   // Each pair k, N-k is read before either is written.
@@ -80,13 +94,13 @@ Lag estimate_lag(std::span<const double> gate, std::span<const double> measured,
     const Complex zk = z[k];
     const Complex zm = z[m];
     const Complex xk = (zk + std::conj(zm)) * 0.5;
-    const Complex yk = (zk - std::conj(zm)) * Complex(0.0, -0.5);
+    const Complex yk = times(zk - std::conj(zm), Complex(0.0, -0.5));
     const Complex xm = (zm + std::conj(zk)) * 0.5;
-    const Complex ym = (zm - std::conj(zk)) * Complex(0.0, -0.5);
-    z[k] = std::conj(xk) * yk;
-    z[m] = std::conj(xm) * ym;
+    const Complex ym = times(zm - std::conj(zk), Complex(0.0, -0.5));
+    z[k] = times(std::conj(xk), yk);
+    z[m] = times(std::conj(xm), ym);
   }
-  fft<true>(z);
+  fft<true>(z, twiddles);
   // r_d sits at index d mod N.
   const auto at = [&](std::int64_t d) {
     return std::abs(
