@@ -14,6 +14,12 @@ inline constexpr int kSpan = spectral::kSpan;  // alignment span: 15 s at 48000 
 inline constexpr int kLags = spectral::kLags;  // correlation values, 2 * kSpan - 1
 inline constexpr int kLagZero = kSpan;         // 1-based correlation index of lag 0
 static_assert(kSpan == 15 * 48000 && kLags == 2 * kSpan - 1);
+// The rate as a whole number of Hz, for hosts that count in them.
+inline constexpr int kRateHz = 48000;
+static_assert(kRate == kRateHz);
+// Shortest recording the procedure reads: its first kSpan samples are the
+// opening that is aligned.
+inline constexpr int kMinRecording = kSpan;
 
 // Coarse alignment: 241-sample frames every 240 samples, at most 3000 of
 // them, so the last frame (index 2999) reads position 720000, one past the

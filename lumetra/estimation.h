@@ -6,7 +6,9 @@
 // count from 1, as the outputs of the procedure have always named them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 
 #include "emx_runtime.h"
@@ -113,6 +115,43 @@ enum Cause : std::uint32_t {
   kNotLagging = 1u << 6,        // totalDelay <= 0: the recording does not lag
   kNoUsableBlock = 1u << 7,     // every stepRange below 0: no block level at all
 };
+
+// Each cause with its stable name (hosts and the tools' JSON match on it)
+// and one sentence for people. The sentences hold no figure of one call:
+// a host that shows the delay or the ratio adds it.
+struct CauseText {
+  Cause bit;
+  const char* name;
+  const char* text;
+};
+
+// Every cause, in bit order.
+inline constexpr CauseText kCauseTexts[] = {
+    {kUnreadableInput, "unreadable_input", "an input cannot be read as a record of samples"},
+    {kShortInput, "short_input", "an input is shorter than the procedure reads"},
+    {kCoarseTooLarge, "coarse_delay_too_large",
+     "the coarse delay is above half the alignment span: activity starts far later in the "
+     "reference than in the recording"},
+    {kDelayOutOfRange, "delay_out_of_range",
+     "the total delay is beyond the largest accepted delay"},
+    {kPeakNearEnd, "peak_near_end",
+     "the correlation peak lies so near an end of the correlation that its surroundings cannot "
+     "be judged"},
+    {kPeakNotProminent, "peak_not_prominent",
+     "the correlation peak does not stand out: the trust ratio is above its limit"},
+    {kNotLagging, "not_lagging",
+     "the recording does not lag the reference (it must be at least 1 sample late)"},
+    {kNoUsableBlock, "no_usable_block", "no step has a usable 50 ms block level"},
+};
+static_assert(std::size(kCauseTexts) == 8);
+static_assert([] {
+  for (std::size_t i = 0; i < std::size(kCauseTexts); ++i) {
+    if (kCauseTexts[i].bit != (1u << i)) {
+      return false;
+    }
+  }
+  return true;
+}());
 
 // How the aligned recording was filled from the recording. A recording that
 // ends before the aligned start cannot occur: it holds at least 720000

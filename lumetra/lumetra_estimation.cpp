@@ -200,7 +200,8 @@ Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recor
   if (n_ref < 0 || n_rec < 0) {
     refusal |= kUnreadableInput;
   }
-  if ((n_ref >= 0 && n_ref < required_reference_length(period)) || (n_rec >= 0 && n_rec < kSpan)) {
+  if ((n_ref >= 0 && n_ref < required_reference_length(period)) ||
+      (n_rec >= 0 && n_rec < kMinRecording)) {
     refusal |= kShortInput;
   }
   if (refusal != 0) {

@@ -95,6 +95,10 @@ Reason reason(const Diagnostics& d, double snr) noexcept {
   if (!std::isfinite(d.active_power_sum) || !std::isfinite(d.inactive_power_sum)) {
     return Reason::kNonFiniteSamples;
   }
+  // Both sums 0: no noise, and no signal above it (0/0).
+  if (d.active_power_sum == 0.0 && d.inactive_power_sum == 0.0) {
+    return Reason::kSilentMeasured;
+  }
   // +Inf: a positive signal over a zero noise; NaN (and the -Inf of a ratio
   // of exactly -1e-12): a signal below the noise.
   return snr > 0.0 ? Reason::kZeroNoise : Reason::kSignalBelowNoise;
@@ -128,12 +132,12 @@ Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_r
   }
   // A frame shorter than one sample (fs below 200, zero, negative or NaN)
   // or without end (fs infinite) has no meaning.
-  const double L = std::floor(kFrameSeconds * fs);
-  if (!(L >= 1.0) || std::isinf(L)) {
+  const double L = frame_length(fs);
+  if (!usable_frame_length(L)) {
     return refused(Reason::kBadRate, L);
   }
   const double N = gate->size[0];
-  const double F = std::floor(N / L);
+  const double F = frame_count(N, L);
   // 0 <= F <= N < 2^31, so the conversion is exact and defined.
   const auto numFrames = static_cast<std::int32_t>(F);
 
@@ -144,7 +148,7 @@ Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_r
     // The frames cover samples 0 .. F*L - 1 of both signals. F*L <= N: N / L
     // is at least 1/L away from the next integer when it is not one itself,
     // far more than its rounding error, so the floor never rounds up.
-    const auto span = static_cast<std::int64_t>(F * L);
+    const std::int64_t span = frames_span(F, L);
     const std::int64_t measured_elements = runtime::element_count(*measured);
     if (gate->data == nullptr || measured->data == nullptr || gate_elements < span ||
         measured_elements < span) {

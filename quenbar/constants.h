@@ -19,6 +19,10 @@ inline constexpr double kCarry = 0.09999999999999998;
 inline constexpr double kRatioFloor =
     1e-12;  // added to the power ratio: -120 dB under a ratio of 0
 
+// Lowest rate whose 5 ms frame holds a whole sample: floor(0.005 fs) >= 1.
+inline constexpr double kMinRate = 200.0;
+static_assert(kFrameSeconds * kMinRate >= 1.0 && kFrameSeconds * (kMinRate - 1.0) < 1.0);
+
 static_assert(kCarry == 1.0 - kKeep);
 static_assert(std::bit_cast<std::uint64_t>(kCarry) == 0x3FB9999999999998);
 static_assert(std::bit_cast<std::uint64_t>(kKeep) == 0x3FECCCCCCCCCCCCD);

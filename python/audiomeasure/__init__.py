@@ -11,6 +11,7 @@ Samples are on the libraries' 16-bit scale: full scale is 32767 (pass a
 Arrays: one-dimensional, real. A C-contiguous float64 array is handed to the
 library without a copy (the library only reads it); any other array (other
 dtypes, strided views, lists) is first converted to one, which copies it.
+Masked arrays are refused: the libraries would read the masked values.
 
 The shared libraries are found as _native explains (LUMETRA_LIBRARY and
 QUENBAR_LIBRARY name their files). lumetra keeps its working buffers in
@@ -20,7 +21,9 @@ takes no lock: quenbar keeps no state.
 """
 
 import ctypes
+import decimal
 import math
+import numbers
 import threading
 from dataclasses import dataclass
 
@@ -68,8 +71,52 @@ class SnrResult:
         return math.isfinite(self.snr_db)
 
 
+def _number_text(x):
+    """A real number for a message, as a float; in scientific notation when
+    it is huge (an int beyond the doubles included)."""
+    try:
+        v = float(x)
+    except OverflowError:
+        return format(decimal.Decimal(int(x)), ".6e")
+    return repr(v) if abs(v) < 1e15 or not math.isfinite(v) else "%.6e" % v
+
+
+def _count_text(n):
+    """A whole number for a message; in scientific notation when huge."""
+    return "%d" % n if n < 10**15 else "%.6e" % n
+
+
+def _real(x):
+    """x as a float, or None when it is not a real number (bool included)
+    or lies beyond the doubles."""
+    if isinstance(x, bool) or not isinstance(x, numbers.Real):
+        return None
+    try:
+        return float(x)
+    except (OverflowError, ValueError, TypeError):
+        return None
+
+
+def _step_period(step_period):
+    """(25.2 or 24.7, stepMode) for a step period given as any real number
+    that is 25.2 or 24.7 in float64 or in float32."""
+    v = _real(step_period)
+    if v is not None:
+        with np.errstate(over="ignore"):
+            narrow = np.float32(v)
+        for period, mode in STEP_PERIODS.items():
+            if v == period or narrow == np.float32(period):
+                return period, mode
+    real = isinstance(step_period, numbers.Real) and not isinstance(step_period, bool)
+    given = _number_text(step_period) if real else repr(step_period)
+    raise ValueError("step_period is 25.2 or 24.7 (seconds), not %s" % given)
+
+
 def _samples(x, name):
     """x as a 1-D C-contiguous float64 array: x itself when it is one."""
+    if isinstance(x, np.ma.MaskedArray):
+        raise TypeError("%s: a masked array; the libraries would read the masked samples too: "
+                        "pass x.filled(value) or x.compressed()" % name)
     if isinstance(x, np.ndarray) and x.dtype == np.float64:
         a = x
     else:
@@ -97,13 +144,15 @@ def estimate_gain(reference, recording, step_period=25.2):
     (the stepped stimulus as played) and measures its 11 steps with
     lumetra_estimation. step_period: 25.2 or 24.7 seconds.
 
+    step_period may be any real number type (float, numpy.float32, Fraction,
+    ...) whose value is 25.2 or 24.7 as a float64 or as a float32.
+
     Raises ValueError or TypeError, before calling the library, for a step
-    period other than those two, arrays that are not 1-D real samples, a
-    reference shorter than required_reference_length(step_period), or a
-    recording shorter than 720000 samples (15 s)."""
-    if isinstance(step_period, bool) or step_period not in STEP_PERIODS:
-        raise ValueError("step_period is 25.2 or 24.7 (seconds), not %r" % (step_period,))
-    step_mode = STEP_PERIODS[step_period]
+    period other than those two, arrays that are not 1-D real samples
+    (masked arrays included), a reference shorter than
+    required_reference_length(step_period), or a recording shorter than
+    720000 samples (15 s)."""
+    step_period, step_mode = _step_period(step_period)
     ref = _samples(reference, "reference")
     rec = _samples(recording, "recording")
     need = required_reference_length(step_period)
@@ -135,21 +184,24 @@ def estimate_snr(gate, measured, fs):
     signal, at the rate fs (Hz) of both, through SNR_estimation.
 
     Raises ValueError or TypeError, before calling the library, for arrays
-    that are not 1-D real samples, an fs that is not a finite number of at
-    least 200, a gate shorter than one frame (floor(0.005 fs) samples), or a
-    measured signal shorter than the gate's whole frames."""
-    if isinstance(fs, bool) or not isinstance(fs, (int, float, np.integer, np.floating)):
+    that are not 1-D real samples (masked arrays included), an fs that is
+    not a finite real number of at least 200, a gate shorter than one frame
+    (floor(0.005 fs) samples), or a measured signal shorter than the gate's
+    whole frames."""
+    if isinstance(fs, bool) or not isinstance(fs, numbers.Real):
         raise TypeError("fs: a number of samples per second is needed, not %r" % (fs,))
-    fs = float(fs)
-    frame = math.floor(0.005 * fs) if math.isfinite(fs) else 0
+    rate = _real(fs)
+    frame = math.floor(0.005 * rate) if rate is not None and math.isfinite(rate) else 0
     if frame < 1:
-        raise ValueError("fs: %r Hz; a 5 ms frame needs a finite rate of at least 200 Hz" % fs)
+        raise ValueError("fs: %s Hz; a 5 ms frame needs a finite rate of at least 200 Hz"
+                         % _number_text(fs))
+    fs = rate
     g = _samples(gate, "gate")
     m = _samples(measured, "measured")
     frames = len(g) // frame
     if frames < 1:
-        raise ValueError("gate: %d samples, fewer than one 5 ms frame (%d at %s Hz)"
-                         % (len(g), frame, fs))
+        raise ValueError("gate: %d samples, fewer than one 5 ms frame (%s at %s Hz)"
+                         % (len(g), _count_text(frame), _number_text(fs)))
     if len(m) < frames * frame:
         raise ValueError("measured: %d samples; the gate's %d whole frames need %d"
                          % (len(m), frames, frames * frame))

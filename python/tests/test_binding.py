@@ -9,6 +9,7 @@ QUENBAR_LIBRARY name the built libraries, or the release build is used).
 import math
 import os
 import struct
+from fractions import Fraction
 import subprocess
 import sys
 import threading
@@ -57,6 +58,10 @@ class InputChecks(unittest.TestCase):
              (self.long, self.span.astype(complex), 25.2)),
             (TypeError, "real numbers are needed, not <U1", (self.long, ["a"], 25.2)),
             (TypeError, "real numbers are needed, not bool", (self.long, [True], 25.2)),
+            (ValueError, "not 1.000000e+400", (self.long, self.span, 10**400)),
+            (ValueError, "not 25.0", (self.long, self.span, np.float32(25.0))),
+            (TypeError, "recording: a masked array", (self.long, np.ma.masked_array(self.span),
+                                                      25.2)),
         ]
         for error, says, args in cases:
             with self.subTest(says=says):
@@ -79,12 +84,40 @@ class InputChecks(unittest.TestCase):
             (ValueError, "measured: 479 samples; the gate's 2 whole frames need 480",
              (g, g[:479], 48000)),
             (ValueError, "gate: one-dimensional", (g.reshape(2, 240), g, 48000)),
+            (ValueError, "fs: 1.000000e+400 Hz; a 5 ms frame needs", (g, g, 10**400)),
+            (ValueError, "fewer than one 5 ms frame (5.000000e+305 at 1.000000e+308 Hz)",
+             (g, g, 1e308)),
+            (TypeError, "measured: a masked array", (g, np.ma.masked_array(g, mask=g > 0),
+                                                     48000)),
         ]
         for error, says, args in cases:
             with self.subTest(says=says):
                 with self.assertRaises(error) as caught:
                     audiomeasure.estimate_snr(*args)
                 self.assertIn(says, str(caught.exception))
+
+
+class StepPeriods(unittest.TestCase):
+    def test_any_real_type_of_the_two_periods(self):
+        lib = _native.library("lumetra")
+        modes = []
+
+        def stand_in(ref, rec, a, b, mode, levels, ranges, peak, failed):
+            modes.append(mode)
+
+        real = lib.lumetra_estimation
+        lib.lumetra_estimation = stand_in
+        try:
+            ref, rec = np.zeros(REFERENCE_25_2), np.zeros(720000)
+            cases = [(25.2, 0.0), (np.float32(25.2), 0.0), (np.float64(24.7), 1.0),
+                     (np.float32(24.7), 1.0), (Fraction(126, 5), 0.0), (Fraction(247, 10), 1.0)]
+            for given, mode in cases:
+                with self.subTest(given=repr(given)):
+                    result = audiomeasure.estimate_gain(ref, rec, step_period=given)
+                    self.assertEqual(modes[-1], mode)
+                    self.assertEqual(result.step_period, [25.2, 24.7][int(mode)])
+        finally:
+            lib.lumetra_estimation = real
 
 
 class Records(unittest.TestCase):

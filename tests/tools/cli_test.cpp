@@ -1,6 +1,7 @@
 // The pieces of the command-line tools: reading audio files onto the 16-bit
 // scale, the JSON writer, the command-line parser and the SVG chart.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <bit>
 #include <cmath>
@@ -174,6 +175,10 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
   tools_test::write_bytes(s.path("riff_only.wav"), bytes.substr(0, 12));
   tools_test::write_bytes(s.path("zero_bytes.wav"), "");
   tools_test::write_bytes(s.path("text.wav"), "not audio at all, just some words\n");
+  std::string zero_hz = bytes;
+  zero_hz.replace(24, 8, 8, '\0');  // sample rate and byte rate
+  tools_test::write_bytes(s.path("zero_hz.wav"), zero_hz);
+  ASSERT_EQ(mkfifo(s.path("pipe.wav").c_str(), 0600), 0);  // no writer: opening it would block
   struct Case {
     std::string path;
     const char* says;
@@ -185,7 +190,9 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
       {s.path("zero_bytes.wav"), "cannot read it as audio"},
       {s.path("text.wav"), "cannot read it as audio"},
       {s.path("missing.wav"), "No such file or directory"},
-      {s.path(""), "cannot read it as audio"},  // the folder itself
+      {s.path(""), "is a folder, not an audio file"},
+      {s.path("pipe.wav"), "is not a regular file (a pipe, device or socket)"},
+      {s.path("zero_hz.wav"), "the header gives a sample rate of 0 Hz"},
   };
   for (const Case& c : cases) {
     try {

@@ -4,7 +4,10 @@
 // run the program itself: tools_test.py.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "cli/gain.h"
@@ -127,12 +130,62 @@ TEST_F(Files, InputsThatCannotBeMeasured) {
   }
 }
 
-TEST_F(Files, OutputsThatCannotBeWritten) {
-  // The chart is opened before the estimation, which therefore never runs.
-  expect_refused(measure({path("long.wav"), path("long.wav"), "--plot", path("no/folder/x.svg")}),
-                 cli::kExitOutput, "no/folder/x.svg: cannot write it");
-  expect_refused(measure({"--make-demo", path("text.wav") + "/demo"}), cli::kExitOutput,
-                 "cannot make the folder");
+TEST_F(Files, OutputsThatCannotBeWrittenOrWouldDestroyAnInput) {
+  // Checked before the estimation, which therefore never runs.
+  std::filesystem::create_hard_link(path("long.wav"), path("link.wav"));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+    const char* stdout_path = nullptr;
+  };
+  const Case cases[] = {
+      {{path("long.wav"), path("long.wav"), "--plot", path("no/folder/x.svg")},
+       cli::kExitOutput,
+       "no/folder/x.svg: cannot write it"},
+      {{"--make-demo", path("text.wav") + "/demo"}, cli::kExitOutput, "cannot make the folder"},
+      {{path("long.wav"), path("long.wav"), "--plot", "/dev/full"},
+       cli::kExitOutput,
+       "/dev/full: is not a regular file"},
+      {{path("long.wav"), path("span.wav"), "--plot", path("link.wav")},
+       cli::kExitUsage,
+       "--plot " + path("link.wav") + " is the input " + path("long.wav")},
+      {{path("span.wav"), path("long.wav"), "--plot", path("") + "./span.wav"},
+       cli::kExitUsage,
+       "is the input " + path("span.wav")},
+      {{"--help"},
+       cli::kExitOutput,
+       "cannot write the output to stdout: No space left on device",
+       "/dev/full"},
+  };
+  const auto before = std::filesystem::file_size(path("long.wav"));
+  for (const Case& c : cases) {
+    expect_refused(tools_test::run(cli::lumetra_measure, c.args, c.stdout_path), c.status, c.says);
+  }
+  EXPECT_EQ(std::filesystem::file_size(path("long.wav")), before);
+}
+
+TEST_F(Files, TheChartReplacesItsFileWhole) {
+  // The chart is written beside its path and renamed onto it: another name
+  // of the old file keeps the old contents, and no temporary file is left.
+  Scratch s;
+  tools_test::write_bytes(s.path("keep.txt"), "kept\n");
+  std::filesystem::create_hard_link(s.path("keep.txt"), s.path("chart.svg"));
+  const Ran r = measure({path("long.wav"), path("long.wav"), "--plot", s.path("chart.svg")});
+  EXPECT_EQ(r.status, cli::kExitNotTrusted) << r.err;
+  std::ifstream chart(s.path("chart.svg"));
+  std::string first;
+  std::getline(chart, first);
+  EXPECT_EQ(first.rfind("<?xml", 0), 0u) << first;
+  std::ifstream keep(s.path("keep.txt"));
+  std::getline(keep, first);
+  EXPECT_EQ(first, "kept");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(s.path(""))) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"chart.svg", "keep.txt"}));
 }
 
 // --- The reports, on made-up results ----------------------------------------------
@@ -153,6 +206,7 @@ cli::GainReport made_up(std::uint32_t causes) {
     r.own.step_level[k] = -7.0 - k;
     r.own.step_range[k] = 0.125;
     r.gain[k] = 1.0;
+    r.coverage[k] = 1.0;
   }
   e.peak_level = -3.5;
   e.failed = causes != 0 ? 1.0 : 0.0;
@@ -190,10 +244,16 @@ TEST(GainReport, EveryCauseIsNamedAndExplained) {
   const Cause causes[] = {
       {lumetra::kUnreadableInput, "unreadable_input", "cannot be read as a record"},
       {lumetra::kShortInput, "short_input", "shorter than the procedure reads"},
-      {lumetra::kCoarseTooLarge, "coarse_delay_too_large", "coarse delay -12240 samples is above"},
-      {lumetra::kDelayOutOfRange, "delay_out_of_range", "total delay 12345 samples is beyond"},
-      {lumetra::kPeakNearEnd, "peak_near_end", "correlation peak at index 707655 lies within"},
-      {lumetra::kPeakNotProminent, "peak_not_prominent", "trust ratio 0.0625 is above the 0.04"},
+      {lumetra::kCoarseTooLarge, "coarse_delay_too_large",
+       "above half the alignment span: activity starts far later in the reference than in the "
+       "recording (coarse delay -12240 samples, limit 360000 = 7.5 s)"},
+      {lumetra::kDelayOutOfRange, "delay_out_of_range",
+       "beyond the largest accepted delay (total delay 12345 samples, limit +-240000 = 5 s)"},
+      {lumetra::kPeakNearEnd, "peak_near_end",
+       "cannot be judged (peak at index 707655 of 1439999; the judged window reaches 240000 "
+       "lags to each side)"},
+      {lumetra::kPeakNotProminent, "peak_not_prominent",
+       "above its limit (trust ratio 0.0625, limit 0.04)"},
       {lumetra::kNotLagging, "not_lagging", "does not lag the reference"},
       {lumetra::kNoUsableBlock, "no_usable_block", "no step has a usable 50 ms block level"},
   };
@@ -227,8 +287,8 @@ TEST(GainReport, TableOfATrustedResult) {
            "(268.000 s)\n",
            "recording  rec \"1\".wav: WAV (Microsoft), 24-bit PCM, channel 2 of 2, 48000 Hz, "
            "12876345 samples (268.257 s), TRUNCATED: shorter than its header announces\n",
-           "   1    15.000     -7.000      0.125     -6.000      0.250    +1.000\n",
-           "  11   267.000    -17.000      0.125    -16.000      0.250    +1.000\n",
+           "   1    15.000     -7.000      0.125     -6.000      0.250    +1.000    100%\n",
+           "  11   267.000    -17.000      0.125    -16.000      0.250    +1.000    100%\n",
            "peak level  -3.500 dB re 32767",
            "  onset frames       reference 161, recording 212",
            "  coarse delay       -12240 samples, flag 0 (set above 360000)\n",
@@ -238,6 +298,31 @@ TEST(GainReport, TableOfATrustedResult) {
            "result     trusted (failed = 0)\n",
        }) {
     EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
+  }
+}
+
+TEST(GainReport, StepsNotWhollyFromTheFileMakeItIncomplete) {
+  cli::GainReport r = made_up(0);
+  r.coverage[9] = 0.99995;
+  r.coverage[10] = 0.0;
+  r.uncovered = {10, 11};
+  const std::string t = table(r);
+  for (const char* part : {
+           "  10   241.800    -16.000      0.125    -15.000      0.250    +1.000   99.9% *\n",
+           "  11   267.000    -17.000      0.125    -16.000      0.250    +1.000    0.0% *\n",
+           "result     INCOMPLETE (failed = 0):\n  - the recording ends early: the measured half "
+           "of steps 10, 11 comes only partly from it (99.9%, 0.0% from the file)",
+       }) {
+    EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
+  }
+  const std::string j = cli::gain_json(r);
+  for (const char* part : {
+           "\"gain_db\": 1,\n      \"coverage\": 0.99995\n",
+           "\"failed\": 0,\n  \"causes\": [],",
+           "\"verdict\": \"incomplete\",\n  \"verdict_causes\": [\n    \"steps_not_covered\"\n  ],"
+           "\n  \"uncovered_steps\": [\n    10,\n    11\n  ],\n  \"non_finite_sample\": null\n}",
+       }) {
+    EXPECT_NE(j.find(part), std::string::npos) << part << "\n" << j;
   }
 }
 

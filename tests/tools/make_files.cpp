@@ -6,6 +6,9 @@
 //   recording_24bit.wav    24-bit PCM: each 16-bit sample n stored as 256 n
 //   recording_float.wav    32-bit float: n stored as n / 32768 (exact)
 //   recording_stereo.wav   16-bit, 2 channels: the reference, then the recording
+//   recording_30s.wav      16-bit: the recording's first 30 s (it ends inside step 1)
+//   recording_nan.wav      32-bit float: the recording with a NaN at sample 5000000
+//   reference_inf.wav      32-bit float: the reference with +Inf at sample 2000000
 //   reference_44100.wav    16-bit, 44100 Hz: the reference's first 20 s
 //   reference_short.wav    16-bit, 48000 Hz: the reference's first 20 s
 //   measured_44100.wav     the measured signal, labelled 44100 Hz
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -81,6 +85,19 @@ void make(const std::string& dir) {
                          wide);
   tools_test::write_floats(at("recording_float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
                            floats);
+  floats[5000000] = std::numeric_limits<float>::quiet_NaN();
+  tools_test::write_floats(at("recording_nan.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                           floats);
+  tools_test::write_shorts(
+      at("recording_30s.wav"), kWav16, 48000, 1,
+      std::vector<short>(recording.samples.begin(), recording.samples.begin() + 30 * 48000));
+  std::vector<float> reference_floats(reference.samples.begin(), reference.samples.end());
+  for (float& v : reference_floats) {
+    v /= 32768.0f;
+  }
+  reference_floats[2000000] = std::numeric_limits<float>::infinity();
+  tools_test::write_floats(at("reference_inf.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                           reference_floats);
 
   std::vector<short> stereo(2 * recording.samples.size(), 0);
   for (std::size_t i = 0; i < recording.samples.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "cli/audio_file.h"
 #include "cli/json.h"
@@ -66,6 +67,28 @@ class QuenbarSnr : public ::testing::Test {
     tools_test::write_shorts(path("both.wav"), kWav16, 48000, 2, stereo);
     tools_test::write_shorts(path("silent.wav"), kWav16, 48000, 1,
                              std::vector<short>(g.samples.size(), 0));
+    // The measured signal 10 ms late; the gate and the measured signal as
+    // floats with a non-finite sample each.
+    std::vector<short> late(480, 0);
+    for (const double v : m.samples) {
+      late.push_back(static_cast<short>(v));
+    }
+    tools_test::write_shorts(path("late.wav"), kWav16, 48000, 1, late);
+    const auto floats = [](const std::vector<double>& x, std::size_t at, float v) {
+      std::vector<float> f(x.begin(), x.end());
+      for (float& y : f) {
+        y /= 32768.0f;
+      }
+      f[at] = v;
+      return f;
+    };
+    constexpr int kFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    tools_test::write_floats(path("gate_inf.wav"), kFloat, 48000, 1,
+                             floats(g.samples, 100000, std::numeric_limits<float>::infinity()));
+    tools_test::write_floats(path("gate_nan.wav"), kFloat, 48000, 1,
+                             floats(g.samples, 200000, std::numeric_limits<float>::quiet_NaN()));
+    tools_test::write_floats(path("measured_nan.wav"), kFloat, 48000, 1,
+                             floats(m.samples, 300000, std::numeric_limits<float>::quiet_NaN()));
     tools_test::write_shorts(path("rate.wav"), kWav16, 44100, 1, std::vector<short>(4410, 0));
     tools_test::write_shorts(path("slow.wav"), kWav16, 199, 1, std::vector<short>(1000, 0));
     tools_test::write_shorts(path("frame.wav"), kWav16, 48000, 1, std::vector<short>(239, 0));
@@ -127,6 +150,75 @@ TEST_F(QuenbarSnr, ExplainsANonFiniteResult) {
   EXPECT_TRUE(has(json.out, "\"activity_factor\": 0,"));
 }
 
+TEST_F(QuenbarSnr, VerdictsReasonsAndTheLag) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> says;  // in the --json document
+    std::string warns;              // on stderr; "" for nothing
+  };
+  const std::string gate = path("gate.wav");
+  const std::string measured = path("measured.wav");
+  const std::string none = "\"non_finite_sample\": null";
+  const auto found = [](const char* file, const std::string& file_path, int position) {
+    return "\"non_finite_sample\": {\n    \"file\": \"" + std::string(file) +
+           "\",\n    \"path\": \"" + file_path +
+           "\",\n    \"position\": " + std::to_string(position) + ",";
+  };
+  const std::string lag0 = "\"lag\": {\n    \"samples\": 0,\n    \"ms\": 0,";
+  const Case cases[] = {
+      {{gate, measured}, cli::kExitTrusted, {"\"verdict\": \"finite\"", none, lag0}, ""},
+      {{path("gate_inf.wav"), measured},
+       cli::kExitNotTrusted,
+       {"\"verdict\": \"non_finite_samples\"", found("gate", path("gate_inf.wav"), 100000)},
+       ""},
+      {{path("gate_nan.wav"), measured},
+       cli::kExitNotTrusted,
+       {"\"verdict\": \"non_finite_samples\"", found("gate", path("gate_nan.wav"), 200000)},
+       ""},
+      {{gate, path("measured_nan.wav")},
+       cli::kExitNotTrusted,
+       {"\"reason\": \"non_finite_samples\"", found("measured", path("measured_nan.wav"), 300000)},
+       ""},
+      {{gate, path("silent.wav")},
+       cli::kExitNotTrusted,
+       {"\"reason\": \"silent_measured\"", "\"verdict\": \"not_finite\""},
+       ""},
+      {{gate, path("late.wav")},
+       cli::kExitTrusted,
+       {"\"samples\": 480,\n    \"ms\": 10,", "\"aligned\": false,"},
+       "quenbar-snr: warning: " + path("late.wav") + " lags " + gate +
+           " by 480 samples (10.000 ms)"},
+      {{gate, path("late.wav"), "--align"},
+       cli::kExitTrusted,
+       {"\"samples\": 480,\n    \"ms\": 10,",
+        "\"aligned\": true,\n    \"gate_first_sample\": 0,\n    \"measured_first_sample\": "
+        "480\n"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    const Ran r = snr(args);
+    EXPECT_EQ(r.status, c.status) << c.args[1] << r.err;
+    for (const std::string& part : c.says) {
+      EXPECT_TRUE(has(r.out, part)) << part << "\n" << r.out;
+    }
+    if (c.warns.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(tools_test::lines(r.err).size(), 1u) << r.err;
+      EXPECT_TRUE(has(r.err, c.warns)) << r.err;
+    }
+  }
+  // Aligned, the late copy gives the demonstration's SNR: 20 dB.
+  const quenbar::Estimate e = core_estimate(gate, measured);
+  EXPECT_TRUE(has(snr({gate, path("late.wav"), "--align"}).out,
+                  "aligned by it (--align): gate from sample 0, measured from sample 480"));
+  const Ran aligned = snr({gate, path("late.wav"), "--align", "--json"});
+  EXPECT_TRUE(has(aligned.out, "\"snr_db\": " + cli::shortest(e.snr_db) + ",")) << aligned.out;
+}
+
 TEST_F(QuenbarSnr, RefusesWhatItCannotMeasure) {
   struct Case {
     std::vector<std::string> args;
@@ -156,6 +248,8 @@ TEST_F(QuenbarSnr, RefusesWhatItCannotMeasure) {
   for (const Case& c : cases) {
     expect_refused(snr(c.args), c.status, c.says);
   }
+  expect_refused(tools_test::run(cli::quenbar_snr, {"--help"}, "/dev/full"), cli::kExitOutput,
+                 "cannot write the output to stdout: No space left on device");
   const Ran help = snr({"--help"});
   EXPECT_EQ(help.status, cli::kExitTrusted);
   EXPECT_TRUE(has(help.out, "Exit status: 0 a finite SNR; 1 an SNR that is NaN or infinite"));

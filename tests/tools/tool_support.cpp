@@ -86,15 +86,19 @@ void write_bytes(const std::string& path, const std::string& bytes) {
 }
 
 Ran run(const std::function<int(const std::vector<std::string>&, std::FILE*, std::FILE*)>& program,
-        const std::vector<std::string>& args) {
-  std::FILE* out = std::tmpfile();
+        const std::vector<std::string>& args, const char* out_path) {
+  std::FILE* out = out_path != nullptr ? std::fopen(out_path, "w") : std::tmpfile();
   std::FILE* err = std::tmpfile();
   if (out == nullptr || err == nullptr) {
     throw std::runtime_error("no temporary file");
   }
   Ran r{};
   r.status = program(args, out, err);
-  r.out = contents(out);
+  if (out_path != nullptr) {
+    std::fclose(out);
+  } else {
+    r.out = contents(out);
+  }
   r.err = contents(err);
   return r;
 }

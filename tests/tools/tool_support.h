@@ -45,9 +45,11 @@ struct Ran {
   std::string err;
 };
 
-// Calls program(args, out, err) with both streams captured.
+// Calls program(args, out, err) with both streams captured; with
+// `out_path`, out is that file opened for writing (/dev/full, say) and
+// Ran::out stays empty.
 Ran run(const std::function<int(const std::vector<std::string>&, std::FILE*, std::FILE*)>& program,
-        const std::vector<std::string>& args);
+        const std::vector<std::string>& args, const char* out_path = nullptr);
 
 // Lines of a text, without their newlines.
 std::vector<std::string> lines(const std::string& text);

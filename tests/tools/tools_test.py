@@ -11,8 +11,10 @@ libraries), and the binding on PYTHONPATH.
 import json
 import math
 import os
+import resource
 import struct
 import subprocess
+import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -32,9 +34,28 @@ def path(name):
     return os.path.join(FILES, name)
 
 
-def run(program, *args):
-    done = subprocess.run([program, *args], capture_output=True, text=True, check=False)
-    return done.returncode, done.stdout, done.stderr
+def run(program, *args, memory=None, stdout=subprocess.PIPE):
+    """(status, stdout, stderr) of a program run; `memory` limits its address
+    space (bytes), `stdout` may be another file. A run that hangs fails."""
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
+    done = subprocess.run([program, *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
+                          check=False, timeout=60, preexec_fn=limit if memory else None)
+    return done.returncode, done.stdout or "", done.stderr
+
+
+def write_wav_header(file_path, rate, samples, data_bytes=None):
+    """A mono 16-bit WAV header announcing `samples` samples; the file is
+    extended to that length without writing it (sparse), unless data_bytes
+    gives what follows the header."""
+    fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
+    with open(file_path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + 2 * samples) + b"WAVE" + b"fmt " +
+                struct.pack("<I", 16) + fmt + b"data" + struct.pack("<I", 2 * samples))
+        if data_bytes is None:
+            f.truncate(44 + 2 * samples)
+        else:
+            f.write(data_bytes)
 
 
 def bits(x):
@@ -103,27 +124,34 @@ FILE_SHAPE = {"path": str, "container": str, "encoding": str, "sample_scale": st
               "rate_hz": int, "channels": int, "channel": int, "samples": int, "truncated": bool}
 STEP_SHAPE = {"step": int, "start_sample": int, "samples": int, "level_db": "number",
               "spread_db": "number", "reference_level_db": "number",
-              "reference_spread_db": "number", "gain_db": "number"}
+              "reference_spread_db": "number", "gain_db": "number", "coverage": "number"}
 ALIGNMENT_SHAPE = {"onset_frame_reference": int, "onset_frame_recording": int,
                    "coarse_delay_samples": "number", "coarse_delay_flag": "number",
                    "peak_index": int, "peak_value": "number", "trust_ratio": "number",
                    "trust_limit": "number", "total_delay_samples": "number",
                    "total_delay_ms": "number", "aligned": str, "aligned_samples": int}
+NON_FINITE_SHAPE = (None, {"file": str, "path": str, "position": int, "value": "number"})
 GAIN_SHAPE = {"schema": str, "reference": FILE_SHAPE, "recording": FILE_SHAPE,
               "step_mode": "number", "step_period_s": "number", "steps": [STEP_SHAPE],
               "peak_level_db": "number", "failed": "number", "causes": [str],
-              "alignment": ALIGNMENT_SHAPE, "version": str}
+              "alignment": ALIGNMENT_SHAPE, "verdict": str, "verdict_causes": [str],
+              "uncovered_steps": [int], "non_finite_sample": NON_FINITE_SHAPE, "version": str}
 SNR_DIAGNOSTICS_SHAPE = {k: "number" for k in (
     "frame_length", "frame_count", "active_frames", "activity_factor", "active_power_sum",
     "inactive_power_sum", "noise_power", "signal_power", "noise_power_db", "signal_power_db")}
+LAG_SHAPE = {"samples": int, "ms": "number", "window_samples": int, "max_lag_samples": int,
+             "aligned": bool, "gate_first_sample": int, "measured_first_sample": int}
 SNR_SHAPE = {"schema": str, "gate": FILE_SHAPE, "measured": FILE_SHAPE, "rate_hz": int,
              "snr_db": "number", "reason": str, "diagnostics": SNR_DIAGNOSTICS_SHAPE,
-             "version": str}
+             "verdict": str, "non_finite_sample": NON_FINITE_SHAPE, "lag": LAG_SHAPE, "version": str}
 
 
 class Shape(unittest.TestCase):
     def assert_shape(self, value, shape, where="document"):
-        if isinstance(shape, dict):
+        if isinstance(shape, tuple):  # (None, shape): null or that shape
+            if value is not None:
+                self.assert_shape(value, shape[1], where)
+        elif isinstance(shape, dict):
             self.assertIsInstance(value, dict, where)
             self.assertEqual(list(value), list(shape), where)
             for key, inner in shape.items():
@@ -305,15 +333,10 @@ class GainRefusals(Shape):
                                     says)
 
     def test_a_cut_short_recording_is_named(self):
-        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), path("truncated_data.wav"))
-        self.assertEqual(code, 3)
-        self.assertEqual(out, "")
-        self.assertEqual(err.splitlines(), [
-            "lumetra-measure: warning: %s is shorter than its header announces (cut short?); "
-            "measuring the 500 samples it holds" % path("truncated_data.wav"),
-            "lumetra-measure: %s: 500 samples (0.010 s); a recording needs at least 720000 "
-            "(15 s) to be aligned" % path("truncated_data.wav"),
-        ])
+        # Refused: only the refusal's line, no warning that it will be measured.
+        self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"), path("truncated_data.wav")),
+                            3, "lumetra-measure: %s: 500 samples (0.010 s); a recording needs at "
+                            "least 720000 (15 s) to be aligned" % path("truncated_data.wav"))
 
     def test_command_line_and_output_mistakes(self):
         self.assert_refused(run(LUMETRA_MEASURE), 2, "needs two files")
@@ -321,6 +344,49 @@ class GainRefusals(Shape):
                             "--step-period is 25.2 or 24.7")
         self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
                                 "--plot", path("no/such/folder/x.svg")), 4, "cannot write it")
+        with open(os.devnull if os.name == "nt" else "/dev/full", "w") as full:
+            self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"),
+                                    path("recording.wav"), "--json", stdout=full), 4,
+                                "cannot write the output to stdout: No space left on device")
+
+
+class GainVerdicts(Shape):
+    """Measured, but not good: exit 1, the library's failed flag as it is,
+    and the verdict with its causes."""
+
+    def test_verdicts(self):
+        cases = [
+            # recording, reference, verdict, causes, uncovered steps, non-finite (file, position)
+            ("recording_30s.wav", "reference.wav", "incomplete", ["steps_not_covered"],
+             list(range(1, 12)), None),
+            ("recording_nan.wav", "reference.wav", "non_finite_samples", ["non_finite_samples"],
+             [], ("recording", 5000000)),
+            ("recording.wav", "reference_inf.wav", "non_finite_samples",
+             ["non_finite_samples"], [], ("reference", 2000000)),
+        ]
+        documents = {}
+        for recording, reference, verdict, causes, uncovered, non_finite in cases:
+            with self.subTest(recording=recording, reference=reference):
+                code, out, err = run(LUMETRA_MEASURE, path(reference), path(recording), "--json")
+                self.assertEqual(code, 1, err)
+                self.assertEqual(err, "")
+                document = documents[recording] = json.loads(out)
+                self.assert_shape(document, GAIN_SHAPE)
+                self.assertEqual(document["failed"], 0)
+                self.assertEqual(document["verdict"], verdict)
+                self.assertEqual(document["verdict_causes"], causes)
+                self.assertEqual(document["uncovered_steps"], uncovered)
+                found = document["non_finite_sample"]
+                self.assertEqual(found and (found["file"], found["position"]), non_finite)
+                table = run(LUMETRA_MEASURE, path(reference), path(recording))
+                self.assertEqual(table[0], 1)
+                self.assertIn("result     %s (failed = 0):" % (
+                    "INCOMPLETE" if verdict == "incomplete" else "NOT USABLE"), table[1])
+        # 30 s: step 1's measured half holds 30 s - 12345 samples - 27.6 s from the file.
+        document = documents["recording_30s.wav"]
+        self.assertEqual(document["steps"][0]["coverage"],
+                         (30 * 48000 - 12345 - 1324800) / 604800)
+        self.assertEqual([s["coverage"] for s in document["steps"][1:]], [0] * 10)
 
 
 class Snr(Shape):
@@ -375,6 +441,27 @@ class Snr(Shape):
     def test_refusals(self):
         self.assert_refused(self.measure("gate.wav", "measured_44100.wav"), 3,
                             "both must have one rate")
+        with tempfile.TemporaryDirectory() as folder:
+            at = lambda name: os.path.join(folder, name)  # noqa: E731
+            hours = 2 * 3600 * 48000
+            write_wav_header(at("two_hours.wav"), 48000, hours)
+            write_wav_header(at("zero_hz.wav"), 0, 100, bytes(200))
+            os.mkfifo(at("pipe.wav"))
+            cases = [
+                # Refused from the headers: the 2.6 GiB of doubles are never asked for.
+                ((at("two_hours.wav"), path("measured.wav")), 1 << 30, 3,
+                 "measured.wav: 960000 samples; the gate's 1440000 whole frames need 345600000"),
+                ((at("two_hours.wav"), at("two_hours.wav")), 1 << 30, 5,
+                 "two_hours.wav: out of memory reading its 345600000 samples"),
+                ((at("zero_hz.wav"), path("measured.wav")), None, 3,
+                 "zero_hz.wav: the header gives a sample rate of 0 Hz"),
+                ((folder, path("measured.wav")), None, 3, folder + ": is a folder"),
+                ((path("gate.wav"), at("pipe.wav")), None, 3,
+                 "pipe.wav: is not a regular file (a pipe, device or socket)"),
+            ]
+            for args, memory, status, says in cases:
+                with self.subTest(says=says):
+                    self.assert_refused(run(QUENBAR_SNR, *args, memory=memory), status, says)
         self.assert_refused(self.measure("empty.wav", "measured.wav"), 3, "holds no samples")
         self.assert_refused(self.measure("truncated_header.wav", "measured.wav"), 3,
                             "cannot read it as audio")

@@ -1,10 +1,15 @@
 #include "cli/audio_file.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
+#include <new>
+
+#include "cli/output.h"
 
 namespace cli {
 namespace {
@@ -102,31 +107,76 @@ std::string encoding_name(int subformat) {
   return "unknown encoding";
 }
 
-Audio read_channel(const std::string& path, int channel) {
-  SF_INFO sf{};
-  File file(sf_open(path.c_str(), SFM_READ, &sf));
-  if (!file) {
-    std::string why = sf_strerror(nullptr);
-    // libsndfile's system errors read "System error : ..."; keep the reason.
-    const std::string prefix = "System error : ";
-    if (why.rfind(prefix, 0) == 0) {
-      why.erase(0, prefix.size());
-    }
-    while (!why.empty() && (why.back() == '.' || why.back() == '\n')) {
-      why.pop_back();
-    }
-    throw InputError(path + ": cannot read it as audio: " + why);
+namespace {
+
+// Why a path cannot be opened as an input, or "" when it can: only regular
+// files (and "-", standard input) are opened, since opening a pipe without a
+// writer blocks forever and a folder or device holds no audio file.
+std::string unopenable(const std::string& path) {
+  if (path == "-") {
+    return "";
   }
-  Audio audio;
-  AudioInfo& info = audio.info;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    return "";  // libsndfile names the reason (no such file, no permission)
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return "is a folder, not an audio file";
+  }
+  if (!S_ISREG(st.st_mode)) {
+    return "is not a regular file (a pipe, device or socket); the tools read audio files";
+  }
+  return "";
+}
+
+// libsndfile's reason for refusing to open a file, in the tools' words.
+std::string open_error() {
+  std::string why = sf_strerror(nullptr);
+  // A header whose sample rate is 0 fails libsndfile's check of the format
+  // it read ("SF_INFO struct incomplete"); a channel count of 0 has its own
+  // message.
+  if (why.find("SF_INFO struct incomplete") != std::string::npos) {
+    return "the header gives a sample rate of 0 Hz";
+  }
+  // libsndfile's system errors read "System error : ..."; keep the reason.
+  const std::string prefix = "System error : ";
+  if (why.rfind(prefix, 0) == 0) {
+    why.erase(0, prefix.size());
+  }
+  while (!why.empty() && (why.back() == '.' || why.back() == '\n')) {
+    why.pop_back();
+  }
+  return "cannot read it as audio: " + why;
+}
+
+}  // namespace
+
+struct InputFile::Handle {
+  File file;
+  int subformat = 0;
+  bool read = false;
+};
+
+InputFile::InputFile(const std::string& path, int channel) : handle_(std::make_unique<Handle>()) {
+  if (const std::string why = unopenable(path); !why.empty()) {
+    throw InputError(path + ": " + why);
+  }
+  SF_INFO sf{};
+  handle_->file.reset(sf_open(path.c_str(), SFM_READ, &sf));
+  if (!handle_->file) {
+    throw InputError(path + ": " + open_error());
+  }
+  AudioInfo& info = info_;
   info.path = path;
   info.container = container_name(sf.format & SF_FORMAT_TYPEMASK);
-  const int subformat = sf.format & SF_FORMAT_SUBMASK;
-  info.encoding = encoding_name(subformat);
+  handle_->subformat = sf.format & SF_FORMAT_SUBMASK;
+  info.encoding = encoding_name(handle_->subformat);
+  info.scale = handle_->subformat == SF_FORMAT_PCM_16 ? Scale::kInteger16 : Scale::kNormalised;
   info.rate = sf.samplerate;
   info.channels = sf.channels;
+  static_assert(SF_COUNT_MAX == kUnknownFrames);
   info.frames = sf.frames;
-  info.truncated = data_chunk_cut(file.get());
+  info.truncated = data_chunk_cut(handle_->file.get());
   if (sf.channels < 1 || sf.samplerate < 1) {
     throw InputError(path + ": the header gives " + std::to_string(sf.channels) + " channels at " +
                      std::to_string(sf.samplerate) + " Hz");
@@ -143,44 +193,72 @@ Audio read_channel(const std::string& path, int channel) {
   } else {
     info.channel = channel;
   }
-  const int pick = info.channel - 1;
   if (sf.frames == 0) {
     throw InputError(path + ": holds no samples (the file is empty)");
   }
-  if (sf.frames > kMaxFrames && sf.frames != SF_COUNT_MAX) {
+  if (sf.frames > kMaxFrames && sf.frames != kUnknownFrames) {
     throw InputError(path + ": " + std::to_string(sf.frames) + " frames, more than the " +
                      std::to_string(kMaxFrames) + " the libraries can take");
   }
+}
 
-  if (subformat == SF_FORMAT_PCM_16) {
-    info.scale = Scale::kInteger16;
-    audio.samples = read_frames<short>(file.get(), info, pick, 1.0, sf_readf_short);
-  } else {
-    info.scale = Scale::kNormalised;
-    sf_command(file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
-    audio.samples = read_frames<double>(file.get(), info, pick, kFullScale, sf_readf_double);
+InputFile::~InputFile() = default;
+InputFile::InputFile(InputFile&&) noexcept = default;
+InputFile& InputFile::operator=(InputFile&&) noexcept = default;
+
+Audio InputFile::read() {
+  if (handle_->read) {
+    throw std::logic_error(info_.path + ": read twice");
   }
-  if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
-    throw InputError(path + ": cannot decode it: " + sf_strerror(file.get()));
+  handle_->read = true;
+  SNDFILE* file = handle_->file.get();
+  const std::int64_t announced = info_.frames;
+  const int pick = info_.channel - 1;
+  Audio audio;
+  audio.info = info_;
+  try {
+    if (handle_->subformat == SF_FORMAT_PCM_16) {
+      audio.samples = read_frames<short>(file, info_, pick, 1.0, sf_readf_short);
+    } else {
+      sf_command(file, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+      audio.samples = read_frames<double>(file, info_, pick, kFullScale, sf_readf_double);
+    }
+  } catch (const std::bad_alloc&) {
+    if (announced == kUnknownFrames) {
+      throw OutOfMemory(info_.path + ": out of memory reading it");
+    }
+    char mib[32];
+    std::snprintf(mib, sizeof(mib), "%.0f", static_cast<double>(announced) * 8.0 / 1048576.0);
+    throw OutOfMemory(info_.path + ": out of memory reading its " + std::to_string(announced) +
+                      " samples (" + mib + " MiB as doubles)");
+  }
+  if (sf_error(file) != SF_ERR_NO_ERROR) {
+    throw InputError(info_.path + ": cannot decode it: " + sf_strerror(file));
   }
   const auto got = static_cast<std::int64_t>(audio.samples.size());
-  if (sf.frames != SF_COUNT_MAX && got < sf.frames) {
-    throw InputError(path + ": truncated: it holds " + std::to_string(got) + " of the " +
-                     std::to_string(sf.frames) + " frames its header announces");
+  if (announced != kUnknownFrames && got < announced) {
+    throw InputError(info_.path + ": truncated: it holds " + std::to_string(got) + " of the " +
+                     std::to_string(announced) + " frames its header announces");
   }
   if (got == 0) {
-    throw InputError(path + ": holds no samples (the file is empty)");
+    throw InputError(info_.path + ": holds no samples (the file is empty)");
   }
-  info.frames = got;
+  audio.info.frames = got;
+  handle_->file.reset();
   return audio;
 }
 
+Audio read_channel(const std::string& path, int channel) {
+  return InputFile(path, channel).read();
+}
+
 void write_wav16(const std::string& path, const std::vector<double>& samples, int rate) {
+  AtomicOutput target(path);
   SF_INFO sf{};
   sf.samplerate = rate;
   sf.channels = 1;
   sf.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  File file(sf_open(path.c_str(), SFM_WRITE, &sf));
+  File file(sf_open(target.temporary().c_str(), SFM_WRITE, &sf));
   if (!file) {
     throw OutputError(path + ": cannot write it: " + sf_strerror(nullptr));
   }
@@ -201,6 +279,7 @@ void write_wav16(const std::string& path, const std::vector<double>& samples, in
   if (sf_close(file.release()) != 0) {
     throw OutputError(path + ": cannot finish writing it");
   }
+  target.commit();
 }
 
 }  // namespace cli

@@ -13,7 +13,9 @@
 // 16-bit files carry integer values.
 #pragma once
 
+#include <climits>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,6 +31,12 @@ class InputError : public std::runtime_error {
 
 // An output file that cannot be written.
 class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Memory ran out while reading a file: the message names the file.
+class OutOfMemory : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -61,17 +69,50 @@ struct Audio {
 // signed integers.
 inline constexpr std::int64_t kMaxFrames = 2147483647;
 
-// Reads one channel of a file. `channel` is 1-based; 0 means "not chosen",
-// which a mono file allows and a file of several channels refuses. A mono
-// file is read whatever `channel` says. Throws InputError when the file
-// cannot be opened or decoded, holds no frames, ends before the frames its
-// header announces, holds more than kMaxFrames, or lacks the channel. A
-// WAV file whose data chunk is shorter than its header says is read as far
-// as it goes and marked truncated (libsndfile reads it so).
+// AudioInfo::frames of a file whose header gives no length (a stream read
+// from standard input): its length is known once it has been read.
+inline constexpr std::int64_t kUnknownFrames = INT64_MAX;
+
+// An input file with its header read and its samples not yet, so that the
+// tools check lengths and rates before reading gigabytes. `channel` is
+// 1-based; 0 means "not chosen", which a mono file allows and a file of
+// several channels refuses. A mono file is read whatever `channel` says.
+//
+// Only regular files are opened (a pipe without a writer would block
+// forever; a folder is no audio), and "-", standard input, which libsndfile
+// reads. Throws InputError when the file cannot be opened, its header gives
+// no rate or channels, holds no frames or more than kMaxFrames, or lacks the
+// channel. info().frames is the length the header gives; a WAV file whose
+// data chunk is shorter than its header says is marked truncated, and
+// frames is then what it holds (libsndfile reads it so).
+class InputFile {
+ public:
+  InputFile(const std::string& path, int channel);
+  ~InputFile();
+  InputFile(InputFile&&) noexcept;
+  InputFile& operator=(InputFile&&) noexcept;
+
+  const AudioInfo& info() const { return info_; }
+
+  // Reads the samples (once). Throws InputError when the data cannot be
+  // decoded or ends before the header's length, and OutOfMemory, naming the
+  // file, when they do not fit in memory.
+  Audio read();
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+  AudioInfo info_;
+};
+
+// InputFile(path, channel).read().
 Audio read_channel(const std::string& path, int channel);
 
 // Writes mono 16-bit PCM WAV: each sample rounded to the nearest integer
-// (halves to even) and limited to -32768 .. 32767. Throws OutputError.
+// (halves to even) and limited to -32768 .. 32767. The file is written under
+// a temporary name in the same folder and renamed into place at the end, so
+// an interrupted run leaves the old file or none, never half a file.
+// Throws OutputError.
 void write_wav16(const std::string& path, const std::vector<double>& samples, int rate);
 
 // "16-bit PCM" and the like, for a libsndfile subformat code.

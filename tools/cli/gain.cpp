@@ -1,8 +1,11 @@
 #include "cli/gain.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <memory>
+#include <span>
 
 #include "audiomeasure_version.h"
 #include "cli/json.h"
@@ -17,10 +20,46 @@ namespace {
 
 using lumetra::kSteps;
 
-constexpr int kRate = 48000;
+constexpr int kRate = lumetra::kRateHz;
 
 std::string seconds(std::int64_t samples) {
   return duration_text(samples, kRate);
+}
+
+// Samples as seconds, for limits: "5 s", "7.5 s".
+std::string limit_seconds(double samples) {
+  char b[32];
+  std::snprintf(b, sizeof(b), "%g s", samples / lumetra::kRate);
+  return b;
+}
+
+// A coverage as a percentage cut (not rounded) to 0.1 %, so that a step not
+// wholly covered never shows 100 %; "-" for an empty settled half.
+std::string percent_text(double c) {
+  if (std::isnan(c)) {
+    return "-";
+  }
+  if (c == 1.0) {
+    return "100%";
+  }
+  char b[32];
+  std::snprintf(b, sizeof(b), "%.1f%%", std::floor(c * 1000.0) / 10.0);
+  return b;
+}
+
+// The table's column: the percentage, marked with * when not whole.
+std::string coverage_text(double c) {
+  char b[32];
+  std::snprintf(b, sizeof(b), "%7s%s", percent_text(c).c_str(), c < 1.0 ? " *" : "");
+  return b;
+}
+
+std::string step_list(const std::vector<int>& steps) {
+  std::string s;
+  for (int k : steps) {
+    s += (s.empty() ? "" : ", ") + std::to_string(k);
+  }
+  return s;
 }
 
 const char* copy_name(lumetra::Copy c) {
@@ -52,32 +91,34 @@ std::string copy_text(const GainReport& r) {
 
 }  // namespace
 
-void check_gain_inputs(const Audio& reference, const Audio& recording, double step_mode) {
-  for (const Audio* a : {&reference, &recording}) {
-    if (a->info.rate != kRate) {
-      throw InputError(a->info.path + ": sample rate " + std::to_string(a->info.rate) +
-                       " Hz; lumetra measures 48000 Hz only");
+void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, double step_mode) {
+  for (const AudioInfo* a : {&reference, &recording}) {
+    if (a->rate != kRate) {
+      throw InputError(a->path + ": sample rate " + std::to_string(a->rate) +
+                       " Hz; lumetra measures " + std::to_string(kRate) + " Hz only");
     }
   }
   const double period = lumetra::step_period(step_mode);
   const std::int64_t need = lumetra::required_reference_length(period);
-  if (reference.info.frames < need) {
+  if (reference.frames < need) {
     char p[16];
     std::snprintf(p, sizeof(p), "%.1f", period);
-    throw InputError(reference.info.path + ": " + std::to_string(reference.info.frames) +
-                     " samples (" + seconds(reference.info.frames) + "); a reference with " + p +
+    throw InputError(reference.path + ": " + std::to_string(reference.frames) + " samples (" +
+                     seconds(reference.frames) + "); a reference with " + p +
                      " s steps needs at least " + std::to_string(need) + " (" + seconds(need) +
-                     "): the 15 s opening and 10 whole steps");
+                     "): the " + limit_seconds(lumetra::kSpan) + " opening and " +
+                     std::to_string(kSteps - 1) + " whole steps");
   }
-  if (recording.info.frames < lumetra::kSpan) {
-    throw InputError(recording.info.path + ": " + std::to_string(recording.info.frames) +
-                     " samples (" + seconds(recording.info.frames) +
-                     "); a recording needs at least 720000 (15 s) to be aligned");
+  if (recording.frames < lumetra::kMinRecording) {
+    throw InputError(recording.path + ": " + std::to_string(recording.frames) + " samples (" +
+                     seconds(recording.frames) + "); a recording needs at least " +
+                     std::to_string(lumetra::kMinRecording) + " (" +
+                     limit_seconds(lumetra::kMinRecording) + ") to be aligned");
   }
 }
 
 GainReport measure_gain(const Audio& reference, const Audio& recording, double step_mode) {
-  check_gain_inputs(reference, recording, step_mode);
+  check_gain_inputs(reference.info, recording.info, step_mode);
   GainReport r;
   r.reference = reference.info;
   r.recording = recording.info;
@@ -94,28 +135,38 @@ GainReport measure_gain(const Audio& reference, const Audio& recording, double s
   r.estimate = lumetra::estimate(ref.get(), rec.get(), step_mode);
   // The reference through the same steps, as a recording aligned to itself.
   r.own = lumetra::measure({reference.samples.data(), n, n}, r.layout);
+  const lumetra::Diagnostics& d = r.estimate.diagnostics;
   for (int k = 0; k < kSteps; ++k) {
     r.gain[k] = r.estimate.step_level[k] - r.own.step_level[k];
+    // Aligned positions below aligned_samples come from the file.
+    const lumetra::Stretch& s = r.layout.settled[k];
+    const std::int64_t held = std::clamp<std::int64_t>(d.aligned_samples - s.first, 0, s.count);
+    r.coverage[k] = s.count == 0 ? std::numeric_limits<double>::quiet_NaN()
+                                 : static_cast<double>(held) / static_cast<double>(s.count);
+    if (d.copy != lumetra::Copy::kFailed && held < s.count) {
+      r.uncovered.push_back(k + 1);
+    }
+  }
+  // The samples the measurement reads: the whole reference (its opening is
+  // correlated, its steps measured as its own); the recording's opening and,
+  // when aligned, the stretch from the delay on that fills the aligned copy.
+  std::int64_t read = lumetra::kMinRecording;
+  if (d.copy != lumetra::Copy::kFailed) {
+    read = std::max(read, static_cast<std::int64_t>(d.total_delay) + d.aligned_samples);
+  }
+  read = std::min(read, static_cast<std::int64_t>(recording.samples.size()));
+  r.non_finite = first_non_finite("reference", reference.info, reference.samples, 0);
+  if (!r.non_finite) {
+    r.non_finite = first_non_finite(
+        "recording", recording.info,
+        std::span<const double>(recording.samples.data(), static_cast<std::size_t>(read)), 0);
   }
   return r;
 }
 
 std::vector<std::string> cause_names(std::uint32_t causes) {
-  static constexpr struct {
-    lumetra::Cause bit;
-    const char* name;
-  } kNames[] = {
-      {lumetra::kUnreadableInput, "unreadable_input"},
-      {lumetra::kShortInput, "short_input"},
-      {lumetra::kCoarseTooLarge, "coarse_delay_too_large"},
-      {lumetra::kDelayOutOfRange, "delay_out_of_range"},
-      {lumetra::kPeakNearEnd, "peak_near_end"},
-      {lumetra::kPeakNotProminent, "peak_not_prominent"},
-      {lumetra::kNotLagging, "not_lagging"},
-      {lumetra::kNoUsableBlock, "no_usable_block"},
-  };
   std::vector<std::string> out;
-  for (const auto& c : kNames) {
+  for (const lumetra::CauseText& c : lumetra::kCauseTexts) {
     if ((causes & c.bit) != 0) {
       out.push_back(c.name);
     }
@@ -125,48 +176,85 @@ std::vector<std::string> cause_names(std::uint32_t causes) {
 
 std::vector<std::string> cause_texts(const GainReport& r) {
   const lumetra::Diagnostics& d = r.estimate.diagnostics;
-  const std::uint32_t c = d.causes;
-  char b[200];
   std::vector<std::string> out;
-  if ((c & lumetra::kUnreadableInput) != 0) {
-    out.push_back("an input cannot be read as a record of samples");
+  for (const lumetra::CauseText& c : lumetra::kCauseTexts) {
+    if ((d.causes & c.bit) == 0) {
+      continue;
+    }
+    // The figures of this call behind the sentence.
+    char b[200] = "";
+    switch (c.bit) {
+      case lumetra::kCoarseTooLarge:
+        std::snprintf(b, sizeof(b), " (coarse delay %.0f samples, limit %.0f = %s)", d.coarse_delay,
+                      lumetra::kCoarseDelayLimit,
+                      limit_seconds(lumetra::kCoarseDelayLimit).c_str());
+        break;
+      case lumetra::kDelayOutOfRange:
+        std::snprintf(b, sizeof(b), " (total delay %.0f samples, limit +-%.0f = %s)", d.total_delay,
+                      lumetra::kMaxDelay, limit_seconds(lumetra::kMaxDelay).c_str());
+        break;
+      case lumetra::kPeakNearEnd:
+        std::snprintf(b, sizeof(b),
+                      " (peak at index %d of %d; the judged window reaches %d lags "
+                      "to each side)",
+                      d.peak.index, lumetra::kLags, lumetra::kTrustHalfWidth);
+        break;
+      case lumetra::kPeakNotProminent:
+        std::snprintf(b, sizeof(b), " (trust ratio %.6g, limit %g)", d.trust_ratio,
+                      lumetra::kTrustLimit);
+        break;
+      case lumetra::kNotLagging:
+        std::snprintf(b, sizeof(b), " (total delay %.0f samples)", d.total_delay);
+        break;
+      default:
+        break;
+    }
+    out.push_back(std::string(c.text) + b);
   }
-  if ((c & lumetra::kShortInput) != 0) {
-    out.push_back("an input is shorter than the procedure reads");
+  return out;
+}
+
+const char* gain_verdict(const GainReport& r) {
+  if (r.non_finite) {
+    return "non_finite_samples";
   }
-  if ((c & lumetra::kCoarseTooLarge) != 0) {
-    std::snprintf(b, sizeof(b),
-                  "coarse delay %.0f samples is above 360000 (7.5 s): activity starts far later "
-                  "in the reference than in the recording",
-                  d.coarse_delay);
-    out.push_back(b);
+  if (r.estimate.failed != 0.0) {
+    return "not_trusted";
   }
-  if ((c & lumetra::kDelayOutOfRange) != 0) {
-    std::snprintf(b, sizeof(b), "total delay %.0f samples is beyond +-240000 (5 s)", d.total_delay);
-    out.push_back(b);
+  return r.uncovered.empty() ? "trusted" : "incomplete";
+}
+
+std::vector<std::string> verdict_causes(const GainReport& r) {
+  std::vector<std::string> out;
+  if (r.non_finite) {
+    out.push_back("non_finite_samples");
   }
-  if ((c & lumetra::kPeakNearEnd) != 0) {
-    std::snprintf(b, sizeof(b),
-                  "correlation peak at index %d lies within 240000 lags of an end of the "
-                  "correlation, so its surroundings cannot be judged",
-                  d.peak.index);
-    out.push_back(b);
+  for (const std::string& c : cause_names(r.estimate.diagnostics.causes)) {
+    out.push_back(c);
   }
-  if ((c & lumetra::kPeakNotProminent) != 0) {
-    std::snprintf(b, sizeof(b),
-                  "correlation peak does not stand out: trust ratio %.6g is above the 0.04 limit",
-                  d.trust_ratio);
-    out.push_back(b);
+  if (!r.uncovered.empty()) {
+    out.push_back("steps_not_covered");
   }
-  if ((c & lumetra::kNotLagging) != 0) {
-    std::snprintf(b, sizeof(b),
-                  "total delay %.0f samples: the recording does not lag the reference (it must "
-                  "be at least 1 sample late)",
-                  d.total_delay);
-    out.push_back(b);
+  return out;
+}
+
+std::vector<std::string> verdict_texts(const GainReport& r) {
+  std::vector<std::string> out;
+  if (r.non_finite) {
+    out.push_back(non_finite_text(*r.non_finite));
   }
-  if ((c & lumetra::kNoUsableBlock) != 0) {
-    out.push_back("no step has a usable 50 ms block level");
+  for (const std::string& t : cause_texts(r)) {
+    out.push_back(t);
+  }
+  if (!r.uncovered.empty()) {
+    std::string shares;
+    for (int k : r.uncovered) {
+      shares += (shares.empty() ? "" : ", ") + percent_text(r.coverage[k - 1]);
+    }
+    out.push_back("the recording ends early: the measured half of step" +
+                  std::string(r.uncovered.size() > 1 ? "s " : " ") + step_list(r.uncovered) +
+                  " comes only partly from it (" + shares +
+                  " from the file); the rest is silence padding");
   }
   return out;
 }
@@ -176,45 +264,57 @@ void print_gain_table(std::FILE* out, const GainReport& r) {
   const lumetra::Diagnostics& d = e.diagnostics;
   std::fprintf(out, "reference  %s\n", describe_file(r.reference).c_str());
   std::fprintf(out, "recording  %s\n", describe_file(r.recording).c_str());
-  std::fprintf(out, "steps      11 of %.1f s after the 15 s alignment opening\n\n", r.step_period);
+  std::fprintf(out, "steps      %d of %.1f s after the %s alignment opening\n\n", kSteps,
+               r.step_period, limit_seconds(lumetra::kSpan).c_str());
 
-  std::fprintf(out, "%4s %9s %21s %21s %9s\n", "", "start", "reference", "recording", "gain");
-  std::fprintf(out, "%4s %9s %10s %10s %10s %10s %9s\n", "step", "s", "level dB", "spread dB",
-               "level dB", "spread dB", "dB");
+  std::fprintf(out, "%4s %9s %21s %21s %9s %9s\n", "", "start", "reference", "recording", "gain",
+               "from");
+  std::fprintf(out, "%4s %9s %10s %10s %10s %10s %9s %9s\n", "step", "s", "level dB", "spread dB",
+               "level dB", "spread dB", "dB", "file");
   for (int k = 0; k < kSteps; ++k) {
-    const double start = static_cast<double>(r.layout.step[k].first) / kRate;
-    std::fprintf(out, "%4d %9.3f %10s %10s %10s %10s %9s\n", k + 1, start,
+    const double start = static_cast<double>(r.layout.step[k].first) / lumetra::kRate;
+    std::fprintf(out, "%4d %9.3f %10s %10s %10s %10s %9s %s\n", k + 1, start,
                  number_text(r.own.step_level[k]).c_str(), number_text(r.own.step_range[k]).c_str(),
                  number_text(e.step_level[k]).c_str(), number_text(e.step_range[k]).c_str(),
-                 number_text(r.gain[k], "%+.3f").c_str());
+                 number_text(r.gain[k], "%+.3f").c_str(), coverage_text(r.coverage[k]).c_str());
+  }
+  if (!r.uncovered.empty()) {
+    std::fprintf(out,
+                 "* the share of the step's measured half that comes from the recording file; "
+                 "the rest is silence\n");
   }
   std::fprintf(out, "\npeak level  %s dB re 32767 (largest sample of the aligned recording)\n\n",
                number_text(e.peak_level).c_str());
 
   std::fprintf(out, "alignment\n");
-  std::fprintf(
-      out, "  onset frames       reference %d, recording %d (240-sample frames from 1; 0: none)\n",
-      d.onsets.reference, d.onsets.recording);
-  std::fprintf(out, "  coarse delay       %s samples, flag %s (set above 360000)\n",
+  std::fprintf(out,
+               "  onset frames       reference %d, recording %d (%d-sample frames from 1; 0: "
+               "none)\n",
+               d.onsets.reference, d.onsets.recording, lumetra::kHop);
+  std::fprintf(out, "  coarse delay       %s samples, flag %s (set above %.0f)\n",
                number_text(d.coarse_delay, "%.0f").c_str(),
-               number_text(d.coarse_too_large, "%.0f").c_str());
-  std::fprintf(out, "  correlation peak   index %d of 1439999, magnitude %s\n", d.peak.index,
-               number_text(d.peak.value, "%.6g").c_str());
-  std::fprintf(out, "  trust ratio        %s (limit 0.04%s)\n",
-               number_text(d.trust_ratio, "%.6g").c_str(),
+               number_text(d.coarse_too_large, "%.0f").c_str(), lumetra::kCoarseDelayLimit);
+  std::fprintf(out, "  correlation peak   index %d of %d, magnitude %s\n", d.peak.index,
+               lumetra::kLags, number_text(d.peak.value, "%.6g").c_str());
+  std::fprintf(out, "  trust ratio        %s (limit %g%s)\n",
+               number_text(d.trust_ratio, "%.6g").c_str(), lumetra::kTrustLimit,
                std::isnan(d.trust_ratio) ? "; not judged" : "");
   std::fprintf(out, "  total delay        %s samples = %s ms\n",
                number_text(d.total_delay, "%.0f").c_str(),
                number_text(d.total_delay_ms(), "%.4f").c_str());
   std::fprintf(out, "  aligned recording  %s\n\n", copy_text(r).c_str());
 
-  if (e.failed == 0.0) {
+  const std::string verdict = gain_verdict(r);
+  if (verdict == "trusted") {
     std::fprintf(out, "result     trusted (failed = 0)\n");
-  } else {
-    std::fprintf(out, "result     NOT TRUSTED (failed = 1):\n");
-    for (const std::string& t : cause_texts(r)) {
-      std::fprintf(out, "  - %s\n", t.c_str());
-    }
+    return;
+  }
+  const char* head = verdict == "not_trusted"  ? "NOT TRUSTED"
+                     : verdict == "incomplete" ? "INCOMPLETE"
+                                               : "NOT USABLE";
+  std::fprintf(out, "result     %s (failed = %s):\n", head, number_text(e.failed, "%.0f").c_str());
+  for (const std::string& t : verdict_texts(r)) {
+    std::fprintf(out, "  - %s\n", t.c_str());
   }
 }
 
@@ -239,6 +339,7 @@ std::string gain_json(const GainReport& r) {
     j.key("reference_level_db").value(r.own.step_level[k]);
     j.key("reference_spread_db").value(r.own.step_range[k]);
     j.key("gain_db").value(r.gain[k]);
+    j.key("coverage").value(r.coverage[k]);
     j.end_object();
   }
   j.end_array();
@@ -263,6 +364,18 @@ std::string gain_json(const GainReport& r) {
   j.key("aligned").value(copy_name(d.copy));
   j.key("aligned_samples").value(d.aligned_samples);
   j.end_object();
+  j.key("verdict").value(gain_verdict(r));
+  j.key("verdict_causes").begin_array();
+  for (const std::string& c : verdict_causes(r)) {
+    j.value(c);
+  }
+  j.end_array();
+  j.key("uncovered_steps").begin_array();
+  for (int k : r.uncovered) {
+    j.value(k);
+  }
+  j.end_array();
+  non_finite_json(j, "non_finite_sample", r.non_finite);
   j.key("version").value(AUDIOMEASURE_VERSION);
   j.end_object();
   return j.str();
@@ -279,17 +392,21 @@ std::string gain_svg(const GainReport& r) {
       (r.recording.channels > 1 ? " (channel " + std::to_string(r.recording.channel) + ")" : ""));
   char b[200];
   std::snprintf(
-      b, sizeof(b), "11 steps of %.1f s; total delay %s samples (%s ms); peak level %s dB",
+      b, sizeof(b), "%d steps of %.1f s; total delay %s samples (%s ms); peak level %s dB", kSteps,
       r.step_period, number_text(d.total_delay, "%.0f").c_str(),
       number_text(d.total_delay_ms(), "%.3f").c_str(), number_text(e.peak_level, "%.2f").c_str());
   c.notes.push_back(b);
-  c.trusted = e.failed == 0.0;
+  const std::string verdict = gain_verdict(r);
+  c.trusted = verdict == "trusted";
   if (c.trusted) {
     c.verdict = "trusted (failed = 0)";
   } else {
-    c.verdict = "NOT TRUSTED (failed = 1):";
-    for (const std::string& n : cause_names(d.causes)) {
+    c.verdict = verdict + " (failed = " + number_text(e.failed, "%.0f") + "):";
+    for (const std::string& n : verdict_causes(r)) {
       c.verdict += " " + n;
+    }
+    if (!r.uncovered.empty()) {
+      c.verdict += " (steps " + step_list(r.uncovered) + ")";
     }
   }
   c.reference.name = "reference";
@@ -324,11 +441,12 @@ std::vector<std::string> write_gain_demo(const std::string& dir) {
 
   std::vector<std::string> lines;
   lines.push_back(ref_path + ": the stepped stimulus, 15 s of noise then 11 tones of 25.2 s");
-  lines.push_back(rec_path + ": it through a simulated device, 16-bit PCM at 48000 Hz");
+  lines.push_back(rec_path + ": it through a simulated device, 16-bit PCM at " +
+                  std::to_string(kRate) + " Hz");
   char b[200];
   std::snprintf(b, sizeof(b), "device: %lld samples late (%.4f ms), noise at %.0f dB re 32767",
-                static_cast<long long>(device.delay), static_cast<double>(device.delay) / 48.0,
-                device.noise_db);
+                static_cast<long long>(device.delay),
+                static_cast<double>(device.delay) * 1000.0 / lumetra::kRate, device.noise_db);
   lines.push_back(b);
   std::string gains = "device gain per step, dB:";
   for (double g : device.step_gain_db) {

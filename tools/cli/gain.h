@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/audio_file.h"
+#include "cli/report.h"
 #include "lumetra/estimation.h"
 
 namespace cli {
@@ -21,12 +23,21 @@ struct GainReport {
   lumetra::Estimate estimate{};    // lumetra_estimation's outputs with their diagnostics
   lumetra::Levels own{};           // the reference's own step levels and spreads
   double gain[lumetra::kSteps]{};  // estimate level minus own level, dB
+  // The share of each step's settled (measured) half that comes from the
+  // recording file rather than the silence that pads an aligned recording
+  // ending early; NaN for an empty settled half.
+  double coverage[lumetra::kSteps]{};
+  // Steps (from 1) whose settled half is not wholly from the file, when the
+  // alignment succeeded (when it failed, every step is measured on silence).
+  std::vector<int> uncovered;
+  std::optional<NonFiniteSample> non_finite;  // the first one the measurement uses
 };
 
-// Checks what lumetra needs before calling it: both files at 48000 Hz, a
-// reference that holds the 15 s opening and 10 whole steps, a recording of
-// at least 15 s. Throws InputError with the first thing that is wrong.
-void check_gain_inputs(const Audio& reference, const Audio& recording, double step_mode);
+// Checks, from the files' headers, what lumetra needs: both files at its
+// rate, a reference that holds the opening and 10 whole steps, a recording
+// as long as the opening. Throws InputError with the first thing that is
+// wrong.
+void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, double step_mode);
 
 // check_gain_inputs, then the estimate, and the reference measured through
 // the same steps as an aligned recording of itself.
@@ -42,10 +53,21 @@ std::string gain_json(const GainReport& r);
 // The --plot chart.
 std::string gain_svg(const GainReport& r);
 
-// Stable names of the failure causes, in bit order, and one line of text for
-// each that fired.
+// Stable names of the library's failure causes, in bit order, and one line
+// of text for each that fired (the library's sentence and the figures).
 std::vector<std::string> cause_names(std::uint32_t causes);
 std::vector<std::string> cause_texts(const GainReport& r);
+
+// The verdict: "non_finite_samples" (an input holds NaN or infinite samples
+// that the measurement uses), "not_trusted" (the library's failed is 1),
+// "incomplete" (trusted, but the recording ends before some step's settled
+// half does) or "trusted", the first that holds. Exit 0 for "trusted" only.
+const char* gain_verdict(const GainReport& r);
+
+// Everything behind the verdict: "non_finite_samples", the library's
+// causes, "steps_not_covered"; names and one line of text each.
+std::vector<std::string> verdict_causes(const GainReport& r);
+std::vector<std::string> verdict_texts(const GainReport& r);
 
 // Writes DIR/reference.wav (the stepped stimulus at 25.2 s steps) and
 // DIR/recording.wav (it through a simulated device: a delay, a gain of its

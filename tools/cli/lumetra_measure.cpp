@@ -6,6 +6,7 @@
 #include "cli/audio_file.h"
 #include "cli/gain.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "lumetra.h"
 
 namespace cli {
@@ -29,24 +30,41 @@ Options:
                            read as they are
   --json                   print a JSON document (schema lumetra-measure/1)
                            instead of the table
-  --plot FILE.svg          also write an SVG chart of the step levels
+  --plot FILE.svg          also write an SVG chart of the step levels; FILE
+                           must not be one of the inputs (however named) and,
+                           when it exists, must be a regular file; it is
+                           written under a temporary name and renamed into
+                           place
   --make-demo DIR          write DIR/reference.wav and DIR/recording.wav, a
                            stimulus and a simulated device's recording of it
   -h, --help               print this text
   --version                print "lumetra-measure" and the version
 
-Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...), at 48000 Hz. The
-reference holds the 15 s opening and at least 10 whole steps (12816000
-samples at 25.2 s, 12576000 at 24.7 s); the recording at least 15 s.
+Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...; regular files, or
+- for standard input), at 48000 Hz. The reference holds the 15 s opening
+and at least 10 whole steps (12816000 samples at 25.2 s, 12576000 at
+24.7 s); the recording at least 15 s. Both are checked from their headers
+before any sample is read.
+
+Verdict: "trusted" (exit 0) when lumetra trusts the alignment (failed = 0),
+every step's measured (settled) half comes wholly from the recording file
+and every sample the measurement uses is finite. Otherwise exit 1 with
+"not_trusted" (failed = 1), "incomplete" (the recording ends before some
+step's measured half does: the library pads it with silence; the table's
+"from file" column shows each step's share and marks the short ones with
+*), or "non_finite_samples" (naming the file and the first NaN or infinite
+sample, counted from 0).
 
 Sample scale: lumetra works on the 16-bit scale (full scale 32767). 16-bit
 PCM samples are taken as their integer values. Every other encoding is taken
 as libsndfile's normalised value (full scale 1.0) times 32767: a B-bit PCM
 sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
 
-Exit status: 0 measured and trusted; 1 measured but not trusted (failed = 1);
-2 wrong command line; 3 an input file cannot be measured; 4 an output file
-cannot be written; 5 out of memory or another unexpected error.
+Exit status: 0 measured and trusted; 1 measured but not trusted, incomplete
+or with non-finite samples; 2 wrong command line (an output that is an input
+included); 3 an input file cannot be measured; 4 an output file or stdout
+cannot be written; 5 out of memory or another unexpected error. With 2 to
+5, one line on stderr and nothing on stdout.
 )";
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -80,31 +98,36 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (line.values.count("--plot") != 0 && plot.empty()) {
     throw UsageError("--plot needs a file name");
   }
+  if (!plot.empty()) {
+    check_output_path("--plot", plot, line.operands);
+  }
 
-  const Audio reference = read_channel(line.operands[0], channel);
-  const Audio recording = read_channel(line.operands[1], channel);
-  warn_if_truncated(err, kName, reference.info);
-  warn_if_truncated(err, kName, recording.info);
-  check_gain_inputs(reference, recording, step_mode);
-  // Opened now, so that a chart that cannot be written stops the work early.
+  // Headers first: lengths and rates are refused before any sample is read.
+  InputFile reference_file(line.operands[0], channel);
+  InputFile recording_file(line.operands[1], channel);
+  check_gain_inputs(reference_file.info(), recording_file.info(), step_mode);
+  // Created now, so that a chart that cannot be written stops the work early.
   std::unique_ptr<OutputFile> chart;
   if (!plot.empty()) {
     chart = std::make_unique<OutputFile>(plot);
   }
+  const Audio reference = reference_file.read();
+  const Audio recording = recording_file.read();
   lumetra_estimation_initialize();
   const GainReport report = measure_gain(reference, recording, step_mode);
   lumetra_estimation_terminate();
+  if (chart) {
+    chart->write_and_close(gain_svg(report));
+  }
 
+  warn_if_truncated(err, kName, reference.info);
+  warn_if_truncated(err, kName, recording.info);
   if (line.has("--json")) {
     std::fputs(gain_json(report).c_str(), out);
   } else {
     print_gain_table(out, report);
   }
-  std::fflush(out);
-  if (chart) {
-    chart->write_and_close(gain_svg(report));
-  }
-  return report.estimate.failed == 0.0 ? kExitTrusted : kExitNotTrusted;
+  return std::string(gain_verdict(report)) == "trusted" ? kExitTrusted : kExitNotTrusted;
 }
 
 }  // namespace

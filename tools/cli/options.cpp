@@ -1,6 +1,9 @@
 #include "cli/options.h"
 
+#include <stdio.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -8,11 +11,61 @@
 
 namespace cli {
 
+namespace {
+
+// Output held in memory until the body has finished: nothing reaches stdout
+// when it fails, and the one write at the end meets a failing stdout with
+// an errno that tells why.
+class HeldOutput {
+ public:
+  HeldOutput() : file_(open_memstream(&data_, &size_)) {}
+  ~HeldOutput() {
+    if (file_ != nullptr) {
+      std::fclose(file_);
+    }
+    std::free(data_);
+  }
+  HeldOutput(const HeldOutput&) = delete;
+  HeldOutput& operator=(const HeldOutput&) = delete;
+
+  std::FILE* file() const { return file_; }
+
+  // Writes what was held to out and flushes it; errno on failure, else 0.
+  int pass_to(std::FILE* out) {
+    const bool held = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!held) {
+      throw std::bad_alloc();
+    }
+    errno = 0;
+    if (std::fwrite(data_, 1, size_, out) != size_ || std::fflush(out) != 0) {
+      return errno != 0 ? errno : EIO;
+    }
+    return 0;
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* file_;
+};
+
+}  // namespace
+
 int run_guarded(const char* program,
                 int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
                 const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   try {
-    return body(args, out, err);
+    HeldOutput held;
+    if (held.file() == nullptr) {
+      throw std::bad_alloc();
+    }
+    const int status = body(args, held.file(), err);
+    if (const int e = held.pass_to(out); e != 0) {
+      std::fprintf(err, "%s: cannot write the output to stdout: %s\n", program, std::strerror(e));
+      return kExitOutput;
+    }
+    return status;
   } catch (const UsageError& e) {
     std::fprintf(err, "%s: %s (see %s --help)\n", program, e.what(), program);
     return kExitUsage;
@@ -22,6 +75,9 @@ int run_guarded(const char* program,
   } catch (const OutputError& e) {
     std::fprintf(err, "%s: %s\n", program, e.what());
     return kExitOutput;
+  } catch (const OutOfMemory& e) {
+    std::fprintf(err, "%s: %s\n", program, e.what());
+    return kExitInternal;
   } catch (const std::bad_alloc&) {
     std::fprintf(err, "%s: out of memory\n", program);
     return kExitInternal;
@@ -114,28 +170,6 @@ void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& fil
                  "%s: warning: %s is shorter than its header announces (cut short?); measuring "
                  "the %lld samples it holds\n",
                  program, file.path.c_str(), static_cast<long long>(file.frames));
-  }
-}
-
-OutputFile::OutputFile(const std::string& path)
-    : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-  if (file_ == nullptr) {
-    throw OutputError(path + ": cannot write it: " + std::strerror(errno));
-  }
-}
-
-OutputFile::~OutputFile() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-  }
-}
-
-void OutputFile::write_and_close(const std::string& text) {
-  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!written || !closed) {
-    throw OutputError(path_ + ": cannot write it: " + std::strerror(errno));
   }
 }
 

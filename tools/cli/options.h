@@ -30,7 +30,10 @@ class UsageError : public std::runtime_error {
 
 // Runs a tool's body and turns what it throws into one line on err and the
 // matching exit status: UsageError, InputError, OutputError, out of memory,
-// anything else.
+// anything else. What the body prints is held back and written to `out` when
+// it has finished, so a refusal leaves `out` empty; output that cannot be
+// written or flushed (a full disk, a closed stdout) is an output error:
+// exit 4, one line on err.
 int run_guarded(const char* program,
                 int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
                 const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
@@ -65,21 +68,5 @@ bool make_demo(const CommandLine& line,
 // A warning line on err for a file that is shorter than its header
 // announces: it is measured as far as it goes.
 void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file);
-
-// An output file, opened (and so checked) before the work that fills it.
-class OutputFile {
- public:
-  // Creates or empties the file; throws OutputError.
-  explicit OutputFile(const std::string& path);
-  ~OutputFile();
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  // Writes all of text and closes the file; throws OutputError.
-  void write_and_close(const std::string& text);
-
- private:
-  std::string path_;
-  std::FILE* file_;
-};
 
 }  // namespace cli

@@ -17,9 +17,12 @@ using Record = std::unique_ptr<emxArray_real_T, DestroyRecord>;
 
 // Nothing is copied; the library only reads the record. Null when the
 // record itself cannot be allocated.
+inline Record wrap(const double* x, std::int64_t n) {
+  return Record(emxCreateWrapper_real_T(const_cast<double*>(x), static_cast<std::int32_t>(n), 1));
+}
+
 inline Record wrap(const std::vector<double>& x) {
-  return Record(emxCreateWrapper_real_T(const_cast<double*>(x.data()),
-                                        static_cast<std::int32_t>(x.size()), 1));
+  return wrap(x.data(), static_cast<std::int64_t>(x.size()));
 }
 
 }  // namespace cli

@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -46,6 +47,37 @@ void file_json(Json& j, const char* name, const AudioInfo& a) {
   j.key("channel").value(a.channel);
   j.key("samples").value(a.frames);
   j.key("truncated").value(a.truncated);
+  j.end_object();
+}
+
+std::optional<NonFiniteSample> first_non_finite(const char* role, const AudioInfo& file,
+                                                std::span<const double> samples,
+                                                std::int64_t offset) {
+  const auto bad =
+      std::find_if(samples.begin(), samples.end(), [](double v) { return !std::isfinite(v); });
+  if (bad == samples.end()) {
+    return std::nullopt;
+  }
+  return NonFiniteSample{role, file.path, offset + (bad - samples.begin()), *bad};
+}
+
+std::string non_finite_text(const NonFiniteSample& s) {
+  return s.path + " (" + s.role + ") holds a non-finite sample (" + number_text(s.value) +
+         ") at sample " + std::to_string(s.position) +
+         " (counted from 0), which the measurement uses";
+}
+
+void non_finite_json(Json& j, const char* name, const std::optional<NonFiniteSample>& s) {
+  j.key(name);
+  if (!s) {
+    j.null();
+    return;
+  }
+  j.begin_object();
+  j.key("file").value(s->role);
+  j.key("path").value(s->path);
+  j.key("position").value(s->position);
+  j.key("value").value(s->value);
   j.end_object();
 }
 

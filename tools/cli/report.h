@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "cli/audio_file.h"
@@ -21,5 +23,28 @@ std::string duration_text(std::int64_t samples, int rate);
 
 // v with printf's `format`, or "NaN", "Inf", "-Inf".
 std::string number_text(double v, const char* format = "%.3f");
+
+// The first NaN or infinite sample that a measurement uses. `role` is the
+// file's part ("reference", "recording", "gate", "measured"); `position`
+// counts samples of the file's channel from 0.
+struct NonFiniteSample {
+  std::string role;
+  std::string path;
+  std::int64_t position = 0;
+  double value = 0.0;
+};
+
+// The first non-finite value of `samples`, which sit at `offset` in the
+// file, or nothing.
+std::optional<NonFiniteSample> first_non_finite(const char* role, const AudioInfo& file,
+                                                std::span<const double> samples,
+                                                std::int64_t offset);
+
+// "PATH holds a non-finite sample (NaN) at sample N (counted from 0), which
+// the measurement uses".
+std::string non_finite_text(const NonFiniteSample& s);
+
+// The object {"file", "path", "position", "value"} under `name`, or null.
+void non_finite_json(Json& j, const char* name, const std::optional<NonFiniteSample>& s);
 
 }  // namespace cli

@@ -1,8 +1,11 @@
 #include "cli/snr_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <new>
+#include <span>
 
 #include "audiomeasure_version.h"
 #include "cli/json.h"
@@ -13,103 +16,102 @@
 namespace cli {
 namespace {
 
-// Samples per 5 ms frame, formed as the library forms it.
-double frame_length(int rate) {
-  return std::floor(0.005 * static_cast<double>(rate));
+// The lag in milliseconds.
+double lag_ms(const SnrReport& r) {
+  return static_cast<double>(r.lag.samples) * 1000.0 / static_cast<double>(r.gate.rate);
 }
 
 }  // namespace
 
-const char* reason_name(quenbar::Reason reason) {
-  switch (reason) {
-    case quenbar::Reason::kFinite:
-      return "finite";
-    case quenbar::Reason::kBadInput:
-      return "bad_input";
-    case quenbar::Reason::kBadRate:
-      return "bad_rate";
-    case quenbar::Reason::kNoFrames:
-      return "no_frames";
-    case quenbar::Reason::kNoInactiveFrame:
-      return "no_inactive_frame";
-    case quenbar::Reason::kNoActiveFrame:
-      return "no_active_frame";
-    case quenbar::Reason::kNonFiniteSamples:
-      return "non_finite_samples";
-    case quenbar::Reason::kSignalBelowNoise:
-      return "signal_below_noise";
-    case quenbar::Reason::kZeroNoise:
-      return "zero_noise";
-  }
-  return "unknown";
-}
-
-const char* reason_text(quenbar::Reason reason) {
-  switch (reason) {
-    case quenbar::Reason::kFinite:
-      return "a finite estimate";
-    case quenbar::Reason::kBadInput:
-      return "the signals cannot be read as records of samples";
-    case quenbar::Reason::kBadRate:
-      return "the rate gives 5 ms frames shorter than one sample";
-    case quenbar::Reason::kNoFrames:
-      return "the gate is shorter than one 5 ms frame";
-    case quenbar::Reason::kNoInactiveFrame:
-      return "every frame of the gate is active (smoothed level above -70 dB): no frame to "
-             "measure the noise in";
-    case quenbar::Reason::kNoActiveFrame:
-      return "no frame of the gate is active (smoothed level above -70 dB): no frame to measure "
-             "the signal in";
-    case quenbar::Reason::kNonFiniteSamples:
-      return "a power sum is NaN or infinite: the measured signal holds NaN or infinite samples";
-    case quenbar::Reason::kSignalBelowNoise:
-      return "the mean power of the active frames is below the noise power: the signal power is "
-             "negative";
-    case quenbar::Reason::kZeroNoise:
-      return "the noise power is 0 (the measured signal is silent in every inactive frame)";
-  }
-  return "unknown";
-}
-
-void check_snr_inputs(const Audio& gate, const Audio& measured) {
-  if (gate.info.rate != measured.info.rate) {
-    throw InputError(gate.info.path + " is at " + std::to_string(gate.info.rate) + " Hz but " +
-                     measured.info.path + " at " + std::to_string(measured.info.rate) +
+void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool align) {
+  if (gate.rate != measured.rate) {
+    throw InputError(gate.path + " is at " + std::to_string(gate.rate) + " Hz but " +
+                     measured.path + " at " + std::to_string(measured.rate) +
                      " Hz; both must have one rate");
   }
-  const int rate = gate.info.rate;
-  const double L = frame_length(rate);
-  if (L < 1.0) {
-    throw InputError(gate.info.path + ": sample rate " + std::to_string(rate) +
-                     " Hz; a 5 ms frame needs at least 200 Hz");
+  const double L = quenbar::frame_length(gate.rate);
+  if (!quenbar::usable_frame_length(L)) {
+    throw InputError(gate.path + ": sample rate " + std::to_string(gate.rate) +
+                     " Hz; a 5 ms frame needs at least " +
+                     std::to_string(static_cast<int>(quenbar::kMinRate)) + " Hz");
   }
+  const double F = quenbar::frame_count(static_cast<double>(gate.frames), L);
   const auto len = static_cast<std::int64_t>(L);
-  const std::int64_t frames = gate.info.frames / len;
-  if (frames < 1) {
-    throw InputError(gate.info.path + ": " + std::to_string(gate.info.frames) +
+  if (F < 1.0) {
+    throw InputError(gate.path + ": " + std::to_string(gate.frames) +
                      " samples, fewer than one 5 ms frame (" + std::to_string(len) + " at " +
-                     std::to_string(rate) + " Hz)");
+                     std::to_string(gate.rate) + " Hz)");
   }
-  if (measured.info.frames < frames * len) {
-    throw InputError(measured.info.path + ": " + std::to_string(measured.info.frames) +
-                     " samples; the gate's " + std::to_string(frames) + " whole frames need " +
-                     std::to_string(frames * len));
+  const std::int64_t need = quenbar::frames_span(F, L);
+  // A gate of unknown length is checked again once it has been read.
+  if (!align && gate.frames != kUnknownFrames && measured.frames < need) {
+    throw InputError(measured.path + ": " + std::to_string(measured.frames) +
+                     " samples; the gate's " + std::to_string(static_cast<std::int64_t>(F)) +
+                     " whole frames need " + std::to_string(need));
   }
 }
 
-SnrReport measure_snr(const Audio& gate, const Audio& measured) {
-  check_snr_inputs(gate, measured);
+SnrReport measure_snr(const Audio& gate, const Audio& measured, bool align) {
+  check_snr_inputs(gate.info, measured.info, align);
   SnrReport r;
   r.gate = gate.info;
   r.measured = measured.info;
-  const Record g = wrap(gate.samples);
-  const Record m = wrap(measured.samples);
-  if (!g || !m) {
+  r.lag = estimate_lag(gate.samples, measured.samples, gate.info.rate);
+  // The pairs (gate[i], measured[i + d]) for i >= max(0, -d): both files cut
+  // at their start, the gate also at the end of the shifted signal.
+  auto n_gate = static_cast<std::int64_t>(gate.samples.size());
+  const auto n_measured = static_cast<std::int64_t>(measured.samples.size());
+  if (align) {
+    r.aligned = true;
+    r.gate_first = std::max<std::int64_t>(0, -r.lag.samples);
+    r.measured_first = std::max<std::int64_t>(0, r.lag.samples);
+    n_gate = std::min(n_gate - r.gate_first, n_measured - r.measured_first);
+  }
+  r.gate_samples = n_gate;
+  const double L = quenbar::frame_length(gate.info.rate);
+  const double F = quenbar::frame_count(static_cast<double>(n_gate), L);
+  if (F < 1.0) {
+    throw InputError(gate.info.path + ": shifted by the lag of " + std::to_string(r.lag.samples) +
+                     " samples (--align), the files share fewer samples than one 5 ms frame (" +
+                     std::to_string(static_cast<std::int64_t>(L)) + ")");
+  }
+  const std::int64_t used = quenbar::frames_span(F, L);
+  const std::span<const double> g(gate.samples.data() + r.gate_first,
+                                  static_cast<std::size_t>(used));
+  const std::span<const double> m(measured.samples.data() + r.measured_first,
+                                  static_cast<std::size_t>(used));
+  r.non_finite = first_non_finite("gate", gate.info, g, r.gate_first);
+  if (!r.non_finite) {
+    r.non_finite = first_non_finite("measured", measured.info, m, r.measured_first);
+  }
+  const Record gr = wrap(gate.samples.data() + r.gate_first, n_gate);
+  const Record mr = wrap(measured.samples.data() + r.measured_first, n_measured - r.measured_first);
+  if (!gr || !mr) {
     throw std::bad_alloc();
   }
   r.estimate =
-      quenbar::estimate_with_diagnostics(g.get(), m.get(), static_cast<double>(gate.info.rate));
+      quenbar::estimate_with_diagnostics(gr.get(), mr.get(), static_cast<double>(gate.info.rate));
   return r;
+}
+
+const char* snr_verdict(const SnrReport& r) {
+  if (r.non_finite) {
+    return "non_finite_samples";
+  }
+  return r.estimate.diagnostics.reason == quenbar::Reason::kFinite ? "finite" : "not_finite";
+}
+
+std::string lag_warning(const SnrReport& r) {
+  if (r.lag.samples == 0 || r.aligned) {
+    return "";
+  }
+  char b[300];
+  std::snprintf(b, sizeof(b),
+                "warning: %s lags %s by %lld samples (%.3f ms): their frames are not aligned, "
+                "which lowers the SNR; --align shifts it by the lag",
+                r.measured.path.c_str(), r.gate.path.c_str(), static_cast<long long>(r.lag.samples),
+                lag_ms(r));
+  return b;
 }
 
 void print_snr_table(std::FILE* out, const SnrReport& r) {
@@ -123,7 +125,7 @@ void print_snr_table(std::FILE* out, const SnrReport& r) {
                "frames          %lld of %lld samples (5 ms at %d Hz); %lld gate samples after the "
                "last whole frame ignored\n",
                static_cast<long long>(frames), static_cast<long long>(len), r.gate.rate,
-               static_cast<long long>(r.gate.frames - frames * len));
+               static_cast<long long>(r.gate_samples - frames * len));
   std::fprintf(out,
                "active frames   %s of %lld (activity factor %s): smoothed gate level above "
                "-70 dB\n",
@@ -135,13 +137,26 @@ void print_snr_table(std::FILE* out, const SnrReport& r) {
                number_text(d.noise_power_db).c_str());
   std::fprintf(out,
                "signal power    %s dB re 32767^2: its mean power in the active frames, less the "
-               "noise power\n\n",
+               "noise power\n",
                number_text(d.signal_power_db).c_str());
-  if (d.reason == quenbar::Reason::kFinite) {
+  std::fprintf(out, "lag             %lld samples (%.3f ms) of measured behind gate",
+               static_cast<long long>(r.lag.samples), lag_ms(r));
+  if (r.aligned) {
+    std::fprintf(out,
+                 "; aligned by it (--align): gate from sample %lld, measured from sample %lld\n\n",
+                 static_cast<long long>(r.gate_first), static_cast<long long>(r.measured_first));
+  } else if (r.lag.samples != 0) {
+    std::fprintf(out, "; NOT corrected (--align shifts it)\n\n");
+  } else {
+    std::fprintf(out, "\n\n");
+  }
+  if (r.non_finite) {
+    std::fprintf(out, "result          NOT USABLE: %s\n", non_finite_text(*r.non_finite).c_str());
+  } else if (d.reason == quenbar::Reason::kFinite) {
     std::fprintf(out, "result          finite\n");
   } else {
     std::fprintf(out, "result          %s: %s\n", number_text(r.estimate.snr_db).c_str(),
-                 reason_text(d.reason));
+                 quenbar::reason_text(d.reason).text);
   }
 }
 
@@ -154,7 +169,7 @@ std::string snr_json(const SnrReport& r) {
   file_json(j, "measured", r.measured);
   j.key("rate_hz").value(r.gate.rate);
   j.key("snr_db").value(r.estimate.snr_db);
-  j.key("reason").value(reason_name(d.reason));
+  j.key("reason").value(quenbar::reason_text(d.reason).name);
   j.key("diagnostics").begin_object();
   j.key("frame_length").value(d.frame_length);
   j.key("frame_count").value(d.frame_count);
@@ -166,6 +181,17 @@ std::string snr_json(const SnrReport& r) {
   j.key("signal_power").value(d.signal_power);
   j.key("noise_power_db").value(d.noise_power_db);
   j.key("signal_power_db").value(d.signal_power_db);
+  j.end_object();
+  j.key("verdict").value(snr_verdict(r));
+  non_finite_json(j, "non_finite_sample", r.non_finite);
+  j.key("lag").begin_object();
+  j.key("samples").value(r.lag.samples);
+  j.key("ms").value(lag_ms(r));
+  j.key("window_samples").value(r.lag.window);
+  j.key("max_lag_samples").value(r.lag.max_lag);
+  j.key("aligned").value(r.aligned);
+  j.key("gate_first_sample").value(r.gate_first);
+  j.key("measured_first_sample").value(r.measured_first);
   j.end_object();
   j.key("version").value(AUDIOMEASURE_VERSION);
   j.end_object();

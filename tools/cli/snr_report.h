@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/audio_file.h"
+#include "cli/lag.h"
+#include "cli/report.h"
 #include "quenbar/snr.h"
 
 namespace cli {
@@ -14,26 +17,41 @@ namespace cli {
 struct SnrReport {
   AudioInfo gate;
   AudioInfo measured;
-  quenbar::Estimate estimate{};  // SNR_estimation's result with its diagnostics
+  Lag lag;                      // of the measured signal behind the gate
+  bool aligned = false;         // --align: the measured signal was shifted by the lag
+  std::int64_t gate_first = 0;  // first sample of each file that was measured
+  std::int64_t measured_first = 0;
+  std::int64_t gate_samples = 0;              // gate samples handed to the estimate
+  std::optional<NonFiniteSample> non_finite;  // the first one the estimate reads
+  quenbar::Estimate estimate{};               // SNR_estimation's result with its diagnostics
 };
 
-// Checks what quenbar needs before calling it: both files at one rate of at
-// least 200 Hz (a 5 ms frame of at least one sample), a gate of at least one
-// whole frame, and a measured signal at least as long as the gate's whole
-// frames. Throws InputError with the first thing that is wrong.
-void check_snr_inputs(const Audio& gate, const Audio& measured);
+// Checks, from the files' headers, what quenbar needs: both files at one
+// rate with a frame of at least one sample, a gate of at least one whole
+// frame, and (unless `align`, which cuts the gate to the shifted measured
+// signal) a measured signal at least as long as the gate's whole frames.
+// Throws InputError with the first thing that is wrong.
+void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool align = false);
 
-// check_snr_inputs, then the estimate at the files' rate.
-SnrReport measure_snr(const Audio& gate, const Audio& measured);
+// check_snr_inputs, the lag of the measured signal behind the gate, and the
+// estimate at the files' rate; with `align`, the pairs gate[i] and
+// measured[i + lag] are measured: the file that is late loses its first
+// |lag| samples, and the gate is cut to what the measured signal covers.
+// Throws InputError when less than one frame is left.
+SnrReport measure_snr(const Audio& gate, const Audio& measured, bool align = false);
+
+// "finite" (exit 0), "not_finite" (the SNR is NaN or infinite: the reason
+// says why) or "non_finite_samples" (a file holds NaN or infinite samples
+// that the estimate reads).
+const char* snr_verdict(const SnrReport& r);
+
+// The warning for a lag that was not corrected, or "" when there is none.
+std::string lag_warning(const SnrReport& r);
 
 void print_snr_table(std::FILE* out, const SnrReport& r);
 
-// The --json document (schema "quenbar-snr/1", described in the README).
+// The --json document (schema "quenbar-snr/1", described in docs/json.md).
 std::string snr_json(const SnrReport& r);
-
-// A stable name for each reason, and a sentence that explains it.
-const char* reason_name(quenbar::Reason reason);
-const char* reason_text(quenbar::Reason reason);
 
 // Writes DIR/gate.wav (speech-like bursts with silent pauses) and
 // DIR/measured.wav (the same bursts in white noise, 20 dB below their mean
