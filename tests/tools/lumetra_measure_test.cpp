@@ -320,7 +320,7 @@ TEST(GainReport, StepsNotWhollyFromTheFileMakeItIncomplete) {
            "\"gain_db\": 1,\n      \"coverage\": 0.99995\n",
            "\"failed\": 0,\n  \"causes\": [],",
            "\"verdict\": \"incomplete\",\n  \"verdict_causes\": [\n    \"steps_not_covered\"\n  ],"
-           "\n  \"uncovered_steps\": [\n    10,\n    11\n  ],\n  \"non_finite_sample\": null\n}",
+           "\n  \"uncovered_steps\": [\n    10,\n    11\n  ],\n  \"non_finite_sample\": null,\n",
        }) {
     EXPECT_NE(j.find(part), std::string::npos) << part << "\n" << j;
   }
