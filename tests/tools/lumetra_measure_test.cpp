@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 
 #include "cli/gain.h"
 #include "cli/lumetra_measure.h"
 #include "cli/options.h"
+#include "stimulus.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -42,10 +44,11 @@ TEST(LumetraMeasure, HelpStatesTheScaleAndTheStatuses) {
   const Ran r = measure({"--help"});
   EXPECT_EQ(r.status, cli::kExitTrusted);
   EXPECT_EQ(r.err, "");
-  for (const char* part : {"Usage: lumetra-measure REFERENCE RECORDING", "--step-period 25.2|24.7",
-                           "--channel N", "--json", "--plot FILE.svg", "--make-demo DIR",
-                           "16-bit\nPCM samples are taken as their integer values",
-                           "n / 2^(B-1) * 32767", "x * 32767", "Exit status: 0"}) {
+  for (const char* part :
+       {"Usage: lumetra-measure REFERENCE RECORDING", "--step-period auto|25.2|24.7", "--channel N",
+        "--json", "--plot FILE.svg", "--make-demo DIR",
+        "16-bit\nPCM samples are taken as their integer values", "n / 2^(B-1) * 32767", "x * 32767",
+        "Exit status: 0"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(measure({"a", "b", "-h"}).status, cli::kExitTrusted);
@@ -60,7 +63,7 @@ TEST(LumetraMeasure, CommandLineMistakes) {
       {{}, "needs two files, REFERENCE and RECORDING (0 given)"},
       {{"a.wav"}, "(1 given)"},
       {{"a.wav", "b.wav", "c.wav"}, "(3 given)"},
-      {{"a.wav", "b.wav", "--step-period", "25"}, "--step-period is 25.2 or 24.7, not '25'"},
+      {{"a.wav", "b.wav", "--step-period", "25"}, "--step-period is auto, 25.2 or 24.7, not '25'"},
       {{"a.wav", "b.wav", "--step-period=25.20"}, "not '25.20'"},
       {{"a.wav", "b.wav", "--channel", "0"}, "--channel takes a channel number from 1 up"},
       {{"a.wav", "b.wav", "--plot"}, "--plot needs a value"},
@@ -112,9 +115,10 @@ TEST_F(Files, InputsThatCannotBeMeasured) {
       {{path("rate.wav"), path("span.wav")},
        path("rate.wav") + ": sample rate 44100 Hz; lumetra measures 48000 Hz only"},
       {{path("long.wav"), path("rate.wav")}, "sample rate 44100 Hz"},
-      {{path("span.wav"), path("span.wav")},
+      {{path("span.wav"), path("span.wav"), "--step-period", "25.2"},
        "720000 samples (15.000 s); a reference with 25.2 s steps needs at least 12816000 "
        "(267.000 s)"},
+      {{path("span.wav"), path("span.wav")}, "with 24.7 s steps needs at least 12576000"},
       {{path("span.wav"), path("span.wav"), "--step-period", "24.7"},
        "with 24.7 s steps needs at least 12576000"},
       {{path("long.wav"), path("short.wav")},
@@ -343,6 +347,86 @@ TEST(GainReport, JsonOfAResult) {
            "\"total_delay_ms\": 257.1875,\n    \"aligned\": \"head\",",
        }) {
     EXPECT_NE(j.find(part), std::string::npos) << part << "\n" << j;
+  }
+}
+
+// --- The step period, from the reference's own steps ------------------------------
+
+TEST(StepPeriod, TheReferenceTellsItsLayout) {
+  // Stimuli of either period; one that also holds 10 steps of 25.2 s; one
+  // whose level drops by 12 dB every other second (steady under neither);
+  // one tone throughout (steady under both). Each is judged on its own and
+  // under a period given on the command line.
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  auto stepped = [](double period, double last, bool chopped, bool plain) {
+    stimulus::Stepped s;
+    s.step_seconds = period;
+    s.last_step_seconds = last;
+    if (plain) {
+      s.level_db.fill(-12.0);
+      s.tone_hz.fill(1000.0);
+    }
+    std::vector<double> x = stimulus::stepped_reference(s);
+    for (std::size_t i = 0; chopped && i < x.size(); ++i) {
+      x[i] *= (i / 48000) % 2 == 0 ? 1.0 : 0.25;
+    }
+    return x;
+  };
+  struct Case {
+    std::vector<double> reference;
+    double spread_25_2, spread_24_7;  // median step spreads, dB; NaN: not held
+    double fitting;                   // NaN: none clearly
+    std::optional<double> given;      // --step-period's stepMode
+    double measured;                  // the period measured
+    const char* warns;                // "": no warning
+  };
+  const Case cases[] = {
+      {stepped(25.2, 1.0, false, false), 0.0, 7.5, 25.2, {}, 25.2, ""},
+      {stepped(24.7, 1.0, false, false), kNaN, 0.0, 24.7, {}, 24.7, ""},
+      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, {}, 24.7, ""},
+      {stepped(25.2, 1.0, true, false),
+       12.04,
+       19.54,
+       kNaN,
+       {},
+       25.2,
+       "fit neither step period clearly (median step spread 12.041 dB at 25.2 s, 19.541 dB at "
+       "24.7 s; steady is at most 1 dB, ruled out at least 3 dB): measured with 25.2 s steps"},
+      {stepped(24.7, 1.0, true, false), kNaN, 12.04, kNaN, {}, 24.7, "measured with 24.7 s steps"},
+      {stepped(25.2, 1.0, false, true), 0.0, 0.0, kNaN, {}, 25.2, "fit neither"},
+      {stepped(25.2, 1.0, false, false), 0.0, 7.5, 25.2, 1.0, 24.7,
+       "fit 25.2 s steps, not the 24.7 s given (median step spread 0.000 dB at 25.2 s, 7.500 dB "
+       "at 24.7 s): the steps measured straddle the reference's; --step-period 25.2 (or auto)"},
+      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, 0.0, 25.2, "--step-period 24.7 (or"},
+      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, 1.0, 24.7, ""},
+      {stepped(25.2, 1.0, true, false), 12.04, 19.54, kNaN, 1.0, 24.7, ""},
+  };
+  for (const Case& c : cases) {
+    cli::GainReport r;
+    cli::choose_step_period(r, c.reference, c.given);
+    const std::string what = std::to_string(c.reference.size()) + " samples, given " +
+                             (c.given ? std::to_string(*c.given) : "nothing");
+    const double expected[2] = {c.spread_25_2, c.spread_24_7};
+    for (int i = 0; i < 2; ++i) {
+      const cli::LayoutFit& f = r.period_check.layouts[i];
+      EXPECT_EQ(f.held, !std::isnan(expected[i])) << what;
+      if (f.held) {
+        EXPECT_NEAR(f.median_spread_db, expected[i], 0.05) << what << " layout " << f.period;
+      }
+    }
+    EXPECT_EQ(std::isnan(r.period_check.fitting), std::isnan(c.fitting)) << what;
+    if (!std::isnan(c.fitting)) {
+      EXPECT_EQ(r.period_check.fitting, c.fitting) << what;
+    }
+    EXPECT_EQ(r.step_period, c.measured) << what;
+    EXPECT_EQ(r.step_mode, c.measured == 25.2 ? 0.0 : 1.0) << what;
+    EXPECT_EQ(r.period_from_option, c.given.has_value()) << what;
+    if (*c.warns == '\0') {
+      EXPECT_EQ(r.period_warning, "") << what;
+    } else {
+      EXPECT_NE(r.period_warning.find(c.warns), std::string::npos) << what << "\n"
+                                                                   << r.period_warning;
+    }
   }
 }
 

@@ -135,7 +135,14 @@ GAIN_SHAPE = {"schema": str, "reference": FILE_SHAPE, "recording": FILE_SHAPE,
               "step_mode": "number", "step_period_s": "number", "steps": [STEP_SHAPE],
               "peak_level_db": "number", "failed": "number", "causes": [str],
               "alignment": ALIGNMENT_SHAPE, "verdict": str, "verdict_causes": [str],
-              "uncovered_steps": [int], "non_finite_sample": NON_FINITE_SHAPE, "version": str}
+              "uncovered_steps": [int], "non_finite_sample": NON_FINITE_SHAPE, "version": str,
+              "step_period_source": str,
+              "step_period_check": {"fitting_period_s": (None, "number"),
+                                    "layouts": [{"period_s": "number", "held": bool,
+                                                 "median_step_spread_db": (None, "number")}],
+                                    "steady_limit_db": "number", "unsteady_limit_db": "number",
+                                    "guard_samples": int},
+              "step_period_warning": (None, str)}
 SNR_DIAGNOSTICS_SHAPE = {k: "number" for k in (
     "frame_length", "frame_count", "active_frames", "activity_factor", "active_power_sum",
     "inactive_power_sum", "noise_power", "signal_power", "noise_power_db", "signal_power_db")}
@@ -206,6 +213,22 @@ class GainOfTheDemoDevice(Shape):
         self.assertEqual(document["reference"]["encoding"], "16-bit PCM")
         self.assertEqual(document["reference"]["sample_scale"], "integer")
         self.assertEqual(document["step_period_s"], 25.2)
+        self.assertEqual(document["step_period_source"], "auto")
+        check = document["step_period_check"]
+        self.assertEqual(check["fitting_period_s"], 25.2)
+        self.assertEqual([f["period_s"] for f in check["layouts"]], [25.2, 24.7])
+        self.assertIsNone(document["step_period_warning"])
+
+    def test_a_period_the_reference_contradicts(self):
+        # Measured as given, with the period that fits named on stderr.
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
+                             "--json", "--step-period", "24.7")
+        document = json.loads(out)
+        self.assertEqual((document["step_period_s"], document["step_period_source"]),
+                         (24.7, "option"))
+        self.assertEqual(err, "lumetra-measure: warning: " + document["step_period_warning"] +
+                         "\n")
+        self.assertIn("fit 25.2 s steps, not the 24.7 s given", err)
 
     def test_outputs_are_the_exported_functions_bits(self):
         document = json.loads(self.done[1])
@@ -320,7 +343,7 @@ class GainRefusals(Shape):
             (("reference_44100.wav", "recording.wav"), "sample rate 44100 Hz; lumetra measures "
              "48000 Hz only"),
             (("reference_short.wav", "recording.wav"), "960000 samples (20.000 s); a reference "
-             "with 25.2 s steps needs at least 12816000 (267.000 s)"),
+             "with 24.7 s steps needs at least 12576000 (262.000 s)"),
             (("reference.wav", "empty.wav"), "empty.wav: holds no samples"),
             (("reference.wav", "truncated_header.wav"), "truncated_header.wav: cannot read it "
              "as audio"),
@@ -341,7 +364,7 @@ class GainRefusals(Shape):
     def test_command_line_and_output_mistakes(self):
         self.assert_refused(run(LUMETRA_MEASURE), 2, "needs two files")
         self.assert_refused(run(LUMETRA_MEASURE, "a", "b", "--step-period", "30"), 2,
-                            "--step-period is 25.2 or 24.7")
+                            "--step-period is auto, 25.2 or 24.7")
         self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
                                 "--plot", path("no/such/folder/x.svg")), 4, "cannot write it")
         with open(os.devnull if os.name == "nt" else "/dev/full", "w") as full:

@@ -89,16 +89,33 @@ std::string copy_text(const GainReport& r) {
   return "none: the alignment failed, so the steps are measured on silence";
 }
 
+// How the period was chosen, for the table.
+std::string period_source_text(const GainReport& r) {
+  char b[120];
+  if (r.period_from_option) {
+    std::snprintf(b, sizeof(b), "%.1f s as --step-period gave", r.step_period);
+  } else if (!std::isnan(r.period_check.fitting)) {
+    std::snprintf(b, sizeof(b), "%.1f s found: the reference's steps are steady under it alone",
+                  r.step_period);
+  } else {
+    std::snprintf(b, sizeof(b), "%.1f s by default: no period fits the reference clearly",
+                  r.step_period);
+  }
+  return b;
+}
+
 }  // namespace
 
-void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, double step_mode) {
+void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording,
+                       std::optional<double> step_mode) {
   for (const AudioInfo* a : {&reference, &recording}) {
     if (a->rate != kRate) {
       throw InputError(a->path + ": sample rate " + std::to_string(a->rate) +
                        " Hz; lumetra measures " + std::to_string(kRate) + " Hz only");
     }
   }
-  const double period = lumetra::step_period(step_mode);
+  // Without a period given, the reference must hold the shorter layout.
+  const double period = lumetra::step_period(step_mode.value_or(1.0));
   const std::int64_t need = lumetra::required_reference_length(period);
   if (reference.frames < need) {
     char p[16];
@@ -117,13 +134,47 @@ void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, d
   }
 }
 
-GainReport measure_gain(const Audio& reference, const Audio& recording, double step_mode) {
+void choose_step_period(GainReport& r, std::span<const double> reference,
+                        std::optional<double> step_mode) {
+  r.period_check = check_step_period(reference);
+  const StepPeriodCheck& c = r.period_check;
+  r.period_from_option = step_mode.has_value();
+  const bool fits = !std::isnan(c.fitting);
+  if (step_mode) {
+    r.step_mode = *step_mode;
+  } else if (fits) {
+    r.step_mode = c.fitting == lumetra::kLongStep ? 0.0 : 1.0;
+  } else {
+    r.step_mode = c.layouts[0].held ? 0.0 : 1.0;
+  }
+  r.step_period = lumetra::step_period(r.step_mode);
+  char b[300];
+  r.period_warning.clear();
+  if (!fits && !step_mode) {
+    std::snprintf(b, sizeof(b),
+                  "the reference's steps fit neither step period clearly (%s; steady is at most "
+                  "%g dB, ruled out at least %g dB): measured with %.1f s steps; give "
+                  "--step-period if that is wrong",
+                  step_spread_text(c).c_str(), kSteadyDb, kUnsteadyDb, r.step_period);
+    r.period_warning = b;
+  } else if (fits && c.fitting != r.step_period) {
+    std::snprintf(b, sizeof(b),
+                  "the reference's steps fit %.1f s steps, not the %.1f s given (%s): the "
+                  "steps measured straddle the reference's; --step-period %.1f (or auto) "
+                  "measures it as it is laid out",
+                  c.fitting, r.step_period, step_spread_text(c).c_str(), c.fitting);
+    r.period_warning = b;
+  }
+}
+
+GainReport measure_gain(const Audio& reference, const Audio& recording,
+                        std::optional<double> step_mode) {
   check_gain_inputs(reference.info, recording.info, step_mode);
   GainReport r;
   r.reference = reference.info;
   r.recording = recording.info;
-  r.step_mode = step_mode;
-  r.step_period = lumetra::step_period(step_mode);
+  choose_step_period(r, reference.samples, step_mode);
+  const double mode = r.step_mode;
   const auto n = static_cast<std::int64_t>(reference.samples.size());
   r.layout = lumetra::step_layout(r.step_period, n);
 
@@ -132,7 +183,7 @@ GainReport measure_gain(const Audio& reference, const Audio& recording, double s
   if (!ref || !rec) {
     throw std::bad_alloc();
   }
-  r.estimate = lumetra::estimate(ref.get(), rec.get(), step_mode);
+  r.estimate = lumetra::estimate(ref.get(), rec.get(), mode);
   // The reference through the same steps, as a recording aligned to itself.
   r.own = lumetra::measure({reference.samples.data(), n, n}, r.layout);
   const lumetra::Diagnostics& d = r.estimate.diagnostics;
@@ -264,8 +315,14 @@ void print_gain_table(std::FILE* out, const GainReport& r) {
   const lumetra::Diagnostics& d = e.diagnostics;
   std::fprintf(out, "reference  %s\n", describe_file(r.reference).c_str());
   std::fprintf(out, "recording  %s\n", describe_file(r.recording).c_str());
-  std::fprintf(out, "steps      %d of %.1f s after the %s alignment opening\n\n", kSteps,
+  std::fprintf(out, "steps      %d of %.1f s after the %s alignment opening\n", kSteps,
                r.step_period, limit_seconds(lumetra::kSpan).c_str());
+  std::fprintf(out, "period     %s (%s)\n", period_source_text(r).c_str(),
+               step_spread_text(r.period_check).c_str());
+  if (!r.period_warning.empty()) {
+    std::fprintf(out, "warning    %s\n", r.period_warning.c_str());
+  }
+  std::fprintf(out, "\n");
 
   std::fprintf(out, "%4s %9s %21s %21s %9s %9s\n", "", "start", "reference", "recording", "gain",
                "from");
@@ -377,6 +434,38 @@ std::string gain_json(const GainReport& r) {
   j.end_array();
   non_finite_json(j, "non_finite_sample", r.non_finite);
   j.key("version").value(AUDIOMEASURE_VERSION);
+  j.key("step_period_source").value(r.period_from_option ? "option" : "auto");
+  j.key("step_period_check").begin_object();
+  j.key("fitting_period_s");
+  if (std::isnan(r.period_check.fitting)) {
+    j.null();
+  } else {
+    j.value(r.period_check.fitting);
+  }
+  j.key("layouts").begin_array();
+  for (const LayoutFit& f : r.period_check.layouts) {
+    j.begin_object();
+    j.key("period_s").value(f.period);
+    j.key("held").value(f.held);
+    j.key("median_step_spread_db");
+    if (f.held) {
+      j.value(f.median_spread_db);
+    } else {
+      j.null();
+    }
+    j.end_object();
+  }
+  j.end_array();
+  j.key("steady_limit_db").value(kSteadyDb);
+  j.key("unsteady_limit_db").value(kUnsteadyDb);
+  j.key("guard_samples").value(kStepGuard);
+  j.end_object();
+  j.key("step_period_warning");
+  if (r.period_warning.empty()) {
+    j.null();
+  } else {
+    j.value(r.period_warning);
+  }
   j.end_object();
   return j.str();
 }

@@ -5,11 +5,13 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "cli/audio_file.h"
 #include "cli/report.h"
+#include "cli/step_period.h"
 #include "lumetra/estimation.h"
 
 namespace cli {
@@ -19,6 +21,12 @@ struct GainReport {
   AudioInfo recording;
   double step_mode = 0.0;  // 0.0: 25.2 s steps, 1.0: 24.7 s
   double step_period = 0.0;
+  bool period_from_option = false;  // --step-period gave it; else the reference's steps did
+  StepPeriodCheck period_check{};   // both layouts judged on the reference
+  // Why the period measured may be wrong: the reference fits neither layout
+  // clearly, or it fits the one that --step-period did not give; "" when it
+  // agrees.
+  std::string period_warning;
   lumetra::StepLayout layout{};    // the steps of the reference
   lumetra::Estimate estimate{};    // lumetra_estimation's outputs with their diagnostics
   lumetra::Levels own{};           // the reference's own step levels and spreads
@@ -34,14 +42,24 @@ struct GainReport {
 };
 
 // Checks, from the files' headers, what lumetra needs: both files at its
-// rate, a reference that holds the opening and 10 whole steps, a recording
-// as long as the opening. Throws InputError with the first thing that is
-// wrong.
-void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, double step_mode);
+// rate, a reference that holds the opening and 10 whole steps (of the given
+// stepMode, or, with none given, of the shorter period), a recording as long
+// as the opening. Throws InputError with the first thing that is wrong.
+void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording,
+                       std::optional<double> step_mode);
 
-// check_gain_inputs, then the estimate, and the reference measured through
-// the same steps as an aligned recording of itself.
-GainReport measure_gain(const Audio& reference, const Audio& recording, double step_mode);
+// The step period: step_mode when given (--step-period), else the one that
+// check_step_period finds (--step-period auto); when none fits clearly, 25.2 s
+// (24.7 s when the reference holds only that). Sets step_mode, step_period,
+// period_from_option, period_check and period_warning.
+void choose_step_period(GainReport& r, std::span<const double> reference,
+                        std::optional<double> step_mode);
+
+// check_gain_inputs, choose_step_period, then the estimate, and the
+// reference measured through the same steps as an aligned recording of
+// itself.
+GainReport measure_gain(const Audio& reference, const Audio& recording,
+                        std::optional<double> step_mode);
 
 // The readable report: files, the 11 steps, the peak level, the alignment
 // diagnostics and the verdict with every cause that fired.

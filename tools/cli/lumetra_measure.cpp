@@ -1,6 +1,7 @@
 #include "cli/lumetra_measure.h"
 
 #include <memory>
+#include <optional>
 
 #include "audiomeasure_version.h"
 #include "cli/audio_file.h"
@@ -24,7 +25,15 @@ the reference's own, the gain (recording minus reference), then the peak
 level, the alignment diagnostics and whether the result can be trusted.
 
 Options:
-  --step-period 25.2|24.7  step length in seconds (default 25.2)
+  --step-period auto|25.2|24.7
+                           step length in seconds; auto (the default) takes
+                           the period under which the reference's own steps
+                           are steady (median spread of their 50 ms block
+                           levels at most 1 dB, the other period's at least
+                           3 dB); when neither fits clearly it measures with
+                           25.2 s and warns. A period given that the
+                           reference contradicts is measured as given, with
+                           a warning naming the period that fits
   --channel N              the channel to read (1 = first) from files with
                            several channels, which need it; mono files are
                            read as they are
@@ -85,12 +94,14 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     throw UsageError("needs two files, REFERENCE and RECORDING (" +
                      std::to_string(line.operands.size()) + " given)");
   }
-  double step_mode = 0.0;
+  std::optional<double> step_mode;  // none: auto, from the reference's steps
   if (const auto it = line.values.find("--step-period"); it != line.values.end()) {
-    if (it->second == "24.7") {
+    if (it->second == "25.2") {
+      step_mode = 0.0;
+    } else if (it->second == "24.7") {
       step_mode = 1.0;
-    } else if (it->second != "25.2") {
-      throw UsageError("--step-period is 25.2 or 24.7, not '" + it->second + "'");
+    } else if (it->second != "auto") {
+      throw UsageError("--step-period is auto, 25.2 or 24.7, not '" + it->second + "'");
     }
   }
   const int channel = channel_option(line);
@@ -122,6 +133,9 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
 
   warn_if_truncated(err, kName, reference.info);
   warn_if_truncated(err, kName, recording.info);
+  if (!report.period_warning.empty()) {
+    std::fprintf(err, "%s: warning: %s\n", kName, report.period_warning.c_str());
+  }
   if (line.has("--json")) {
     std::fputs(gain_json(report).c_str(), out);
   } else {
