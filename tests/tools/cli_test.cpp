@@ -17,6 +17,7 @@
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/plot.h"
+#include "cli/resample.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -236,6 +237,54 @@ TEST(AudioFile, SixteenBitWritingRoundsAndLimits) {
 }
 
 // --- JSON ----------------------------------------------------------------------------
+
+TEST(Resample, LengthsRoundHalvesUp) {
+  struct Case {
+    std::int64_t n;
+    int from, to;
+    std::int64_t length;
+  };
+  const Case cases[] = {
+      {0, 44100, 48000, 0},
+      {1, 48000, 44100, 1},
+      {7, 44100, 48000, 8},
+      {99999, 96000, 48000, 50000},  // 49999.5
+      {1000003, 48000, 44100, 918753},
+      {2147483646, 2147483647, 2147483647, 2147483646},  // 2 r to just below 2^63
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cli::resampled_length(c.n, c.from, c.to), c.length) << c.n << " " << c.from;
+  }
+}
+
+TEST(Resample, ChunksGiveTheWholeConversionInTimeAndLength) {
+  // A 1 kHz tone at 44100 Hz to 48000 Hz, fed whole and in uneven chunks:
+  // the same samples, round(n * 48000 / 44100) of them, each the tone at
+  // its own time (within 1e-5 of full scale, away from the ends).
+  constexpr int kN = 100003;
+  std::vector<double> x(kN);
+  for (int i = 0; i < kN; ++i) {
+    x[static_cast<std::size_t>(i)] = 16000.0 * std::sin(2.0 * M_PI * 1000.0 * i / 44100.0);
+  }
+  std::vector<double> whole;
+  for (std::size_t chunk : {std::size_t{kN}, std::size_t{1}, std::size_t{4097}}) {
+    cli::Resampler r(44100, 48000, "x.wav");
+    std::vector<double> y;
+    for (std::size_t at = 0; at < x.size(); at += chunk) {
+      r.feed(std::span<const double>(x).subspan(at, std::min(chunk, x.size() - at)), y);
+    }
+    r.finish(y);
+    ASSERT_EQ(y.size(), 108847u);  // 108846.67
+    if (whole.empty()) {
+      whole = y;
+      for (std::size_t i = 2000; i + 2000 < y.size(); ++i) {
+        ASSERT_NEAR(y[i], 16000.0 * std::sin(2.0 * M_PI * 1000.0 * i / 48000.0), 0.33) << i;
+      }
+    }
+    EXPECT_EQ(y, whole) << "chunks of " << chunk;
+  }
+  EXPECT_THROW(cli::Resampler(44100, 0, "x.wav"), cli::InputError);
+}
 
 TEST(Json, NumbersReadBackToTheSameDouble) {
   std::mt19937_64 random(11);

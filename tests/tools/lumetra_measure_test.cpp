@@ -113,7 +113,8 @@ TEST_F(Files, InputsThatCannotBeMeasured) {
   const std::string text = path("text.wav");
   const Case cases[] = {
       {{path("rate.wav"), path("span.wav")},
-       path("rate.wav") + ": sample rate 44100 Hz; lumetra measures 48000 Hz only"},
+       path("rate.wav") + ": sample rate 44100 Hz; lumetra measures 48000 Hz only (--resample "
+                          "converts it)"},
       {{path("long.wav"), path("rate.wav")}, "sample rate 44100 Hz"},
       {{path("span.wav"), path("span.wav"), "--step-period", "25.2"},
        "720000 samples (15.000 s); a reference with 25.2 s steps needs at least 12816000 "

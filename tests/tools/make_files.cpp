@@ -12,6 +12,9 @@
 //   reference_44100.wav    16-bit, 44100 Hz: the reference's first 20 s
 //   reference_short.wav    16-bit, 48000 Hz: the reference's first 20 s
 //   measured_44100.wav     the measured signal, labelled 44100 Hz
+//   recording_44100.wav    32-bit float, 44100 Hz: the recording converted by libsoxr (n / 32767)
+//   measured_96000.wav     32-bit float, 96000 Hz: the measured signal likewise
+//   measured_96000_nan.wav the same with a NaN at sample 100000
 //   gate_silent.wav        16-bit zeros as long as the gate
 //   gate_8bit.wav          8-bit PCM (unsigned in WAV): the gate's samples n as round(n / 256)
 //   empty.wav              a header and no samples
@@ -21,6 +24,7 @@
 //
 // Usage: am_tool_files DIR. Exit status 0, or 1 with a message.
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -58,6 +62,27 @@ Frames read16(const std::string& path) {
     throw std::runtime_error(path + ": short read");
   }
   return x;
+}
+
+// x, 16-bit samples at 48000 Hz, converted to `to` Hz by one call of
+// libsoxr at its very-high-quality setting (independent of the tools'
+// chunk-by-chunk conversion) and written as floats on the scale that reads
+// back as the same values (v / 32767).
+std::vector<float> converted(const std::vector<short>& x, int to) {
+  const std::vector<double> in(x.begin(), x.end());
+  std::vector<double> out(in.size() * static_cast<std::size_t>(to) / 48000 + 1);
+  std::size_t done = 0;
+  const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+  if (soxr_oneshot(48000, to, 1, in.data(), in.size(), nullptr, out.data(), out.size(), &done, &io,
+                   &quality, nullptr) != nullptr) {
+    throw std::runtime_error("libsoxr failed");
+  }
+  std::vector<float> f(done);
+  for (std::size_t i = 0; i < done; ++i) {
+    f[i] = static_cast<float>(out[i] / 32767.0);
+  }
+  return f;
 }
 
 std::vector<char> bytes(const std::string& path) {
@@ -111,6 +136,13 @@ void make(const std::string& dir) {
   tools_test::write_shorts(at("reference_44100.wav"), kWav16, 44100, 1, opening);
   tools_test::write_shorts(at("reference_short.wav"), kWav16, 48000, 1, opening);
   tools_test::write_shorts(at("measured_44100.wav"), kWav16, 44100, 1, measured.samples);
+  constexpr int kFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  tools_test::write_floats(at("recording_44100.wav"), kFloat, 44100, 1,
+                           converted(recording.samples, 44100));
+  std::vector<float> slow = converted(measured.samples, 96000);
+  tools_test::write_floats(at("measured_96000.wav"), kFloat, 96000, 1, slow);
+  slow[100000] = std::numeric_limits<float>::quiet_NaN();
+  tools_test::write_floats(at("measured_96000_nan.wav"), kFloat, 96000, 1, slow);
   tools_test::write_shorts(at("gate_silent.wav"), kWav16, 48000, 1,
                            std::vector<short>(gate.samples.size(), 0));
   std::vector<int> coarse(gate.samples.size());

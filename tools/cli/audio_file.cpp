@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <span>
 
 #include "cli/output.h"
+#include "cli/resample.h"
 
 namespace cli {
 namespace {
@@ -31,34 +33,37 @@ std::string container_name(int major) {
   return "unknown container";
 }
 
-// Reads every frame of an open file, in chunks, and keeps channel `pick`
-// (0-based) of each. Sample is short (16-bit PCM, integer values) or double
-// (normalised, to be scaled).
-template <class Sample, class ReadFrames>
-std::vector<double> read_frames(SNDFILE* file, const AudioInfo& info, int pick, double scale,
-                                ReadFrames read) {
-  std::vector<double> out;
-  if (info.frames > 0 && info.frames <= kMaxFrames) {
-    out.reserve(static_cast<std::size_t>(info.frames));
-  }
+// Reads every frame of an open file, in chunks, and hands channel `pick`
+// (0-based) of each chunk, scaled, to `take`. Sample is short (16-bit PCM,
+// integer values) or double (normalised, to be scaled). Returns the frames
+// read.
+template <class Sample, class ReadFrames, class Take>
+std::int64_t read_frames(SNDFILE* file, const AudioInfo& info, int pick, double scale,
+                         ReadFrames read, Take take) {
   std::vector<Sample> chunk(static_cast<std::size_t>(kChunkFrames) *
                             static_cast<std::size_t>(info.channels));
+  std::vector<double> picked;
+  picked.reserve(static_cast<std::size_t>(kChunkFrames));
+  std::int64_t frames = 0;
   for (;;) {
     const sf_count_t got = read(file, chunk.data(), kChunkFrames);
     if (got <= 0) {
       break;
     }
-    if (static_cast<std::int64_t>(out.size()) + got > kMaxFrames) {
+    if (frames + got > kMaxFrames) {
       throw InputError(info.path + ": more than " + std::to_string(kMaxFrames) +
                        " frames, more than the libraries can take");
     }
+    frames += got;
+    picked.clear();
     for (sf_count_t f = 0; f < got; ++f) {
       const double v =
           static_cast<double>(chunk[static_cast<std::size_t>(f * info.channels + pick)]);
-      out.push_back(v * scale);
+      picked.push_back(v * scale);
     }
+    take(std::span<const double>(picked));
   }
-  return out;
+  return frames;
 }
 
 // Whether libsndfile found the data chunk shorter than announced: its log
@@ -206,22 +211,77 @@ InputFile::~InputFile() = default;
 InputFile::InputFile(InputFile&&) noexcept = default;
 InputFile& InputFile::operator=(InputFile&&) noexcept = default;
 
+void InputFile::resample_to(int rate) {
+  if (rate == info_.rate || handle_->read) {
+    return;
+  }
+  info_.resampled_from_rate = info_.rate;
+  info_.resampled_from_frames = info_.frames;
+  info_.rate = rate;
+  if (info_.frames != kUnknownFrames) {
+    info_.frames = resampled_length(info_.frames, info_.resampled_from_rate, rate);
+    if (info_.frames > kMaxFrames) {
+      throw InputError(info_.path + ": " + std::to_string(info_.frames) + " frames at " +
+                       std::to_string(rate) + " Hz, more than the " + std::to_string(kMaxFrames) +
+                       " the libraries can take");
+    }
+  }
+}
+
 Audio InputFile::read() {
   if (handle_->read) {
     throw std::logic_error(info_.path + ": read twice");
   }
   handle_->read = true;
   SNDFILE* file = handle_->file.get();
-  const std::int64_t announced = info_.frames;
+  const bool resampling = info_.resampled_from_rate != 0;
+  const std::int64_t announced = resampling ? info_.resampled_from_frames : info_.frames;
   const int pick = info_.channel - 1;
   Audio audio;
   audio.info = info_;
+  std::int64_t got = 0;
   try {
+    std::vector<double>& out = audio.samples;
+    if (info_.frames > 0 && info_.frames <= kMaxFrames) {
+      // Room for the converter's tail as well, so that it never moves them.
+      out.reserve(static_cast<std::size_t>(info_.frames) + (resampling ? 65536 : 0));
+    }
+    std::unique_ptr<Resampler> resampler;
+    if (resampling) {
+      resampler = std::make_unique<Resampler>(info_.resampled_from_rate, info_.rate, info_.path);
+    }
+    // Each chunk as it is decoded: kept, or converted on the way (a
+    // non-finite sample is then noted at the file's own position, since
+    // the converter spreads it over its neighbours).
+    std::int64_t at = 0;
+    auto take = [&](std::span<const double> x) {
+      if (!resampler) {
+        out.insert(out.end(), x.begin(), x.end());
+        return;
+      }
+      if (audio.file_non_finite < 0) {
+        for (std::size_t i = 0; i < x.size(); ++i) {
+          if (!std::isfinite(x[i])) {
+            audio.file_non_finite = at + static_cast<std::int64_t>(i);
+            break;
+          }
+        }
+      }
+      at += static_cast<std::int64_t>(x.size());
+      resampler->feed(x, out);
+      if (static_cast<std::int64_t>(out.size()) > kMaxFrames) {
+        throw InputError(info_.path + ": more than " + std::to_string(kMaxFrames) + " frames at " +
+                         std::to_string(info_.rate) + " Hz, more than the libraries can take");
+      }
+    };
     if (handle_->subformat == SF_FORMAT_PCM_16) {
-      audio.samples = read_frames<short>(file, info_, pick, 1.0, sf_readf_short);
+      got = read_frames<short>(file, info_, pick, 1.0, sf_readf_short, take);
     } else {
       sf_command(file, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
-      audio.samples = read_frames<double>(file, info_, pick, kFullScale, sf_readf_double);
+      got = read_frames<double>(file, info_, pick, kFullScale, sf_readf_double, take);
+    }
+    if (resampler) {
+      resampler->finish(out);
     }
   } catch (const std::bad_alloc&) {
     if (announced == kUnknownFrames) {
@@ -235,7 +295,6 @@ Audio InputFile::read() {
   if (sf_error(file) != SF_ERR_NO_ERROR) {
     throw InputError(info_.path + ": cannot decode it: " + sf_strerror(file));
   }
-  const auto got = static_cast<std::int64_t>(audio.samples.size());
   if (announced != kUnknownFrames && got < announced) {
     throw InputError(info_.path + ": truncated: it holds " + std::to_string(got) + " of the " +
                      std::to_string(announced) + " frames its header announces");
@@ -243,7 +302,10 @@ Audio InputFile::read() {
   if (got == 0) {
     throw InputError(info_.path + ": holds no samples (the file is empty)");
   }
-  audio.info.frames = got;
+  audio.info.frames = static_cast<std::int64_t>(audio.samples.size());
+  if (resampling) {
+    audio.info.resampled_from_frames = got;
+  }
   handle_->file.reset();
   return audio;
 }

@@ -58,11 +58,19 @@ struct AudioInfo {
   // The header announces more audio data than the file holds (a recording
   // cut short); the samples that are there were read.
   bool truncated = false;
+  // Set when the samples are converted from the file's own rate
+  // (InputFile::resample_to): that rate and the file's frames. `rate` and
+  // `frames` are then those of the converted samples.
+  int resampled_from_rate = 0;
+  std::int64_t resampled_from_frames = 0;
 };
 
 struct Audio {
   AudioInfo info;
   std::vector<double> samples;  // the chosen channel, on the 16-bit scale
+  // A resampled file: its first NaN or infinite sample, counted from 0 at
+  // its own rate; -1 when there is none (or the file was not resampled).
+  std::int64_t file_non_finite = -1;
 };
 
 // The most frames a file may hold: the libraries count samples in 32-bit
@@ -93,6 +101,12 @@ class InputFile {
   InputFile& operator=(InputFile&&) noexcept;
 
   const AudioInfo& info() const { return info_; }
+
+  // Converts the samples to `rate` Hz as they are read (cli/resample.h),
+  // when the file has another rate: info() then gives `rate`, the converted
+  // length and the file's own rate and length. Throws InputError when the
+  // converted length is more than kMaxFrames.
+  void resample_to(int rate);
 
   // Reads the samples (once). Throws InputError when the data cannot be
   // decoded or ends before the header's length, and OutOfMemory, naming the

@@ -111,7 +111,8 @@ void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording,
   for (const AudioInfo* a : {&reference, &recording}) {
     if (a->rate != kRate) {
       throw InputError(a->path + ": sample rate " + std::to_string(a->rate) +
-                       " Hz; lumetra measures " + std::to_string(kRate) + " Hz only");
+                       " Hz; lumetra measures " + std::to_string(kRate) +
+                       " Hz only (--resample converts it)");
     }
   }
   // Without a period given, the reference must hold the shorter layout.
@@ -207,10 +208,12 @@ GainReport measure_gain(const Audio& reference, const Audio& recording,
   }
   read = std::min(read, static_cast<std::int64_t>(recording.samples.size()));
   r.non_finite = first_non_finite("reference", reference.info, reference.samples, 0);
+  at_file_rate(r.non_finite, reference);
   if (!r.non_finite) {
     r.non_finite = first_non_finite(
         "recording", recording.info,
         std::span<const double>(recording.samples.data(), static_cast<std::size_t>(read)), 0);
+    at_file_rate(r.non_finite, recording);
   }
   return r;
 }

@@ -37,6 +37,10 @@ Options:
   --channel N              the channel to read (1 = first) from files with
                            several channels, which need it; mono files are
                            read as they are
+  --resample               convert a file at another sample rate to 48000 Hz
+                           as it is read (libsoxr, very high quality; n
+                           samples become round(n * 48000 / rate)); the
+                           report names the file's own rate
   --json                   print a JSON document (schema lumetra-measure/1)
                            instead of the table
   --plot FILE.svg          also write an SVG chart of the step levels; FILE
@@ -50,9 +54,9 @@ Options:
   --version                print "lumetra-measure" and the version
 
 Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...; regular files, or
-- for standard input), at 48000 Hz. The reference holds the 15 s opening
-and at least 10 whole steps (12816000 samples at 25.2 s, 12576000 at
-24.7 s); the recording at least 15 s. Both are checked from their headers
+- for standard input), at 48000 Hz (or any rate, with --resample). The
+reference holds the 15 s opening and at least 10 whole steps (12816000
+samples at 25.2 s, 12576000 at 24.7 s); the recording at least 15 s. Both are checked from their headers
 before any sample is read.
 
 Verdict: "trusted" (exit 0) when lumetra trusts the alignment (failed = 0),
@@ -78,7 +82,7 @@ cannot be written; 5 out of memory or another unexpected error. With 2 to
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const CommandLine line = parse(args, {"--step-period", "--channel", "--plot", "--make-demo"},
-                                 {"--json", "--help", "--version"});
+                                 {"--json", "--resample", "--help", "--version"});
   if (line.has("--help")) {
     std::fputs(kHelp, out);
     return kExitTrusted;
@@ -116,6 +120,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   // Headers first: lengths and rates are refused before any sample is read.
   InputFile reference_file(line.operands[0], channel);
   InputFile recording_file(line.operands[1], channel);
+  if (line.has("--resample")) {
+    reference_file.resample_to(lumetra::kRateHz);
+    recording_file.resample_to(lumetra::kRateHz);
+  }
   check_gain_inputs(reference_file.info(), recording_file.info(), step_mode);
   // Created now, so that a chart that cannot be written stops the work early.
   std::unique_ptr<OutputFile> chart;

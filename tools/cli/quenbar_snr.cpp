@@ -29,14 +29,19 @@ Options:
                    the table
   --align          shift MEASURED by its lag behind GATE before measuring
                    (the report says so)
+  --resample       convert MEASURED, when its rate is not GATE's, to GATE's
+                   rate as it is read (libsoxr, very high quality; n samples
+                   become round(n * gate rate / its rate)); the lag, --align
+                   and the frames then count samples at GATE's rate, and a
+                   non-finite sample is named at MEASURED's own rate
   --make-demo DIR  write DIR/gate.wav and DIR/measured.wav, speech-like
                    bursts and the same bursts in noise at a 20 dB SNR
   -h, --help       print this text
   --version        print "quenbar-snr" and the version
 
 Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...; regular files, or
-- for standard input), both at one rate of at least 200 Hz, which is the
-rate of the estimate. GATE holds at least one whole frame; MEASURED at least
+- for standard input), both at one rate of at least 200 Hz (or MEASURED at
+another, with --resample), which is the rate of the estimate. GATE holds at least one whole frame; MEASURED at least
 as many samples as GATE's whole frames. Both are checked from their headers
 before any sample is read. Every sample the estimate reads must be finite:
 a NaN or infinite one makes the result not usable (exit 1), and the report
@@ -64,8 +69,8 @@ nothing on stdout.
 )";
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  const CommandLine line =
-      parse(args, {"--channel", "--make-demo"}, {"--json", "--align", "--help", "--version"});
+  const CommandLine line = parse(args, {"--channel", "--make-demo"},
+                                 {"--json", "--align", "--resample", "--help", "--version"});
   if (line.has("--help")) {
     std::fputs(kHelp, out);
     return kExitTrusted;
@@ -85,6 +90,9 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   // Headers first: lengths and rates are refused before any sample is read.
   InputFile gate_file(line.operands[0], channel);
   InputFile measured_file(line.operands[1], channel);
+  if (line.has("--resample")) {
+    measured_file.resample_to(gate_file.info().rate);
+  }
   const bool align = line.has("--align");
   check_snr_inputs(gate_file.info(), measured_file.info(), align);
   const Audio gate = gate_file.read();

@@ -30,9 +30,12 @@ std::string describe_file(const AudioInfo& a) {
   const std::string channels = a.channels == 1 ? "mono"
                                                : "channel " + std::to_string(a.channel) + " of " +
                                                      std::to_string(a.channels);
-  return a.path + ": " + a.container + ", " + a.encoding + ", " + channels + ", " +
-         std::to_string(a.rate) + " Hz, " + std::to_string(a.frames) + " samples (" +
-         duration_text(a.frames, a.rate) + ")" +
+  const std::string rate = a.resampled_from_rate == 0
+                               ? std::to_string(a.rate) + " Hz"
+                               : std::to_string(a.resampled_from_rate) + " Hz resampled to " +
+                                     std::to_string(a.rate) + " Hz";
+  return a.path + ": " + a.container + ", " + a.encoding + ", " + channels + ", " + rate + ", " +
+         std::to_string(a.frames) + " samples (" + duration_text(a.frames, a.rate) + ")" +
          (a.truncated ? ", TRUNCATED: shorter than its header announces" : "");
 }
 
@@ -47,6 +50,15 @@ void file_json(Json& j, const char* name, const AudioInfo& a) {
   j.key("channel").value(a.channel);
   j.key("samples").value(a.frames);
   j.key("truncated").value(a.truncated);
+  j.key("resampled_from");
+  if (a.resampled_from_rate == 0) {
+    j.null();
+  } else {
+    j.begin_object();
+    j.key("rate_hz").value(a.resampled_from_rate);
+    j.key("samples").value(a.resampled_from_frames);
+    j.end_object();
+  }
   j.end_object();
 }
 
@@ -61,10 +73,18 @@ std::optional<NonFiniteSample> first_non_finite(const char* role, const AudioInf
   return NonFiniteSample{role, file.path, offset + (bad - samples.begin()), *bad};
 }
 
+void at_file_rate(std::optional<NonFiniteSample>& s, const Audio& a) {
+  if (s && a.info.resampled_from_rate != 0) {
+    s->position = a.file_non_finite;
+    s->file_rate = a.info.resampled_from_rate;
+  }
+}
+
 std::string non_finite_text(const NonFiniteSample& s) {
   return s.path + " (" + s.role + ") holds a non-finite sample (" + number_text(s.value) +
-         ") at sample " + std::to_string(s.position) +
-         " (counted from 0), which the measurement uses";
+         ") at sample " + std::to_string(s.position) + " (counted from 0" +
+         (s.file_rate != 0 ? " at its own " + std::to_string(s.file_rate) + " Hz" : "") +
+         "), which the measurement uses";
 }
 
 void non_finite_json(Json& j, const char* name, const std::optional<NonFiniteSample>& s) {

@@ -11,7 +11,8 @@
 
 namespace cli {
 
-// "PATH: WAV (Microsoft), 16-bit PCM, mono, 48000 Hz, N samples (T s)".
+// "PATH: WAV (Microsoft), 16-bit PCM, mono, 48000 Hz, N samples (T s)"; a
+// resampled file: "44100 Hz resampled to 48000 Hz", N at the new rate.
 std::string describe_file(const AudioInfo& a);
 
 // The file's object of a --json document, under `name`.
@@ -26,12 +27,13 @@ std::string number_text(double v, const char* format = "%.3f");
 
 // The first NaN or infinite sample that a measurement uses. `role` is the
 // file's part ("reference", "recording", "gate", "measured"); `position`
-// counts samples of the file's channel from 0.
+// counts samples of the file's channel from 0, at the file's own rate.
 struct NonFiniteSample {
   std::string role;
   std::string path;
   std::int64_t position = 0;
   double value = 0.0;
+  int file_rate = 0;  // the file's own rate when it was resampled, else 0
 };
 
 // The first non-finite value of `samples`, which sit at `offset` in the
@@ -39,6 +41,12 @@ struct NonFiniteSample {
 std::optional<NonFiniteSample> first_non_finite(const char* role, const AudioInfo& file,
                                                 std::span<const double> samples,
                                                 std::int64_t offset);
+
+// A non-finite sample found in the samples of a file resampled as it was
+// read (AudioInfo::resampled_from_rate) comes from one of the file's own,
+// which the converter spreads over its neighbours: `s` then names the
+// file's first non-finite sample, at its own rate.
+void at_file_rate(std::optional<NonFiniteSample>& s, const Audio& a);
 
 // "PATH holds a non-finite sample (NaN) at sample N (counted from 0), which
 // the measurement uses".

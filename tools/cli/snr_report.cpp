@@ -27,7 +27,7 @@ void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool ali
   if (gate.rate != measured.rate) {
     throw InputError(gate.path + " is at " + std::to_string(gate.rate) + " Hz but " +
                      measured.path + " at " + std::to_string(measured.rate) +
-                     " Hz; both must have one rate");
+                     " Hz; both must have one rate (--resample converts MEASURED to GATE's)");
   }
   const double L = quenbar::frame_length(gate.rate);
   if (!quenbar::usable_frame_length(L)) {
@@ -81,8 +81,10 @@ SnrReport measure_snr(const Audio& gate, const Audio& measured, bool align) {
   const std::span<const double> m(measured.samples.data() + r.measured_first,
                                   static_cast<std::size_t>(used));
   r.non_finite = first_non_finite("gate", gate.info, g, r.gate_first);
+  at_file_rate(r.non_finite, gate);
   if (!r.non_finite) {
     r.non_finite = first_non_finite("measured", measured.info, m, r.measured_first);
+    at_file_rate(r.non_finite, measured);
   }
   const Record gr = wrap(gate.samples.data() + r.gate_first, n_gate);
   const Record mr = wrap(measured.samples.data() + r.measured_first, n_measured - r.measured_first);
