@@ -41,8 +41,9 @@ Options:
 
 Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...; regular files, or
 - for standard input), both at one rate of at least 200 Hz (or MEASURED at
-another, with --resample), which is the rate of the estimate. GATE holds at least one whole frame; MEASURED at least
-as many samples as GATE's whole frames. Both are checked from their headers
+another, with --resample), which is the rate of the estimate. GATE holds
+at least one whole frame; MEASURED at least as many samples as GATE's
+whole frames. Both are checked from their headers
 before any sample is read. Every sample the estimate reads must be finite:
 a NaN or infinite one makes the result not usable (exit 1), and the report
 names the file and the sample (counted from 0).
