@@ -56,8 +56,8 @@ Options:
 Files: whatever libsndfile reads (WAV, FLAC, AIFF, ...; regular files, or
 - for standard input), at 48000 Hz (or any rate, with --resample). The
 reference holds the 15 s opening and at least 10 whole steps (12816000
-samples at 25.2 s, 12576000 at 24.7 s); the recording at least 15 s. Both are checked from their headers
-before any sample is read.
+samples at 25.2 s, 12576000 at 24.7 s); the recording at least 15 s.
+Both are checked from their headers before any sample is read.
 
 Verdict: "trusted" (exit 0) when lumetra trusts the alignment (failed = 0),
 every step's measured (settled) half comes wholly from the recording file
