@@ -14,6 +14,7 @@
 #include <set>
 
 #include "cli/audio_file.h"
+#include "cli/batch.h"
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/plot.h"
@@ -303,6 +304,39 @@ TEST(Json, DocumentsNestWithCommasInPlace) {
             "}\n");
 }
 
+// A JSON Lines line: the document without layout, strings untouched.
+TEST(Json, CompactDocumentsTakeOneLine) {
+  cli::Json j;
+  j.begin_object();
+  j.key("a b").value("x \" y\\");
+  j.key("c").begin_array().value(1).null().begin_object().end_object().end_array();
+  j.key("d").value("tab\tline\n");
+  j.end_object();
+  EXPECT_EQ(cli::compact(j.str()),
+            "{\"a b\":\"x \\\" y\\\\\",\"c\":[1,null,{}],\"d\":\"tab\\u0009line\\u000a\"}\n");
+}
+
+// --- Batches ------------------------------------------------------------------------
+
+TEST(Batch, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
+  struct Case {
+    std::vector<std::string> fields;
+    const char* row;
+  };
+  const Case cases[] = {
+      {{"a.wav", "0", "", "-1.5"}, "a.wav,0,,-1.5\n"},
+      {{"a,b.wav", "say \"hi\""}, "\"a,b.wav\",\"say \"\"hi\"\"\"\n"},
+      {{"line\nbreak", "cr\r", " lead", "trail ", "in side"},
+       "\"line\nbreak\",\"cr\r\",\" lead\",\"trail \",in side\n"},
+      {{"caf\xc3\xa9;x"}, "caf\xc3\xa9;x\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cli::csv_row(c.fields), c.row);
+  }
+  EXPECT_EQ(cli::jsonl_error("a\".wav", "a\".wav: cannot read it", 3),
+            "{\"path\":\"a\\\".wav\",\"error\":\"a\\\".wav: cannot read it\",\"exit_status\":3}\n");
+}
+
 // --- Command lines ---------------------------------------------------------------
 
 TEST(Options, ValuesFlagsAndOperands) {
@@ -335,6 +369,22 @@ TEST(Options, MistakesAreUsageErrors) {
     EXPECT_THROW(cli::channel_option(line), cli::UsageError) << v;
   }
   EXPECT_EQ(cli::channel_option(cli::parse({}, values, flags)), 0);
+
+  // Values from a list, and --jobs from 1 up.
+  const std::vector<cli::OptionSpec> specs = {{"--step-period", true, {"auto", "25.2", "24.7"}},
+                                              {"--jobs", true, {}}};
+  EXPECT_EQ(cli::parse({"--step-period=auto"}, specs).values.at("--step-period"), "auto");
+  try {
+    cli::parse({"--step-period", "25"}, specs);
+    ADD_FAILURE() << "25 is no step period";
+  } catch (const cli::UsageError& e) {
+    EXPECT_STREQ(e.what(), "--step-period is auto, 25.2 or 24.7, not '25'");
+  }
+  EXPECT_EQ(cli::jobs_option(cli::parse({"--jobs", "3"}, specs), 7), 3);
+  EXPECT_EQ(cli::jobs_option(cli::parse({}, specs), 7), 7);
+  for (const char* v : {"0", "-2", "x", "1.5", "", "9999999"}) {
+    EXPECT_THROW(cli::jobs_option(cli::parse({"--jobs", v}, specs), 1), cli::UsageError) << v;
+  }
 }
 
 // --- The chart ----------------------------------------------------------------------

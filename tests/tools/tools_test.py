@@ -339,9 +339,9 @@ class GainRefusals(Shape):
                             "least 720000 (15 s) to be aligned" % path("truncated_data.wav"))
 
     def test_command_line_and_output_mistakes(self):
-        self.assert_refused(run(LUMETRA_MEASURE), 2, "needs two files")
+        self.assert_refused(run(LUMETRA_MEASURE), 2, "needs REFERENCE and at least one RECORDING")
         self.assert_refused(run(LUMETRA_MEASURE, "a", "b", "--step-period", "30"), 2,
-                            "--step-period is 25.2 or 24.7")
+                            "--step-period is auto, 25.2 or 24.7")
         self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
                                 "--plot", path("no/such/folder/x.svg")), 4, "cannot write it")
         with open(os.devnull if os.name == "nt" else "/dev/full", "w") as full:
