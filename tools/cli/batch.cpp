@@ -73,6 +73,9 @@ FileResult failure(const BatchJob& job, const std::string& path, const std::stri
     std::string message;
     const int status = current_error(message);
     try {
+      if (message.find(path) == std::string::npos) {
+        message = path + ": " + message;  // "out of memory" names no file
+      }
       r = failure(job, path, message, status);
     } catch (...) {
       ::_exit(kExitInternal);  // no report: the parent names the file

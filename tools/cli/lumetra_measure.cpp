@@ -261,7 +261,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const std::size_t recordings = line.operands.size() - 1;
   const BatchFormat format = batch_format(line, recordings);
   const Settings s = settings(line);
-  jobs_option(line, 1);
+  jobs_option(line, 1);  // refused when wrong, even where one recording needs no workers
   const std::string plot = line.values.count("--plot") != 0 ? line.values.at("--plot") : "";
   if (line.values.count("--plot") != 0) {
     if (recordings != 1 || format != BatchFormat::kTable) {

@@ -211,7 +211,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const std::size_t files = line.operands.size() - 1;
   const BatchFormat format = batch_format(line, files);
   const int channel = channel_option(line);
-  jobs_option(line, 1);
+  jobs_option(line, 1);  // refused when wrong, even where one file needs no workers
   const bool align = line.has("--align");
   if (files > 1 || format != BatchFormat::kTable) {
     return run_batch_of(line, channel, align, format, out, err);
