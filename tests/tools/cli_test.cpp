@@ -1,7 +1,9 @@
 // The pieces of the command-line tools: reading audio files onto the 16-bit
 // scale, the JSON writer, the command-line parser and the SVG chart.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
@@ -335,6 +337,60 @@ TEST(Batch, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
   }
   EXPECT_EQ(cli::jsonl_error("a\".wav", "a\".wav: cannot read it", 3),
             "{\"path\":\"a\\\".wav\",\"error\":\"a\\\".wav: cannot read it\",\"exit_status\":3}\n");
+}
+
+// Each file in a worker of its own, two at once: results in the order given
+// whatever order they finish in, a report larger than a pipe holds, and
+// every way a worker can fail, named by its file.
+TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
+  cli::BatchJob job;
+  job.program = "prog";
+  job.files = {"slow", "bad", "killed", "big", "oom", "fine"};
+  job.jobs = 2;
+  job.measure = [](const std::string& path) -> cli::FileResult {
+    if (path == "slow") {
+      ::usleep(200000);  // so that later files finish first
+      return {1, "slow row\n", "prog: warning: slow\n"};
+    }
+    if (path == "bad") {
+      throw cli::InputError(path + ": cannot read it");
+    }
+    if (path == "killed") {
+      ::raise(SIGKILL);
+    }
+    if (path == "oom") {
+      throw std::bad_alloc();
+    }
+    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", ""};
+  };
+  job.error_output = [](const std::string& path, const std::string& message, int status) {
+    return path + " " + std::to_string(status) + " " + message + "\n";
+  };
+  const std::vector<cli::FileResult> results = cli::run_batch(job);
+  struct Want {
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const std::string killed =
+      "killed: the worker process measuring it killed by signal 9 (Killed) (out of memory, or "
+      "stopped from outside)";
+  const Want want[] = {
+      {1, "slow row\n", "prog: warning: slow\n"},
+      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n"},
+      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n"},
+      {0, std::string(1 << 20, 'x'), ""},
+      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n"},
+      {0, "fine row\n", ""},
+  };
+  ASSERT_EQ(results.size(), std::size(want));
+  for (std::size_t k = 0; k < results.size(); ++k) {
+    EXPECT_EQ(results[k].status, want[k].status) << k;
+    EXPECT_EQ(results[k].out, want[k].out) << k;
+    EXPECT_EQ(results[k].err, want[k].err) << k;
+  }
+  EXPECT_EQ(cli::worst_status(results), 5);
+  EXPECT_EQ(cli::worst_status({}), 0);
 }
 
 // --- Command lines ---------------------------------------------------------------
