@@ -427,19 +427,19 @@ TEST(Options, MistakesAreUsageErrors) {
   EXPECT_EQ(cli::channel_option(cli::parse({}, values, flags)), 0);
 
   // Values from a list, and --jobs from 1 up.
-  const std::vector<cli::OptionSpec> specs = {{"--step-period", true, {"auto", "25.2", "24.7"}},
+  const std::vector<cli::OptionDecl> decls = {{"--step-period", true, {"auto", "25.2", "24.7"}},
                                               {"--jobs", true, {}}};
-  EXPECT_EQ(cli::parse({"--step-period=auto"}, specs).values.at("--step-period"), "auto");
+  EXPECT_EQ(cli::parse({"--step-period=auto"}, decls).values.at("--step-period"), "auto");
   try {
-    cli::parse({"--step-period", "25"}, specs);
+    cli::parse({"--step-period", "25"}, decls);
     ADD_FAILURE() << "25 is no step period";
   } catch (const cli::UsageError& e) {
     EXPECT_STREQ(e.what(), "--step-period is auto, 25.2 or 24.7, not '25'");
   }
-  EXPECT_EQ(cli::jobs_option(cli::parse({"--jobs", "3"}, specs), 7), 3);
-  EXPECT_EQ(cli::jobs_option(cli::parse({}, specs), 7), 7);
+  EXPECT_EQ(cli::jobs_option(cli::parse({"--jobs", "3"}, decls), 7), 3);
+  EXPECT_EQ(cli::jobs_option(cli::parse({}, decls), 7), 7);
   for (const char* v : {"0", "-2", "x", "1.5", "", "9999999"}) {
-    EXPECT_THROW(cli::jobs_option(cli::parse({"--jobs", v}, specs), 1), cli::UsageError) << v;
+    EXPECT_THROW(cli::jobs_option(cli::parse({"--jobs", v}, decls), 1), cli::UsageError) << v;
   }
 }
 

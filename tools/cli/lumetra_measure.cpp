@@ -91,7 +91,7 @@ and 4 stop it as a whole.
 
 // The options, declared for CLI11. --step-period auto and --resample are
 // read by the measurement.
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionDecl> kOptions = {
     {"--step-period", true, {"auto", "25.2", "24.7"}},
     {"--channel", true, {}},
     {"--plot", true, {}},

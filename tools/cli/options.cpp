@@ -137,31 +137,31 @@ std::string usage_message(const CLI::ParseError& e) {
 
 }  // namespace
 
-CommandLine parse(const std::vector<std::string>& args, const std::vector<OptionSpec>& options) {
+CommandLine parse(const std::vector<std::string>& args, const std::vector<OptionDecl>& options) {
   CLI::App app;
   app.set_help_flag();
   // Unknown options are left over, to be named in our words below.
   app.allow_extras(true);
   std::map<std::string, std::vector<std::string>> given;
   std::map<std::string, CLI::Option*> flags;
-  for (const OptionSpec& spec : options) {
-    if (!spec.takes_value) {
-      flags[spec.name] =
-          app.add_flag(spec.name == "--help" ? "-h,--help" : spec.name)->disable_flag_override();
+  for (const OptionDecl& decl : options) {
+    if (!decl.takes_value) {
+      flags[decl.name] =
+          app.add_flag(decl.name == "--help" ? "-h,--help" : decl.name)->disable_flag_override();
       continue;
     }
     // Every value is kept, so that one given twice is seen and refused.
-    CLI::Option* option = app.add_option(spec.name, given[spec.name])
+    CLI::Option* option = app.add_option(decl.name, given[decl.name])
                               ->expected(1)
                               ->allow_extra_args(false)
                               ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    if (!spec.choices.empty()) {
+    if (!decl.choices.empty()) {
       option->check(CLI::Validator(
-          [spec](std::string& v) {
+          [decl](std::string& v) {
             const bool known =
-                std::find(spec.choices.begin(), spec.choices.end(), v) != spec.choices.end();
+                std::find(decl.choices.begin(), decl.choices.end(), v) != decl.choices.end();
             return known ? std::string()
-                         : spec.name + " is " + alternatives(spec.choices) + ", not '" + v + "'";
+                         : decl.name + " is " + alternatives(decl.choices) + ", not '" + v + "'";
           },
           ""));
     }
@@ -201,7 +201,7 @@ CommandLine parse(const std::vector<std::string>& args, const std::vector<Option
 
 CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,
                   const std::set<std::string>& flags) {
-  std::vector<OptionSpec> options;
+  std::vector<OptionDecl> options;
   for (const std::string& name : with_value) {
     options.push_back({name, true, {}});
   }

@@ -50,7 +50,7 @@ struct CommandLine {
 // One option of a tool: "--channel" (with a value: "--channel 2" or
 // "--channel=2") or a flag; "--help" is also "-h". `choices`, when not
 // empty, are the only values the option accepts.
-struct OptionSpec {
+struct OptionDecl {
   std::string name;
   bool takes_value = false;
   std::vector<std::string> choices;
@@ -60,7 +60,7 @@ struct OptionSpec {
 // and "-" is an operand (standard input). Throws UsageError, with one line
 // that names the option, on an unknown option, a missing value, a value
 // not among the choices, a flag given a value, and an option given twice.
-CommandLine parse(const std::vector<std::string>& args, const std::vector<OptionSpec>& options);
+CommandLine parse(const std::vector<std::string>& args, const std::vector<OptionDecl>& options);
 
 // The same, with the options named by kind.
 CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,

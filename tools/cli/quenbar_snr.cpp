@@ -85,7 +85,7 @@ nothing on stdout. A batch exits with the highest of its files' statuses
 )";
 
 // The options, declared for CLI11. --resample is read by the measurement.
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionDecl> kOptions = {
     {"--channel", true, {}},  {"--make-demo", true, {}}, {"--jobs", true, {}},
     {"--json", false, {}},    {"--jsonl", false, {}},    {"--csv", false, {}},
     {"--align", false, {}},   {"--resample", false, {}}, {"--help", false, {}},
