@@ -1,7 +1,9 @@
 // The pieces of the command-line tools: reading audio files onto the 16-bit
 // scale, the JSON writer, the command-line parser and the SVG chart.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
@@ -14,6 +16,7 @@
 #include <set>
 
 #include "cli/audio_file.h"
+#include "cli/batch.h"
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/plot.h"
@@ -352,6 +355,93 @@ TEST(Json, DocumentsNestWithCommasInPlace) {
             "}\n");
 }
 
+// A JSON Lines line: the document without layout, strings untouched.
+TEST(Json, CompactDocumentsTakeOneLine) {
+  cli::Json j;
+  j.begin_object();
+  j.key("a b").value("x \" y\\");
+  j.key("c").begin_array().value(1).null().begin_object().end_object().end_array();
+  j.key("d").value("tab\tline\n");
+  j.end_object();
+  EXPECT_EQ(cli::compact(j.str()),
+            "{\"a b\":\"x \\\" y\\\\\",\"c\":[1,null,{}],\"d\":\"tab\\u0009line\\u000a\"}\n");
+}
+
+// --- Batches ------------------------------------------------------------------------
+
+TEST(Batch, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
+  struct Case {
+    std::vector<std::string> fields;
+    const char* row;
+  };
+  const Case cases[] = {
+      {{"a.wav", "0", "", "-1.5"}, "a.wav,0,,-1.5\n"},
+      {{"a,b.wav", "say \"hi\""}, "\"a,b.wav\",\"say \"\"hi\"\"\"\n"},
+      {{"line\nbreak", "cr\r", " lead", "trail ", "in side"},
+       "\"line\nbreak\",\"cr\r\",\" lead\",\"trail \",in side\n"},
+      {{"caf\xc3\xa9;x"}, "caf\xc3\xa9;x\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cli::csv_row(c.fields), c.row);
+  }
+  EXPECT_EQ(cli::jsonl_error("a\".wav", "a\".wav: cannot read it", 3),
+            "{\"path\":\"a\\\".wav\",\"error\":\"a\\\".wav: cannot read it\",\"exit_status\":3}\n");
+}
+
+// Each file in a worker of its own, two at once: results in the order given
+// whatever order they finish in, a report larger than a pipe holds, and
+// every way a worker can fail, named by its file.
+TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
+  cli::BatchJob job;
+  job.program = "prog";
+  job.files = {"slow", "bad", "killed", "big", "oom", "fine"};
+  job.jobs = 2;
+  job.measure = [](const std::string& path) -> cli::FileResult {
+    if (path == "slow") {
+      ::usleep(200000);  // so that later files finish first
+      return {1, "slow row\n", "prog: warning: slow\n"};
+    }
+    if (path == "bad") {
+      throw cli::InputError(path + ": cannot read it");
+    }
+    if (path == "killed") {
+      ::raise(SIGKILL);
+    }
+    if (path == "oom") {
+      throw std::bad_alloc();
+    }
+    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", ""};
+  };
+  job.error_output = [](const std::string& path, const std::string& message, int status) {
+    return path + " " + std::to_string(status) + " " + message + "\n";
+  };
+  const std::vector<cli::FileResult> results = cli::run_batch(job);
+  struct Want {
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const std::string killed =
+      "killed: the worker process measuring it killed by signal 9 (Killed) (out of memory, or "
+      "stopped from outside)";
+  const Want want[] = {
+      {1, "slow row\n", "prog: warning: slow\n"},
+      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n"},
+      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n"},
+      {0, std::string(1 << 20, 'x'), ""},
+      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n"},
+      {0, "fine row\n", ""},
+  };
+  ASSERT_EQ(results.size(), std::size(want));
+  for (std::size_t k = 0; k < results.size(); ++k) {
+    EXPECT_EQ(results[k].status, want[k].status) << k;
+    EXPECT_EQ(results[k].out, want[k].out) << k;
+    EXPECT_EQ(results[k].err, want[k].err) << k;
+  }
+  EXPECT_EQ(cli::worst_status(results), 5);
+  EXPECT_EQ(cli::worst_status({}), 0);
+}
+
 // --- Command lines ---------------------------------------------------------------
 
 TEST(Options, ValuesFlagsAndOperands) {
@@ -384,6 +474,22 @@ TEST(Options, MistakesAreUsageErrors) {
     EXPECT_THROW(cli::channel_option(line), cli::UsageError) << v;
   }
   EXPECT_EQ(cli::channel_option(cli::parse({}, values, flags)), 0);
+
+  // Values from a list, and --jobs from 1 up.
+  const std::vector<cli::OptionDecl> decls = {{"--step-period", true, {"auto", "25.2", "24.7"}},
+                                              {"--jobs", true, {}}};
+  EXPECT_EQ(cli::parse({"--step-period=auto"}, decls).values.at("--step-period"), "auto");
+  try {
+    cli::parse({"--step-period", "25"}, decls);
+    ADD_FAILURE() << "25 is no step period";
+  } catch (const cli::UsageError& e) {
+    EXPECT_STREQ(e.what(), "--step-period is auto, 25.2 or 24.7, not '25'");
+  }
+  EXPECT_EQ(cli::jobs_option(cli::parse({"--jobs", "3"}, decls), 7), 3);
+  EXPECT_EQ(cli::jobs_option(cli::parse({}, decls), 7), 7);
+  for (const char* v : {"0", "-2", "x", "1.5", "", "9999999"}) {
+    EXPECT_THROW(cli::jobs_option(cli::parse({"--jobs", v}, decls), 1), cli::UsageError) << v;
+  }
 }
 
 // --- The chart ----------------------------------------------------------------------

@@ -60,14 +60,23 @@ TEST(LumetraMeasure, CommandLineMistakes) {
     const char* says;
   };
   const Case cases[] = {
-      {{}, "needs two files, REFERENCE and RECORDING (0 given)"},
-      {{"a.wav"}, "(1 given)"},
-      {{"a.wav", "b.wav", "c.wav"}, "(3 given)"},
+      {{}, "needs REFERENCE and at least one RECORDING (files given: 0)"},
+      {{"a.wav"}, "(files given: 1)"},
       {{"a.wav", "b.wav", "--step-period", "25"}, "--step-period is auto, 25.2 or 24.7, not '25'"},
       {{"a.wav", "b.wav", "--step-period=25.20"}, "not '25.20'"},
       {{"a.wav", "b.wav", "--channel", "0"}, "--channel takes a channel number from 1 up"},
       {{"a.wav", "b.wav", "--plot"}, "--plot needs a value"},
-      {{"a.wav", "b.wav", "--plot="}, "--plot needs a file name"},
+      {{"a.wav", "b.wav", "--plot="}, "--plot needs a value"},
+      {{"a.wav", "b.wav", "--plot", ""}, "--plot needs a file name"},
+      // Batches: refused before any file is opened.
+      {{"a.wav", "b.wav", "c.wav", "--plot", "x.svg"}, "--plot draws the chart of one RECORDING"},
+      {{"a.wav", "b.wav", "--csv", "--plot", "x.svg"}, "--plot draws the chart of one RECORDING"},
+      {{"a.wav", "b.wav", "c.wav", "--json"}, "--json prints one file's document (2 files given)"},
+      {{"a.wav", "b.wav", "--jsonl", "--csv"}, "--json, --jsonl and --csv exclude each other"},
+      {{"a.wav", "b.wav", "--jobs", "0"}, "--jobs takes a number of worker processes from 1 up"},
+      {{"a.wav", "b.wav", "c.wav", "--jobs", "-1"}, "from 1 up, not '-1'"},
+      {{"a.wav", "b.wav", "c.wav", "--jobs=two"}, "from 1 up, not 'two'"},
+      {{"a.wav", "b.wav", "--jobs"}, "--jobs needs a value"},
       {{"a.wav", "b.wav", "--verbose"}, "unknown option --verbose"},
       {{"a.wav", "b.wav", "--json", "--json"}, "--json is given twice"},
       {{"--make-demo", "d", "a.wav"}, "--make-demo DIR takes nothing else"},

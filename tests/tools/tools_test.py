@@ -8,13 +8,17 @@ QUENBAR_SNR (the programs), LUMETRA_LIBRARY and QUENBAR_LIBRARY (the shared
 libraries), and the binding on PYTHONPATH.
 """
 
+import csv
+import io
 import json
 import math
 import os
 import resource
+import signal
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -391,7 +395,7 @@ class GainRefusals(Shape):
                             "least 720000 (15 s) to be aligned" % path("truncated_data.wav"))
 
     def test_command_line_and_output_mistakes(self):
-        self.assert_refused(run(LUMETRA_MEASURE), 2, "needs two files")
+        self.assert_refused(run(LUMETRA_MEASURE), 2, "needs REFERENCE and at least one RECORDING")
         self.assert_refused(run(LUMETRA_MEASURE, "a", "b", "--step-period", "30"), 2,
                             "--step-period is auto, 25.2 or 24.7")
         self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
@@ -539,6 +543,109 @@ class Snr(Shape):
         self.assert_refused(self.measure("gate.wav", "not_audio.wav"), 3,
                             "cannot read it as audio")
         self.assert_refused(run(QUENBAR_SNR, "--channel"), 2, "--channel needs a value")
+
+
+class Batch(Shape):
+    """Several files against one reference or gate, two workers at once: each
+    format's rows in the order given (a quick error after a slow file
+    included), every file's status, and the highest as the batch's."""
+
+    def check_batch(self, program, reference, files, statuses, single, csv_columns):
+        """Runs the batch in each format and returns the CSV rows."""
+        name = os.path.basename(program)
+        wanted_err = [path(f) for f, s in zip(files, statuses) if s >= 3]
+        done = {}
+        for form in ("--csv", "--jsonl", "table"):
+            with self.subTest(form=form):
+                args = [path(reference)] + [path(f) for f in files] + ["--jobs", "2"]
+                code, out, err = run(program, *(args + ([form] if form != "table" else [])))
+                self.assertEqual(code, max(statuses), err)
+                errors = [line for line in err.splitlines() if "warning" not in line]
+                self.assertEqual(len(errors), len(wanted_err), err)
+                for line, start in zip(errors, wanted_err):
+                    self.assertTrue(line.startswith(name + ": ") and start in line, line)
+                done[form] = out
+        rows = list(csv.reader(io.StringIO(done["--csv"])))
+        self.assertEqual(len(rows[0]), csv_columns)
+        self.assertEqual(rows[0][:3], ["path", "exit_status", "verdict"])
+        self.assertEqual(rows[0][-1], "error")
+        self.assertEqual([r[0] for r in rows[1:]], [path(f) for f in files])
+        self.assertEqual([int(r[1]) for r in rows[1:]], statuses)
+        for row, status in zip(rows[1:], statuses):
+            self.assertEqual(len(row), csv_columns)
+            self.assertEqual(row[2] == "error", status >= 3, row)
+            self.assertEqual(row[-1] != "", status >= 3, row)
+        lines = done["--jsonl"].splitlines()
+        self.assertEqual(len(lines), len(files))
+        for line, f, status in zip(lines, files, statuses):
+            document = json.loads(line)
+            if status >= 3:
+                self.assertEqual(list(document), ["path", "error", "exit_status"])
+                self.assertEqual((document["path"], document["exit_status"]), (path(f), status))
+                self.assertIn(path(f), document["error"])
+            else:
+                self.assertEqual(document["schema"], single["schema"])
+        # The first file's line is its --json document.
+        self.assertEqual(json.loads(lines[0]), single)
+        table = [line for line in done["table"].splitlines() if line[:6].strip().isdigit()]
+        self.assertEqual([int(line.split()[0]) for line in table], statuses)
+        for line, f in zip(table, files):
+            self.assertIn(path(f), line)
+        return rows[1:]
+
+    def test_gain(self):
+        single = json.loads(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
+                                "--json")[1])
+        rows = self.check_batch(LUMETRA_MEASURE, "reference.wav",
+                                ["recording.wav", "no_such_file.wav", "recording_float.wav",
+                                 "reference_44100.wav"], [0, 3, 0, 3], single, 30)
+        for row in (rows[0], rows[2]):
+            self.assertEqual(row[2:5], ["trusted", "", str(DEVICE_DELAY)])
+            for k, gain in enumerate(row[18:29]):
+                self.assertAlmostEqual(float(gain), DEVICE_GAINS[k], delta=0.01)
+        self.assertEqual(rows[0][18:29], [repr(s["gain_db"]) for s in single["steps"]])
+        self.assertIn("sample rate 44100 Hz", rows[3][-1])
+
+    def test_snr(self):
+        single = json.loads(run(QUENBAR_SNR, path("gate.wav"), path("measured.wav"), "--json")[1])
+        rows = self.check_batch(QUENBAR_SNR, "gate.wav",
+                                ["measured.wav", "not_audio.wav", "gate_silent.wav",
+                                 "measured_44100.wav"], [0, 3, 1, 3], single, 9)
+        self.assertEqual(rows[0][2:5], ["finite", repr(single["snr_db"]), "finite"])
+        self.assertEqual(rows[2][2:5], ["not_finite", "NaN", "silent_measured"])
+
+    def test_what_stops_a_batch(self):
+        for program, reference, says in [
+                (LUMETRA_MEASURE, "no_such_file.wav", "no_such_file.wav: cannot read it"),
+                (LUMETRA_MEASURE, "reference_short.wav", "reference with 25.2 s steps needs"),
+                (QUENBAR_SNR, "empty.wav", "holds no samples")]:
+            with self.subTest(says=says):
+                self.assert_refused(run(program, path(reference), path("recording.wav"),
+                                        path("measured.wav"), "--csv"), 3, says)
+        for jobs in ("0", "-1", "two"):
+            self.assert_refused(run(QUENBAR_SNR, path("gate.wav"), path("measured.wav"),
+                                    path("measured.wav"), "--jobs", jobs), 2,
+                                "--jobs takes a number of worker processes from 1 up")
+
+    def test_a_killed_worker_is_its_files_error(self):
+        batch = subprocess.Popen([LUMETRA_MEASURE, path("reference.wav"),
+                                  *[path("recording.wav")] * 3, "--csv", "--jobs", "1"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        children = "/proc/%d/task/%d/children" % (batch.pid, batch.pid)
+        deadline = time.monotonic() + 30
+        worker = []
+        while not worker and time.monotonic() < deadline:
+            with open(children) as f:
+                worker = f.read().split()[:1]
+        self.assertTrue(worker, "no worker seen")
+        os.kill(int(worker[0]), signal.SIGKILL)
+        out, err = batch.communicate(timeout=60)
+        self.assertEqual(batch.returncode, 5, err)
+        rows = list(csv.reader(io.StringIO(out)))[1:]
+        self.assertEqual(sorted(r[1] for r in rows), ["0", "0", "5"], out)
+        killed = [r for r in rows if r[1] == "5"][0]
+        self.assertIn("the worker process measuring it killed by signal 9", killed[-1])
+        self.assertIn("killed by signal 9", err)
 
 
 if __name__ == "__main__":

@@ -169,4 +169,23 @@ Json& Json::null() {
   return *this;
 }
 
+std::string compact(std::string_view document) {
+  std::string line;
+  bool in_string = false;
+  bool escaped = false;
+  for (const char c : document) {
+    if (in_string) {
+      in_string = escaped || c != '"';
+      escaped = !escaped && c == '\\';
+    } else if (c == ' ' || c == '\n') {
+      continue;  // outside strings only layout is white space
+    } else {
+      in_string = c == '"';
+    }
+    line += c;
+  }
+  line += '\n';
+  return line;
+}
+
 }  // namespace cli

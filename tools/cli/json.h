@@ -47,6 +47,10 @@ class Json {
 // "-Infinity" for the non-finite values.
 std::string shortest(double v);
 
+// A document of Json::str() on one line (the whitespace between its tokens
+// taken out), ending with a newline: a line of a JSON Lines stream.
+std::string compact(std::string_view document);
+
 // s as a JSON string literal, quotes included: ", \ and control characters
 // escaped, and bytes that are not UTF-8 replaced by U+FFFD.
 std::string quoted(std::string_view s);

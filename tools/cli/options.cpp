@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +54,30 @@ class HeldOutput {
 
 }  // namespace
 
+int current_error(std::string& message) {
+  try {
+    throw;
+  } catch (const UsageError& e) {
+    message = e.what();
+    return kExitUsage;
+  } catch (const InputError& e) {
+    message = e.what();
+    return kExitInput;
+  } catch (const OutputError& e) {
+    message = e.what();
+    return kExitOutput;
+  } catch (const OutOfMemory& e) {
+    message = e.what();
+    return kExitInternal;
+  } catch (const std::bad_alloc&) {
+    message = "out of memory";
+    return kExitInternal;
+  } catch (const std::exception& e) {
+    message = e.what();
+    return kExitInternal;
+  }
+}
+
 int run_guarded(const char* program,
                 int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
                 const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -66,85 +92,157 @@ int run_guarded(const char* program,
       return kExitOutput;
     }
     return status;
-  } catch (const UsageError& e) {
-    std::fprintf(err, "%s: %s (see %s --help)\n", program, e.what(), program);
-    return kExitUsage;
-  } catch (const InputError& e) {
-    std::fprintf(err, "%s: %s\n", program, e.what());
-    return kExitInput;
-  } catch (const OutputError& e) {
-    std::fprintf(err, "%s: %s\n", program, e.what());
-    return kExitOutput;
-  } catch (const OutOfMemory& e) {
-    std::fprintf(err, "%s: %s\n", program, e.what());
-    return kExitInternal;
-  } catch (const std::bad_alloc&) {
-    std::fprintf(err, "%s: out of memory\n", program);
-    return kExitInternal;
-  } catch (const std::exception& e) {
-    std::fprintf(err, "%s: %s\n", program, e.what());
-    return kExitInternal;
+  } catch (...) {
+    std::string message;
+    const int status = current_error(message);
+    if (status == kExitUsage) {
+      std::fprintf(err, "%s: %s (see %s --help)\n", program, message.c_str(), program);
+    } else {
+      std::fprintf(err, "%s: %s\n", program, message.c_str());
+    }
+    return status;
   }
 }
 
-CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,
-                  const std::set<std::string>& flags) {
+namespace {
+
+// "a, b or c".
+std::string alternatives(const std::vector<std::string>& choices) {
+  std::string text;
+  for (std::size_t k = 0; k < choices.size(); ++k) {
+    text += k == 0 ? "" : k + 1 == choices.size() ? " or " : ", ";
+    text += choices[k];
+  }
+  return text;
+}
+
+// CLI11's message as one line of ours. Its messages start with the option's
+// name ("--plot: 1 required TEXT missing"; "json was given a disallowed flag
+// override"); a validator's message is ours already, after that name.
+std::string usage_message(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  const std::size_t colon = what.find(": ");
+  const std::string name = what.substr(0, what.find_first_of(": "));
+  if (dynamic_cast<const CLI::ValidationError*>(&e) != nullptr && colon != std::string::npos) {
+    return what.substr(colon + 2);
+  }
+  if (what.find("required") != std::string::npos && name.rfind("--", 0) == 0) {
+    return name + " needs a value";
+  }
+  if (what.find("flag override") != std::string::npos) {
+    return "--" + name + " takes no value";
+  }
+  return what;
+}
+
+}  // namespace
+
+CommandLine parse(const std::vector<std::string>& args, const std::vector<OptionDecl>& options) {
+  CLI::App app;
+  app.set_help_flag();
+  // Unknown options are left over, to be named in our words below.
+  app.allow_extras(true);
+  std::map<std::string, std::vector<std::string>> given;
+  std::map<std::string, CLI::Option*> flags;
+  for (const OptionDecl& decl : options) {
+    if (!decl.takes_value) {
+      flags[decl.name] =
+          app.add_flag(decl.name == "--help" ? "-h,--help" : decl.name)->disable_flag_override();
+      continue;
+    }
+    // Every value is kept, so that one given twice is seen and refused.
+    CLI::Option* option = app.add_option(decl.name, given[decl.name])
+                              ->expected(1)
+                              ->allow_extra_args(false)
+                              ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    if (!decl.choices.empty()) {
+      option->check(CLI::Validator(
+          [decl](std::string& v) {
+            const bool known =
+                std::find(decl.choices.begin(), decl.choices.end(), v) != decl.choices.end();
+            return known ? std::string()
+                         : decl.name + " is " + alternatives(decl.choices) + ", not '" + v + "'";
+          },
+          ""));
+    }
+  }
   CommandLine line;
-  bool options = true;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (!options || a == "-" || a.empty() || a[0] != '-') {
-      line.operands.push_back(a);
-      continue;
+  app.add_option("operands", line.operands);
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(usage_message(e));
+  }
+  for (const std::string& extra : app.remaining()) {
+    if (extra != "--") {
+      throw UsageError("unknown option " + extra.substr(0, extra.find('=')));
     }
-    if (a == "--") {
-      options = false;
-      continue;
-    }
-    std::string name = a;
-    std::string value;
-    bool inline_value = false;
-    if (const std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
-      name = a.substr(0, eq);
-      value = a.substr(eq + 1);
-      inline_value = true;
-    }
-    if (name == "-h") {
-      name = "--help";
-    }
-    if (line.has(name)) {
+  }
+  for (const auto& [name, values] : given) {
+    if (values.size() > 1) {
       throw UsageError(name + " is given twice");
     }
-    if (with_value.count(name) != 0) {
-      if (!inline_value) {
-        if (i + 1 == args.size()) {
-          throw UsageError(name + " needs a value");
-        }
-        value = args[++i];
-      }
-      line.values[name] = value;
-    } else if (flags.count(name) != 0 && !inline_value) {
+    if (values.size() == 1) {
+      line.values[name] = values[0];
+    }
+  }
+  for (const auto& [name, option] : flags) {
+    if (option->count() > 1) {
+      throw UsageError(name + " is given twice");
+    }
+    if (option->count() == 1) {
       line.flags.insert(name);
-    } else if (flags.count(name) != 0) {
-      throw UsageError(name + " takes no value");
-    } else {
-      throw UsageError("unknown option " + name);
     }
   }
   return line;
 }
+
+CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,
+                  const std::set<std::string>& flags) {
+  std::vector<OptionDecl> options;
+  for (const std::string& name : with_value) {
+    options.push_back({name, true, {}});
+  }
+  for (const std::string& name : flags) {
+    options.push_back({name, false, {}});
+  }
+  return parse(args, options);
+}
+
+namespace {
+
+// A whole number from 1 up, with at most 6 digits; 0 for anything else.
+int whole_number(const std::string& v) {
+  const bool digits =
+      !v.empty() && v.size() <= 6 && v.find_first_not_of("0123456789") == std::string::npos;
+  return digits ? std::stoi(v) : 0;
+}
+
+}  // namespace
 
 int channel_option(const CommandLine& line) {
   const auto it = line.values.find("--channel");
   if (it == line.values.end()) {
     return 0;
   }
-  const std::string& v = it->second;
-  const bool digits =
-      !v.empty() && v.size() <= 6 && v.find_first_not_of("0123456789") == std::string::npos;
-  const int n = digits ? std::stoi(v) : 0;
+  const int n = whole_number(it->second);
   if (n < 1) {
-    throw UsageError("--channel takes a channel number from 1 up, not '" + v + "'");
+    throw UsageError("--channel takes a channel number from 1 up, not '" + it->second + "'");
+  }
+  return n;
+}
+
+int jobs_option(const CommandLine& line, int fallback) {
+  const auto it = line.values.find("--jobs");
+  if (it == line.values.end()) {
+    return fallback;
+  }
+  const int n = whole_number(it->second);
+  if (n < 1) {
+    throw UsageError("--jobs takes a number of worker processes from 1 up, not '" + it->second +
+                     "'");
   }
   return n;
 }
@@ -164,13 +262,17 @@ bool make_demo(const CommandLine& line,
   return true;
 }
 
-void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file) {
-  if (file.truncated) {
-    std::fprintf(err,
-                 "%s: warning: %s is shorter than its header announces (cut short?); measuring "
-                 "the %lld samples it holds\n",
-                 program, file.path.c_str(), static_cast<long long>(file.frames));
+std::string truncation_warning(const char* program, const AudioInfo& file) {
+  if (!file.truncated) {
+    return "";
   }
+  return std::string(program) + ": warning: " + file.path +
+         " is shorter than its header announces (cut short?); measuring the " +
+         std::to_string(file.frames) + " samples it holds\n";
+}
+
+void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file) {
+  std::fputs(truncation_warning(program, file).c_str(), err);
 }
 
 }  // namespace cli

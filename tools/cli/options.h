@@ -47,10 +47,22 @@ struct CommandLine {
   bool has(const std::string& name) const { return flags.count(name) != 0 || values.count(name); }
 };
 
-// Reads args (without the program name). `with_value` names the options
-// that take a value ("--channel 2" or "--channel=2"), `flags` those that do
-// not; "--" ends the options. Throws UsageError on anything else and on an
-// option given twice.
+// One option of a tool: "--channel" (with a value: "--channel 2" or
+// "--channel=2") or a flag; "--help" is also "-h". `choices`, when not
+// empty, are the only values the option accepts.
+struct OptionDecl {
+  std::string name;
+  bool takes_value = false;
+  std::vector<std::string> choices;
+};
+
+// Reads args (without the program name) with CLI11; "--" ends the options,
+// and "-" is an operand (standard input). Throws UsageError, with one line
+// that names the option, on an unknown option, a missing value, a value
+// not among the choices, a flag given a value, and an option given twice.
+CommandLine parse(const std::vector<std::string>& args, const std::vector<OptionDecl>& options);
+
+// The same, with the options named by kind.
 CommandLine parse(const std::vector<std::string>& args, const std::set<std::string>& with_value,
                   const std::set<std::string>& flags);
 
@@ -65,8 +77,21 @@ bool make_demo(const CommandLine& line,
                const std::function<std::vector<std::string>(const std::string&)>& write,
                std::FILE* out);
 
-// A warning line on err for a file that is shorter than its header
-// announces: it is measured as far as it goes.
+// --jobs N: a whole number from 1 up; `fallback` when absent. Throws
+// UsageError.
+int jobs_option(const CommandLine& line, int fallback);
+
+// The warning line (ending with a newline) for a file that is shorter than
+// its header announces: it is measured as far as it goes. "" for a whole
+// file.
+std::string truncation_warning(const char* program, const AudioInfo& file);
+
+// truncation_warning on err.
 void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file);
+
+// The exit status and the one-line message for the exception being handled
+// (call it inside a catch block): UsageError 2, InputError 3, OutputError 4,
+// out of memory and anything else 5.
+int current_error(std::string& message);
 
 }  // namespace cli
