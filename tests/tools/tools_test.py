@@ -617,7 +617,7 @@ class Batch(Shape):
     def test_what_stops_a_batch(self):
         for program, reference, says in [
                 (LUMETRA_MEASURE, "no_such_file.wav", "no_such_file.wav: cannot read it"),
-                (LUMETRA_MEASURE, "reference_short.wav", "reference with 25.2 s steps needs"),
+                (LUMETRA_MEASURE, "reference_short.wav", "reference with 24.7 s steps needs"),
                 (QUENBAR_SNR, "empty.wav", "holds no samples")]:
             with self.subTest(says=says):
                 self.assert_refused(run(program, path(reference), path("recording.wav"),
