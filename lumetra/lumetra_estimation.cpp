@@ -11,7 +11,7 @@
 #include "lumetra.h"
 #include "lumetra/estimation.h"
 #include "runtime/emx.h"
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "runtime/sum.h"
 #include "spectral/spectral.h"
 
@@ -287,7 +287,7 @@ extern "C" void lumetra_estimation(const emxArray_real_T* reference,
                                    const emxArray_real_T* recording, double spareA, double spareB,
                                    double stepMode, double stepLevel[11], double stepRange[11],
                                    double* peakLevel, double* failed) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   static_cast<void>(spareA);
   static_cast<void>(spareB);
   const lumetra::Estimate e = lumetra::estimate(reference, recording, stepMode);

@@ -20,7 +20,7 @@
 #include "quenbar/snr.h"
 #include "runtime/cpu.h"
 #include "runtime/emx.h"
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "runtime/nonfinite.h"
 
 namespace quenbar {
@@ -213,7 +213,7 @@ Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_r
 extern "C" void SNR_estimation(const emxArray_real_T* gateSignal,
                                const emxArray_real_T* measuredSignal, double fs, double* snrDb,
                                double* extraOut) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (extraOut != nullptr) {
     *extraOut = 0.0;
   }

@@ -1,6 +1,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "runtime/fp_guard.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
@@ -16,6 +17,7 @@ void abs_lags(const double* x, double* y) noexcept {
 }  // namespace spectral
 
 extern "C" void b_abs(const double x[1439999], double y[1439999]) noexcept {
+  const runtime::FpGuard guard;
   if (x == nullptr || y == nullptr) {
     return;
   }

@@ -1,5 +1,5 @@
 // Forward transform of 720000 real samples, zero-padded to 2^21 points.
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
 
@@ -14,7 +14,7 @@ void forward_transform(const double* x, Complex* y) noexcept {
 }  // namespace spectral
 
 extern "C" void fft(const double x[720000], complex_T y[2097152]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (x == nullptr || y == nullptr) {
     return;
   }

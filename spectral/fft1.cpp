@@ -6,7 +6,7 @@
 // copies, which gives the same values as evaluating it afresh every time.
 #include <cmath>
 
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
 
@@ -132,14 +132,14 @@ void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept {
 extern "C" {
 
 void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (costab != nullptr && sintab != nullptr) {
     spectral::twiddle_tables(costab, sintab, false);
   }
 }
 
 void b_generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (costab != nullptr && sintab != nullptr) {
     spectral::twiddle_tables(costab, sintab, true);
   }

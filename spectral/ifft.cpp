@@ -1,5 +1,5 @@
 // Inverse transform of 2^21 points, scaled by 2^-21 after the last stage.
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
 
@@ -14,7 +14,7 @@ void inverse_transform(const Complex* x, Complex* y) noexcept {
 }  // namespace spectral
 
 extern "C" void ifft(const complex_T x[2097152], complex_T y[2097152]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (x == nullptr || y == nullptr) {
     return;
   }

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "runtime/emx.h"
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "runtime/sum.h"
 #include "spectral/spectral.h"
 
@@ -42,12 +42,12 @@ double rms_record(const emxArray_real_T* x) noexcept {
 extern "C" {
 
 double rms(const double x[720000]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   return x == nullptr ? rtGetNaN() : spectral::rms_span(x);
 }
 
 double b_rms(const emxArray_real_T* x) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   return spectral::rms_record(x);
 }
 

@@ -9,7 +9,7 @@
 // inverse starts on each piece at once, so no spectrum is ever stored
 // whole. Its last stage writes only the real parts of the 1439999 possible
 // lags, scaled, to r.
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
 
@@ -25,7 +25,7 @@ void cross_correlate(const double* x, const double* y, double* r) noexcept {
 }  // namespace spectral
 
 extern "C" void xcorr(const double x[720000], const double y[720000], double r[1439999]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (x == nullptr || y == nullptr || r == nullptr) {
     return;
   }
