@@ -1,18 +1,19 @@
 // Choice of the kernel table at run time.
 #include "lumetra/kernels.h"
-#include "runtime/cpu.h"
 
 namespace lumetra::kernels {
+namespace {
 
-extern const Table kAvx2Table;
+constexpr runtime::IsaTables<Table> kTables{kSse2Table, kAvx2Table};
 
-const Table* avx2() noexcept {
-  return runtime::cpu_has_avx2() ? &kAvx2Table : nullptr;
-}
+}  // namespace
 
 const Table& best() noexcept {
-  const Table* wide = avx2();
-  return wide != nullptr ? *wide : sse2();
+  return kTables.best();
+}
+
+const Table* for_isa(runtime::Isa isa) noexcept {
+  return kTables.find(isa);
 }
 
 }  // namespace lumetra::kernels

@@ -1,15 +1,13 @@
-// Choice of the engine variant at run time.
+// The engine's work arrays, and the choice of its variant.
 #include "spectral/engine.h"
-
-#include "runtime/cpu.h"
 
 namespace spectral {
 namespace {
 
-const Engine* g_engine = nullptr;  // chosen on first use: nothing runs at load time
-
 alignas(64) double g_work[3][kWorkDoubles];
 alignas(64) double g_cross[kBlock * kChunkDoubles];
+
+constexpr runtime::IsaTables<Engine> kEngines{kEngineSse2, kEngineAvx2};
 
 }  // namespace
 
@@ -19,18 +17,11 @@ const WorkArrays& work_arrays() noexcept {
 }
 
 const Engine& engine() noexcept {
-  if (g_engine == nullptr) {
-    g_engine = runtime::cpu_has_avx2() ? &kEngineAvx2 : &kEngineSse2;
-  }
-  return *g_engine;
+  return kEngines.best();
 }
 
-bool select_engine(Isa isa) noexcept {
-  if (isa == Isa::kAvx2 && !runtime::cpu_has_avx2()) {
-    return false;
-  }
-  g_engine = isa == Isa::kAvx2 ? &kEngineAvx2 : &kEngineSse2;
-  return true;
+const Engine* engine_for(runtime::Isa isa) noexcept {
+  return kEngines.find(isa);
 }
 
 }  // namespace spectral

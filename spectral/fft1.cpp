@@ -104,14 +104,15 @@ const Tables& tables() noexcept {
   return kTables;
 }
 
-void quarter_wave(double* q) noexcept {
+void quarter_wave(std::span<double, kQuarterLength> q) noexcept {
   const double* cached = cached_quarter_wave();
   for (int n = 0; n < kQuarterLength; ++n) {
     q[n] = cached[n];
   }
 }
 
-void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept {
+void twiddle_tables(std::span<double, kTableLength> costab, std::span<double, kTableLength> sintab,
+                    bool inverse) noexcept {
   const double* q = cached_quarter_wave();
   costab[0] = 1.0;
   sintab[0] = 0.0;
@@ -134,14 +135,18 @@ extern "C" {
 void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
   const runtime::FpGuard guard;
   if (costab != nullptr && sintab != nullptr) {
-    spectral::twiddle_tables(costab, sintab, false);
+    spectral::twiddle_tables(
+        std::span<double, spectral::kTableLength>(costab, spectral::kTableLength),
+        std::span<double, spectral::kTableLength>(sintab, spectral::kTableLength), false);
   }
 }
 
 void b_generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
   const runtime::FpGuard guard;
   if (costab != nullptr && sintab != nullptr) {
-    spectral::twiddle_tables(costab, sintab, true);
+    spectral::twiddle_tables(
+        std::span<double, spectral::kTableLength>(costab, spectral::kTableLength),
+        std::span<double, spectral::kTableLength>(sintab, spectral::kTableLength), true);
   }
 }
 

@@ -9,7 +9,7 @@
 
 namespace spectral {
 
-double rms_span(const double* x) noexcept {
+double rms_span(std::span<const double, kSpan> x) noexcept {
   // acc holds x[0]^2 + ... + x[k-1]^2, each square rounded by itself and
   // added left to right; the squares need no array of their own.
   double acc = x[0] * x[0];
@@ -43,7 +43,10 @@ extern "C" {
 
 double rms(const double x[720000]) noexcept {
   const runtime::FpGuard guard;
-  return x == nullptr ? rtGetNaN() : spectral::rms_span(x);
+  if (x == nullptr) {
+    return rtGetNaN();
+  }
+  return spectral::rms_span(std::span<const double, spectral::kSpan>(x, spectral::kSpan));
 }
 
 double b_rms(const emxArray_real_T* x) noexcept {
