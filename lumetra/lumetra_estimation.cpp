@@ -121,6 +121,84 @@ std::uint32_t check_input(std::int64_t n_ref, std::int64_t n_rec, double period)
   return refusal;
 }
 
+// Phase 2, alignment: the coarse alignment of the recording's opening
+// (sig_tmp, its first kSpan samples, read where they are), then the fine one
+// by the peak of the correlation of the reference's opening with the
+// coarsely moved recording. Fills the onsets, the coarse delay and its flag,
+// the peak and the total delay of d, and leaves the correlation magnitudes in
+// magnitudes.
+void align(std::span<const double> reference, std::span<const double, kSpan> sig_tmp,
+           Correlator correlate, const kernels::Table& kernels, std::span<double, kLags> magnitudes,
+           Diagnostics& d) noexcept {
+  // The coarsely moved recording opening.
+  static double b_sig_tmp[kSpan];
+  d.onsets =
+      crude_align(reference, &d.coarse_delay, &d.coarse_too_large, sig_tmp, b_sig_tmp, kernels);
+  const std::span<const double, kSpan> reference_opening = reference.first<kSpan>();
+  if (correlate != nullptr) {
+    correlate(reference_opening.data(), b_sig_tmp, magnitudes.data());
+  } else {
+    spectral::cross_correlate(reference_opening, b_sig_tmp, magnitudes);
+  }
+  spectral::abs_lags(magnitudes, magnitudes);
+  d.peak = find_peak(magnitudes, kernels);
+  d.total_delay =
+      (static_cast<double>(kLagZero) - static_cast<double>(d.peak.index)) - d.coarse_delay;
+}
+
+// Phase 3, trust test: the causes of distrust of the alignment (a coarse
+// delay or a total delay out of range, a peak whose trust window leaves the
+// correlation or that does not stand out, a recording that does not lag).
+// Sets d.trust_ratio where the test reaches it, else NaN.
+std::uint32_t trust_test(std::span<const double, kLags> magnitudes, Diagnostics& d) noexcept {
+  d.trust_ratio = rtGetNaN();
+  std::uint32_t causes = 0;
+  if (d.coarse_too_large > 0.0) {
+    causes |= kCoarseTooLarge;
+  }
+  if (std::fabs(d.total_delay) > kMaxDelay) {
+    causes |= kDelayOutOfRange;
+  }
+  if (causes == 0) {
+    if (!trust_window_fits(d.peak.index)) {
+      causes |= kPeakNearEnd;
+    } else {
+      d.trust_ratio = trust_ratio(magnitudes, d.peak);
+      // A NaN ratio does not exceed the limit.
+      if (d.trust_ratio > kTrustLimit) {
+        causes |= kPeakNotProminent;
+      }
+    }
+  }
+  if (d.total_delay <= 0.0) {
+    causes |= kNotLagging;
+  }
+  return causes;
+}
+
+// Phase 4, aligned view: recording samples from position totalDelay on, 0.0
+// past the recording's end, all 0.0 when the alignment failed (causes not 0).
+// Sets d.copy and d.aligned_samples.
+Aligned aligned_view(const double* recording, std::int64_t n_ref, std::int64_t n_rec,
+                     std::uint32_t causes, Diagnostics& d) noexcept {
+  Aligned aligned{nullptr, n_ref, 0};
+  d.copy = Copy::kFailed;
+  if (causes == 0) {
+    // 1 <= totalDelay <= 240000 here, an integer, and the recording holds at
+    // least 720000 samples, so it reaches past position totalDelay.
+    const auto t = static_cast<std::int64_t>(d.total_delay);
+    if (t <= n_rec - n_ref) {
+      aligned = {recording + t, n_ref, n_ref};
+      d.copy = Copy::kWhole;
+    } else {
+      aligned = {recording + t, n_ref, n_rec - t};
+      d.copy = Copy::kHead;
+    }
+  }
+  d.aligned_samples = aligned.valid;
+  return aligned;
+}
+
 }  // namespace
 
 Onsets crude_align(std::span<const double> reference, double* delay, double* delay_too_large,
@@ -204,88 +282,6 @@ double trust_ratio(std::span<const double, kLags> magnitudes, Peak peak) noexcep
   const double sum = runtime::sum_span(window, kTrustOffPeak + 1);
   return (sum - peak.value) / (peak.value * static_cast<double>(kTrustOffPeak));
 }
-
-namespace {
-
-// Phase 2, alignment: the coarse alignment of the recording's opening
-// (sig_tmp, its first kSpan samples, read where they are), then the fine one
-// by the peak of the correlation of the reference's opening with the
-// coarsely moved recording. Fills the onsets, the coarse delay and its flag,
-// the peak and the total delay of d, and leaves the correlation magnitudes in
-// magnitudes.
-void align(std::span<const double> reference, std::span<const double, kSpan> sig_tmp,
-           Correlator correlate, const kernels::Table& kernels, std::span<double, kLags> magnitudes,
-           Diagnostics& d) noexcept {
-  // The coarsely moved recording opening.
-  static double b_sig_tmp[kSpan];
-  d.onsets =
-      crude_align(reference, &d.coarse_delay, &d.coarse_too_large, sig_tmp, b_sig_tmp, kernels);
-  const std::span<const double, kSpan> reference_opening = reference.first<kSpan>();
-  if (correlate != nullptr) {
-    correlate(reference_opening.data(), b_sig_tmp, magnitudes.data());
-  } else {
-    spectral::cross_correlate(reference_opening, b_sig_tmp, magnitudes);
-  }
-  spectral::abs_lags(magnitudes, magnitudes);
-  d.peak = find_peak(magnitudes, kernels);
-  d.total_delay =
-      (static_cast<double>(kLagZero) - static_cast<double>(d.peak.index)) - d.coarse_delay;
-}
-
-// Phase 3, trust test: the causes of distrust of the alignment (a coarse
-// delay or a total delay out of range, a peak whose trust window leaves the
-// correlation or that does not stand out, a recording that does not lag).
-// Sets d.trust_ratio where the test reaches it, else NaN.
-std::uint32_t trust_test(std::span<const double, kLags> magnitudes, Diagnostics& d) noexcept {
-  d.trust_ratio = rtGetNaN();
-  std::uint32_t causes = 0;
-  if (d.coarse_too_large > 0.0) {
-    causes |= kCoarseTooLarge;
-  }
-  if (std::fabs(d.total_delay) > kMaxDelay) {
-    causes |= kDelayOutOfRange;
-  }
-  if (causes == 0) {
-    if (!trust_window_fits(d.peak.index)) {
-      causes |= kPeakNearEnd;
-    } else {
-      d.trust_ratio = trust_ratio(magnitudes, d.peak);
-      // A NaN ratio does not exceed the limit.
-      if (d.trust_ratio > kTrustLimit) {
-        causes |= kPeakNotProminent;
-      }
-    }
-  }
-  if (d.total_delay <= 0.0) {
-    causes |= kNotLagging;
-  }
-  return causes;
-}
-
-// Phase 4, aligned view: recording samples from position totalDelay on, 0.0
-// past the recording's end, all 0.0 when the alignment failed (causes not 0).
-// Sets d.copy and d.aligned_samples.
-Aligned aligned_view(const double* recording, std::int64_t n_ref, std::int64_t n_rec,
-                     std::uint32_t causes, Diagnostics& d) noexcept {
-  Aligned aligned{nullptr, n_ref, 0};
-  d.copy = Copy::kFailed;
-  if (causes == 0) {
-    // 1 <= totalDelay <= 240000 here, an integer, and the recording holds at
-    // least 720000 samples, so it reaches past position totalDelay.
-    const auto t = static_cast<std::int64_t>(d.total_delay);
-    if (t <= n_rec - n_ref) {
-      aligned = {recording + t, n_ref, n_ref};
-      d.copy = Copy::kWhole;
-    } else {
-      aligned = {recording + t, n_ref, n_rec - t};
-      d.copy = Copy::kHead;
-    }
-  }
-  d.aligned_samples = aligned.valid;
-  return aligned;
-}
-
-}  // namespace
 
 Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recording,
                   double stepMode, const Options& options) noexcept {
