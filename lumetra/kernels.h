@@ -47,11 +47,15 @@ extern const Table kSse2Table;
 extern const Table kAvx2Table;
 
 // The table of the widest instruction set this machine runs.
-const Table& best() noexcept;
+inline const Table& best() noexcept {
+  return runtime::widest(kSse2Table, kAvx2Table);
+}
 
 // The table for isa, or nullptr when this machine cannot run it (tests hand
 // each table to the estimation's steps and compare it with the
 // straightforward path).
-const Table* for_isa(runtime::Isa isa) noexcept;
+inline const Table* for_isa(runtime::Isa isa) noexcept {
+  return runtime::for_isa(isa, kSse2Table, kAvx2Table);
+}
 
 }  // namespace lumetra::kernels

@@ -30,10 +30,14 @@ extern const Table kSse2Table;
 extern const Table kAvx2Table;
 
 // The table of the widest instruction set this machine runs.
-const Table& best() noexcept;
+inline const Table& best() noexcept {
+  return runtime::widest(kSse2Table, kAvx2Table);
+}
 
 // The table for isa, or nullptr when this machine cannot run it (tests hand
 // each table to the estimate and compare it with the reference path).
-const Table* for_isa(runtime::Isa isa) noexcept;
+inline const Table* for_isa(runtime::Isa isa) noexcept {
+  return runtime::for_isa(isa, kSse2Table, kAvx2Table);
+}
 
 }  // namespace quenbar::kernels

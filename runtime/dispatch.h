@@ -5,8 +5,12 @@
 // fills it, instantiated once per instruction set in a file of its own
 // (*_sse2.cpp, *_avx2.cpp: only the AVX2 file is compiled with -mavx2). The
 // subsystem hands out the table of the widest instruction set this machine
-// runs, and tests take every table that runs here and compare it with the
-// reference path, through a parameter that takes a table.
+// runs (widest), and tests take every table that runs here (for_isa) and
+// compare it with the reference path, through a parameter that takes a table.
+//
+// The inline functions here are for baseline code: an AVX2 file that called
+// one would hold a copy the linker could pick for everyone (the instruction
+// check rejects that).
 #pragma once
 
 #include <cstdint>
@@ -36,20 +40,18 @@ inline Isa widest_isa() noexcept {
   return cpu_has_avx2() ? Isa::kAvx2 : Isa::kSse2;
 }
 
-// A subsystem's tables, one per instruction set.
+// Of a subsystem's tables, one per instruction set: the widest this machine
+// runs, and the one for isa (nullptr when this machine cannot run it).
 template <class Table>
-struct IsaTables {
-  const Table& sse2;
-  const Table& avx2;
-
-  const Table& best() const noexcept { return widest_isa() == Isa::kAvx2 ? avx2 : sse2; }
-  // The table for isa, or nullptr when this machine cannot run it.
-  const Table* find(Isa isa) const noexcept {
-    if (!isa_runs(isa)) {
-      return nullptr;
-    }
-    return isa == Isa::kAvx2 ? &avx2 : &sse2;
+const Table& widest(const Table& sse2, const Table& avx2) noexcept {
+  return widest_isa() == Isa::kAvx2 ? avx2 : sse2;
+}
+template <class Table>
+const Table* for_isa(Isa isa, const Table& sse2, const Table& avx2) noexcept {
+  if (!isa_runs(isa)) {
+    return nullptr;
   }
-};
+  return isa == Isa::kAvx2 ? &avx2 : &sse2;
+}
 
 }  // namespace runtime

@@ -19,11 +19,12 @@
 #include <cstdint>
 
 #include "runtime/dispatch.h"
+#include "runtime/simd_common.h"
 
 namespace runtime::simd {
 namespace {
 
-struct Avx2 {
+struct Avx2 : CacheControl<32> {
   static constexpr Isa kIsa = Isa::kAvx2;
   using V = __m256d;
   static constexpr int kWidth = 4;
@@ -105,21 +106,6 @@ struct Avx2 {
       _mm256_storeu_pd(p, lo);
       _mm256_storeu_pd(p + 4, hi);
     }
-  }
-
-  // Streaming stores (past the caches) need 32-byte alignment, and a fence
-  // before the data is handed on.
-  static bool stream_aligned(const double* p) noexcept {
-    return (reinterpret_cast<unsigned long long>(p) & 31u) == 0;
-  }
-  static void stream_fence() noexcept { _mm_sfence(); }
-
-  static void prefetch(const double* p) noexcept {
-    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
-  }
-  // Into the second-level cache only.
-  static void prefetch_far(const double* p) noexcept {
-    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T1);
   }
 };
 

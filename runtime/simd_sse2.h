@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "runtime/dispatch.h"
+#include "runtime/simd_common.h"
 
 namespace runtime::simd {
 namespace {
@@ -44,7 +45,7 @@ struct Sse2 {
   }
 
   // Four lanes of doubles as two SSE2 registers.
-  struct Quad {
+  struct Quad : CacheControl<16> {
     struct V {
       __m128d lo;  // lanes 0, 1
       __m128d hi;  // lanes 2, 3
@@ -111,21 +112,6 @@ struct Sse2 {
           _mm_storeu_pd(p + 2 * u, c[u]);
         }
       }
-    }
-
-    // Streaming stores (past the caches) need 16-byte alignment, and a fence
-    // before the data is handed on.
-    static bool stream_aligned(const double* p) noexcept {
-      return (reinterpret_cast<unsigned long long>(p) & 15u) == 0;
-    }
-    static void stream_fence() noexcept { _mm_sfence(); }
-
-    static void prefetch(const double* p) noexcept {
-      _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
-    }
-    // Into the second-level cache only.
-    static void prefetch_far(const double* p) noexcept {
-      _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T1);
     }
   };
 };

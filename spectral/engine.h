@@ -109,10 +109,14 @@ extern const Engine kEngineAvx2;
 
 // The variant of the widest instruction set this machine runs: what the
 // exported functions use.
-const Engine& engine() noexcept;
+inline const Engine& engine() noexcept {
+  return runtime::widest(kEngineSse2, kEngineAvx2);
+}
 
 // The variant for isa, or nullptr when this machine cannot run it (tests hand
 // each variant to the transforms and compare it with the reference path).
-const Engine* engine_for(runtime::Isa isa) noexcept;
+inline const Engine* engine_for(runtime::Isa isa) noexcept {
+  return runtime::for_isa(isa, kEngineSse2, kEngineAvx2);
+}
 
 }  // namespace spectral
