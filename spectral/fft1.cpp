@@ -130,24 +130,28 @@ void twiddle_tables(std::span<double, kTableLength> costab, std::span<double, kT
 
 }  // namespace spectral
 
+namespace {
+
+// The exported builders' body: both arrays, or nothing.
+void exported_tables(double* costab, double* sintab, bool inverse) noexcept {
+  using Table = std::span<double, spectral::kTableLength>;
+  if (costab != nullptr && sintab != nullptr) {
+    spectral::twiddle_tables(Table(costab, Table::extent), Table(sintab, Table::extent), inverse);
+  }
+}
+
+}  // namespace
+
 extern "C" {
 
 void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
   const runtime::FpGuard guard;
-  if (costab != nullptr && sintab != nullptr) {
-    spectral::twiddle_tables(
-        std::span<double, spectral::kTableLength>(costab, spectral::kTableLength),
-        std::span<double, spectral::kTableLength>(sintab, spectral::kTableLength), false);
-  }
+  exported_tables(costab, sintab, false);
 }
 
 void b_generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
   const runtime::FpGuard guard;
-  if (costab != nullptr && sintab != nullptr) {
-    spectral::twiddle_tables(
-        std::span<double, spectral::kTableLength>(costab, spectral::kTableLength),
-        std::span<double, spectral::kTableLength>(sintab, spectral::kTableLength), true);
-  }
+  exported_tables(costab, sintab, true);
 }
 
 }  // extern "C"
