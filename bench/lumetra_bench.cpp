@@ -61,7 +61,10 @@ void BM_Xcorr(benchmark::State& state) {
   const Signals& s = signals();
   static std::vector<double> r(lumetra::kLags);
   for (auto _ : state) {
-    spectral::cross_correlate(s.reference.data(), s.recording.data(), r.data());
+    spectral::cross_correlate(
+        std::span<const double, lumetra::kSpan>(s.reference.data(), lumetra::kSpan),
+        std::span<const double, lumetra::kSpan>(s.recording.data(), lumetra::kSpan),
+        std::span<double, lumetra::kLags>(r.data(), lumetra::kLags));
     benchmark::DoNotOptimize(r.data());
   }
   report_peak_memory(state);
@@ -97,7 +100,10 @@ void linear_work(benchmark::State& state, const lumetra::kernels::Table& kernels
         {s.reference.data(), s.reference.size()}, &delay, &too_large,
         std::span<const double, lumetra::kSpan>(s.recording.data(), lumetra::kSpan),
         std::span<double, lumetra::kSpan>(moved.data(), lumetra::kSpan), kernels);
-    spectral::cross_correlate(s.reference.data(), moved.data(), stored().data());
+    spectral::cross_correlate(
+        std::span<const double, lumetra::kSpan>(s.reference.data(), lumetra::kSpan),
+        std::span<const double, lumetra::kSpan>(moved.data(), lumetra::kSpan),
+        std::span<double, lumetra::kLags>(stored().data(), lumetra::kLags));
   }
   lumetra::Estimate copy{};
   for (auto _ : state) {
@@ -111,7 +117,7 @@ void linear_work(benchmark::State& state, const lumetra::kernels::Table& kernels
 }
 
 void BM_LinearWorkSse2(benchmark::State& state) {
-  linear_work(state, lumetra::kernels::sse2());
+  linear_work(state, *lumetra::kernels::for_isa(runtime::Isa::kSse2));
 }
 
 void BM_LinearWorkBest(benchmark::State& state) {

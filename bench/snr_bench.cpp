@@ -106,20 +106,21 @@ void BM_SnrEstimation(benchmark::State& state) {
 }
 BENCHMARK(BM_SnrEstimation)->Unit(benchmark::kMillisecond);
 
-// Each kernel: 0 one frame at a time, 1 two frames (SSE2), 2 four (AVX2).
+// Each kernel table: 0 two frames side by side (SSE2), 1 four (AVX2).
 void BM_SnrKernel(benchmark::State& state) {
   const Pair& p = pair();
-  const auto kernel = static_cast<quenbar::Kernel>(state.range(0));
-  if (kernel == quenbar::Kernel::kAvx2 && quenbar::fastest_kernel() != kernel) {
-    state.SkipWithError("no AVX2 on this processor");
+  const runtime::Isa isa = runtime::kIsas[state.range(0)];
+  const quenbar::kernels::Table* kernels = quenbar::kernels::for_isa(isa);
+  if (kernels == nullptr) {
+    state.SkipWithError("this processor cannot run the table");
     return;
   }
   for (auto _ : state) {
-    benchmark::DoNotOptimize(quenbar::estimate(p.gate_record, p.measured_record, kFs, kernel));
+    benchmark::DoNotOptimize(quenbar::estimate(p.gate_record, p.measured_record, kFs, *kernels));
   }
   count_samples(state);
 }
-BENCHMARK(BM_SnrKernel)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SnrKernel)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The straightforward path of the tests: per-frame scratch record, record sums.
 void BM_SnrReference(benchmark::State& state) {

@@ -32,12 +32,9 @@ target_compile_options(am_library_flags INTERFACE
 # Windows: programs and libraries carry their own copies of the compiler's
 # runtime support (libgcc, libstdc++, winpthread), so that they import nothing
 # but Windows system DLLs and run wherever they are copied.
-#
-# The Windows x64 ABI keeps the stack only 16-byte aligned and GCC cannot
-# realign it there, so a 256-bit spill emitted as an aligned move could fault
-# in an AVX2 kernel: the assembler turns every aligned vector move into an
-# unaligned one (same speed on aligned data).
 if(MINGW)
   target_link_options(am_flags INTERFACE -static)
-  target_compile_options(am_flags INTERFACE -Wa,-muse-unaligned-vector-move)
 endif()
+
+# The flags of the AVX2 kernels: am_avx2_sources.
+include(${CMAKE_CURRENT_LIST_DIR}/SimdSources.cmake)

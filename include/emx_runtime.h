@@ -8,6 +8,15 @@
  * Thread safety: the array functions keep no state; a record is used by one
  * thread at a time. rt_InitInfAndNaN writes the six globals without a lock and
  * runs (through the library's initialize function) before any other call.
+ *
+ * Floating-point state: the results do not depend on the calling thread's.
+ * Every function of either library that computes (the sums, the levels, the
+ * transforms and tables, the estimations) sets for the duration of the call
+ * SSE rounding to nearest without flush-to-zero or denormals-are-zero, every
+ * exception masked, and on Windows the x87 control word to 53-bit precision,
+ * rounding to nearest, every exception masked. On return the caller's MXCSR
+ * is as it was, status flags included (the flags a call raises are not
+ * passed on), and so is the caller's x87 control word.
  */
 #ifndef EMX_RUNTIME_H
 #define EMX_RUNTIME_H

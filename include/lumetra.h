@@ -7,7 +7,9 @@
  * lumetra_estimation() any number of times, lumetra_estimation_terminate()
  * at the end. The library keeps its large intermediates in static storage
  * (about 156 MB, committed as it is first used): calls into lumetra
- * must not overlap, from any thread.
+ * must not overlap, from any thread. Results do not depend on the caller's
+ * floating-point state (rounding, flush-to-zero, x87 precision; see
+ * emx_runtime.h).
  *
  * This header and quenbar.h declare different functions named "sum"; a
  * translation unit includes one of them.

@@ -6,7 +6,9 @@
  * Samples are doubles on the 16-bit scale (full scale 32767). Lifecycle:
  * SNR_estimation_initialize() once, SNR_estimation() any number of times,
  * SNR_estimation_terminate() at the end. SNR_estimation keeps no static
- * state: estimates may run concurrently on different threads.
+ * state: estimates may run concurrently on different threads. Results do
+ * not depend on the caller's floating-point state (rounding, flush-to-zero,
+ * x87 precision; see emx_runtime.h).
  *
  * This header and lumetra.h declare different functions named "sum"; a
  * translation unit includes one of them.

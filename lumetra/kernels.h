@@ -4,7 +4,7 @@
 // element to its last: lanes never mix, so a lane's bits are those of the
 // plain left-to-right loop. The baseline table uses SSE2; a second table uses
 // AVX2 and is offered only when the processor and the operating system
-// support it. Both give bit-identical results.
+// support it (runtime/dispatch.h). Both give bit-identical results.
 //
 // A sum of squares starts from +0.0 rather than from its first square: the
 // two agree exactly, since a square is never -0.0 and +0.0 + s is s for every
@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "runtime/dispatch.h"
 
 namespace lumetra::kernels {
 
@@ -35,17 +37,25 @@ struct Table {
   double (*max_skip_nan)(const double* x, std::int64_t n, double running) noexcept;
 
   int lane_multiple;  // lanes of step_lanes come in multiples of this
-  const char* name;
+  runtime::Isa isa;
 };
 
-// The SSE2 table: always available on x86-64.
-const Table& sse2() noexcept;
+// The tables, one per instruction set, filled by Lanes (kernels_impl.h) in
+// kernels_sse2.cpp and kernels_avx2.cpp. Take them through best() and
+// for_isa(), which check that the processor runs them.
+extern const Table kSse2Table;
+extern const Table kAvx2Table;
 
-// The AVX2 table, or nullptr when the processor or the operating system
-// lacks AVX2.
-const Table* avx2() noexcept;
+// The table of the widest instruction set this machine runs.
+inline const Table& best() noexcept {
+  return runtime::widest(kSse2Table, kAvx2Table);
+}
 
-// The widest table this machine runs.
-const Table& best() noexcept;
+// The table for isa, or nullptr when this machine cannot run it (tests hand
+// each table to the estimation's steps and compare it with the
+// straightforward path).
+inline const Table* for_isa(runtime::Isa isa) noexcept {
+  return runtime::for_isa(isa, kSse2Table, kAvx2Table);
+}
 
 }  // namespace lumetra::kernels

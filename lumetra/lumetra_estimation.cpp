@@ -11,7 +11,7 @@
 #include "lumetra.h"
 #include "lumetra/estimation.h"
 #include "runtime/emx.h"
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "runtime/sum.h"
 #include "spectral/spectral.h"
 
@@ -107,6 +107,99 @@ Estimate refused(std::uint32_t causes) noexcept {
   return e;
 }
 
+// Phase 1, input checks: the causes for refusing the records (unreadable,
+// or shorter than the procedure reads), before either array is read; 0 when
+// none holds.
+std::uint32_t check_input(std::int64_t n_ref, std::int64_t n_rec, double period) noexcept {
+  std::uint32_t refusal = 0;
+  if (n_ref < 0 || n_rec < 0) {
+    refusal |= kUnreadableInput;
+  }
+  if ((n_ref >= 0 && n_ref < required_reference_length(period)) ||
+      (n_rec >= 0 && n_rec < kMinRecording)) {
+    refusal |= kShortInput;
+  }
+  return refusal;
+}
+
+// Phase 2, alignment: the coarse alignment of the recording's opening
+// (sig_tmp, its first kSpan samples, read where they are), then the fine one
+// by the peak of the correlation of the reference's opening with the
+// coarsely moved recording. Fills the onsets, the coarse delay and its flag,
+// the peak and the total delay of d, and leaves the correlation magnitudes in
+// magnitudes.
+void align(std::span<const double> reference, std::span<const double, kSpan> sig_tmp,
+           Correlator correlate, const kernels::Table& kernels, std::span<double, kLags> magnitudes,
+           Diagnostics& d) noexcept {
+  // The coarsely moved recording opening.
+  static double b_sig_tmp[kSpan];
+  d.onsets =
+      crude_align(reference, &d.coarse_delay, &d.coarse_too_large, sig_tmp, b_sig_tmp, kernels);
+  const std::span<const double, kSpan> reference_opening = reference.first<kSpan>();
+  if (correlate != nullptr) {
+    correlate(reference_opening.data(), b_sig_tmp, magnitudes.data());
+  } else {
+    spectral::cross_correlate(reference_opening, b_sig_tmp, magnitudes);
+  }
+  spectral::abs_lags(magnitudes, magnitudes);
+  d.peak = find_peak(magnitudes, kernels);
+  d.total_delay =
+      (static_cast<double>(kLagZero) - static_cast<double>(d.peak.index)) - d.coarse_delay;
+}
+
+// Phase 3, trust test: the causes of distrust of the alignment (a coarse
+// delay or a total delay out of range, a peak whose trust window leaves the
+// correlation or that does not stand out, a recording that does not lag).
+// Sets d.trust_ratio where the test reaches it, else NaN.
+std::uint32_t trust_test(std::span<const double, kLags> magnitudes, Diagnostics& d) noexcept {
+  d.trust_ratio = rtGetNaN();
+  std::uint32_t causes = 0;
+  if (d.coarse_too_large > 0.0) {
+    causes |= kCoarseTooLarge;
+  }
+  if (std::fabs(d.total_delay) > kMaxDelay) {
+    causes |= kDelayOutOfRange;
+  }
+  if (causes == 0) {
+    if (!trust_window_fits(d.peak.index)) {
+      causes |= kPeakNearEnd;
+    } else {
+      d.trust_ratio = trust_ratio(magnitudes, d.peak);
+      // A NaN ratio does not exceed the limit.
+      if (d.trust_ratio > kTrustLimit) {
+        causes |= kPeakNotProminent;
+      }
+    }
+  }
+  if (d.total_delay <= 0.0) {
+    causes |= kNotLagging;
+  }
+  return causes;
+}
+
+// Phase 4, aligned view: recording samples from position totalDelay on, 0.0
+// past the recording's end, all 0.0 when the alignment failed (causes not 0).
+// Sets d.copy and d.aligned_samples.
+Aligned aligned_view(const double* recording, std::int64_t n_ref, std::int64_t n_rec,
+                     std::uint32_t causes, Diagnostics& d) noexcept {
+  Aligned aligned{nullptr, n_ref, 0};
+  d.copy = Copy::kFailed;
+  if (causes == 0) {
+    // 1 <= totalDelay <= 240000 here, an integer, and the recording holds at
+    // least 720000 samples, so it reaches past position totalDelay.
+    const auto t = static_cast<std::int64_t>(d.total_delay);
+    if (t <= n_rec - n_ref) {
+      aligned = {recording + t, n_ref, n_ref};
+      d.copy = Copy::kWhole;
+    } else {
+      aligned = {recording + t, n_ref, n_rec - t};
+      d.copy = Copy::kHead;
+    }
+  }
+  d.aligned_samples = aligned.valid;
+  return aligned;
+}
+
 }  // namespace
 
 Onsets crude_align(std::span<const double> reference, double* delay, double* delay_too_large,
@@ -114,7 +207,7 @@ Onsets crude_align(std::span<const double> reference, double* delay, double* del
                    const kernels::Table& kernels) noexcept {
   *delay_too_large = 0.0;
   // The recording's activity threshold: its overall level less 12 dB.
-  const double overall = spectral::rms_span(sig_tmp.data());
+  const double overall = spectral::rms_span(sig_tmp);
   const double rec_threshold = 20.0 * std::log10(overall + kLevelOffset) - kRecordingMarginDb;
 
   OnsetWindow ref_window;
@@ -196,79 +289,21 @@ Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recor
   const double period = step_period(stepMode);
   const std::int64_t n_ref = runtime::vector_length(reference);
   const std::int64_t n_rec = runtime::vector_length(recording);
-  std::uint32_t refusal = 0;
-  if (n_ref < 0 || n_rec < 0) {
-    refusal |= kUnreadableInput;
-  }
-  if ((n_ref >= 0 && n_ref < required_reference_length(period)) ||
-      (n_rec >= 0 && n_rec < kMinRecording)) {
-    refusal |= kShortInput;
-  }
-  if (refusal != 0) {
+  if (const std::uint32_t refusal = check_input(n_ref, n_rec, period); refusal != 0) {
     return refused(refusal);
   }
   const kernels::Table& kernels = options.kernels != nullptr ? *options.kernels : kernels::best();
-  const Correlator correlate =
-      options.correlate != nullptr ? options.correlate : spectral::cross_correlate;
 
-  // The coarsely moved recording opening, and the correlation magnitudes
-  // (xcorr's output made absolute in place).
-  static double b_sig_tmp[kSpan];
+  // The correlation magnitudes (xcorr's output made absolute in place).
   static double cross_cor[kLags];
 
   Estimate e{};
   Diagnostics& d = e.diagnostics;
-  d.trust_ratio = rtGetNaN();
-  // The recording's first kSpan samples serve as sig_tmp where they are.
-  const std::span<const double, kSpan> sig_tmp(recording->data, kSpan);
-  d.onsets = crude_align({reference->data, static_cast<std::size_t>(n_ref)}, &d.coarse_delay,
-                         &d.coarse_too_large, sig_tmp, b_sig_tmp, kernels);
-
-  correlate(reference->data, b_sig_tmp, cross_cor);
-  spectral::abs_lags(cross_cor, cross_cor);
-  d.peak = find_peak(cross_cor, kernels);
-  d.total_delay =
-      (static_cast<double>(kLagZero) - static_cast<double>(d.peak.index)) - d.coarse_delay;
-
-  std::uint32_t causes = 0;
-  if (d.coarse_too_large > 0.0) {
-    causes |= kCoarseTooLarge;
-  }
-  if (std::fabs(d.total_delay) > kMaxDelay) {
-    causes |= kDelayOutOfRange;
-  }
-  if (causes == 0) {
-    if (!trust_window_fits(d.peak.index)) {
-      causes |= kPeakNearEnd;
-    } else {
-      d.trust_ratio = trust_ratio(cross_cor, d.peak);
-      // A NaN ratio does not exceed the limit.
-      if (d.trust_ratio > kTrustLimit) {
-        causes |= kPeakNotProminent;
-      }
-    }
-  }
-  if (d.total_delay <= 0.0) {
-    causes |= kNotLagging;
-  }
-
-  // The aligned recording: recording samples from position totalDelay on,
-  // 0.0 past the recording's end, all 0.0 when the alignment failed.
-  Aligned aligned{nullptr, n_ref, 0};
-  d.copy = Copy::kFailed;
-  if (causes == 0) {
-    // 1 <= totalDelay <= 240000 here, an integer, and the recording holds at
-    // least 720000 samples, so it reaches past position totalDelay.
-    const auto t = static_cast<std::int64_t>(d.total_delay);
-    if (t <= n_rec - n_ref) {
-      aligned = {recording->data + t, n_ref, n_ref};
-      d.copy = Copy::kWhole;
-    } else {
-      aligned = {recording->data + t, n_ref, n_rec - t};
-      d.copy = Copy::kHead;
-    }
-  }
-  d.aligned_samples = aligned.valid;
+  align({reference->data, static_cast<std::size_t>(n_ref)},
+        std::span<const double, kSpan>(recording->data, kSpan), options.correlate, kernels,
+        cross_cor, d);
+  std::uint32_t causes = trust_test(cross_cor, d);
+  const Aligned aligned = aligned_view(recording->data, n_ref, n_rec, causes, d);
 
   const Levels levels = measure(aligned, step_layout(period, n_ref), kernels);
   std::copy_n(levels.step_level, kSteps, e.step_level);
@@ -288,7 +323,7 @@ extern "C" void lumetra_estimation(const emxArray_real_T* reference,
                                    const emxArray_real_T* recording, double spareA, double spareB,
                                    double stepMode, double stepLevel[11], double stepRange[11],
                                    double* peakLevel, double* failed) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   static_cast<void>(spareA);
   static_cast<void>(spareB);
   const lumetra::Estimate e = lumetra::estimate(reference, recording, stepMode);

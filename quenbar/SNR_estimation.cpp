@@ -16,11 +16,10 @@
 
 #include "quenbar.h"
 #include "quenbar/constants.h"
-#include "quenbar/frame_sums.h"
+#include "quenbar/kernels.h"
 #include "quenbar/snr.h"
-#include "runtime/cpu.h"
 #include "runtime/emx.h"
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "runtime/nonfinite.h"
 
 namespace quenbar {
@@ -31,27 +30,6 @@ namespace {
 // no heap. Each SIMD lane sums a run of 64 (AVX2) or 128 (SSE2) consecutive
 // frames of a block: long unbroken streams through memory.
 constexpr std::int32_t kBlockFrames = 256;
-
-FrameSums kernel_function(Kernel kernel) noexcept {
-  switch (kernel) {
-    case Kernel::kAvx2:
-#if defined(QUENBAR_AVX2_KERNEL)
-      if (fastest_kernel() == Kernel::kAvx2) {
-        return frame_sums_avx2;
-      }
-#endif
-      [[fallthrough]];
-    case Kernel::kSse2:
-#if defined(__SSE2__)
-      return frame_sums_sse2;
-#else
-      [[fallthrough]];
-#endif
-    case Kernel::kScalar:
-      break;
-  }
-  return frame_sums_scalar;
-}
 
 // Diagnostics of an estimate refused before any frame was read.
 Estimate refused(Reason why, double frame_length) noexcept {
@@ -104,46 +82,39 @@ Reason reason(const Diagnostics& d, double snr) noexcept {
   return snr > 0.0 ? Reason::kZeroNoise : Reason::kSignalBelowNoise;
 }
 
-}  // namespace
+// How the frames cover the two records, or why the records are refused.
+struct Framing {
+  bool accepted;
+  Reason refusal;          // when not accepted: kBadInput or kBadRate
+  double L;                // samples per frame; NaN when not reached
+  double F;                // whole frames of the gate
+  std::int32_t numFrames;  // F as an integer
+};
 
-Kernel fastest_kernel() noexcept {
-#if defined(QUENBAR_AVX2_KERNEL)
-  if (runtime::cpu_has_avx2()) {
-    return Kernel::kAvx2;
-  }
-#endif
-#if defined(__SSE2__)
-  return Kernel::kSse2;
-#else
-  return Kernel::kScalar;
-#endif
-}
-
-Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_real_T* measured,
-                                   double fs, Kernel kernel) noexcept {
-  // The gate's samples are counted by size[0]; its extents must describe an
-  // array (none negative, the element count within int32_t).
+// Phase 1, input checks, before any sample is read. The gate's samples are
+// counted by size[0]; its extents must describe an array (none negative, the
+// element count within int32_t), and both records must hold every sample
+// that the frames cover.
+Framing check_input(const emxArray_real_T* gate, const emxArray_real_T* measured,
+                    double fs) noexcept {
+  const Framing bad_input{false, Reason::kBadInput, runtime::kNaN, runtime::kNaN, 0};
   if (gate == nullptr || measured == nullptr || gate->numDims < 1) {
-    return refused(Reason::kBadInput, runtime::kNaN);
+    return bad_input;
   }
   const std::int64_t gate_elements = runtime::element_count(*gate);
   if (gate_elements < 0) {
-    return refused(Reason::kBadInput, runtime::kNaN);
+    return bad_input;
   }
   // A frame shorter than one sample (fs below 200, zero, negative or NaN)
   // or without end (fs infinite) has no meaning.
   const double L = frame_length(fs);
   if (!usable_frame_length(L)) {
-    return refused(Reason::kBadRate, L);
+    return {false, Reason::kBadRate, L, runtime::kNaN, 0};
   }
   const double N = gate->size[0];
   const double F = frame_count(N, L);
   // 0 <= F <= N < 2^31, so the conversion is exact and defined.
   const auto numFrames = static_cast<std::int32_t>(F);
-
-  double active_sum = 0.0;
-  double inactive_sum = 0.0;
-  std::int32_t active_frames = 0;
   if (numFrames >= 1) {
     // The frames cover samples 0 .. F*L - 1 of both signals. F*L <= N: N / L
     // is at least 1/L away from the next integer when it is not one itself,
@@ -152,58 +123,82 @@ Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_r
     const std::int64_t measured_elements = runtime::element_count(*measured);
     if (gate->data == nullptr || measured->data == nullptr || gate_elements < span ||
         measured_elements < span) {
-      return refused(Reason::kBadInput, L);
+      return {false, Reason::kBadInput, L, runtime::kNaN, 0};
     }
-    const auto len = static_cast<std::size_t>(L);
-    const FrameSums frame_sums = kernel_function(kernel);
-    double gate_sums[kBlockFrames];
-    double measured_sums[kBlockFrames];
-    double previous = 0.0;  // the previous frame's smoothed level
-    for (std::int32_t first = 0; first < numFrames; first += kBlockFrames) {
-      const std::int32_t count = std::min(kBlockFrames, numFrames - first);
-      const std::size_t offset = static_cast<std::size_t>(first) * len;
-      frame_sums(gate->data + offset, measured->data + offset, len, static_cast<std::size_t>(count),
-                 gate_sums, measured_sums);
-      // In frame order: level, clamp, power, smoothing, decision.
-      for (std::int32_t j = 0; j < count; ++j) {
-        const double rms = std::sqrt(gate_sums[j] / L);
-        double level = 20.0 * std::log10((rms + kLevelOffset) / kFullScale);
-        if (level < kFloorDb || std::isnan(level)) {
-          level = kFloorDb;
-        }
-        const double power = measured_sums[j] / L;
-        if (first + j >= 1) {
-          const double own = level * kKeep;
-          const double carried = previous * kCarry;
-          level = own + carried;
-        }
-        previous = level;
-        if (level > kActiveDb) {
-          ++active_frames;
-          active_sum += power;
-        } else {
-          inactive_sum += power;
-        }
+  }
+  return {true, Reason::kFinite, L, F, numFrames};
+}
+
+// The measured signal's power summed over the active and the inactive
+// frames, in frame order, and the count of active frames.
+struct FramePowers {
+  double active_sum = 0.0;
+  double inactive_sum = 0.0;
+  std::int32_t active_frames = 0;
+};
+
+// Phase 2, frame classification: each frame's gate level, clamped to the
+// floor and smoothed with the previous frame's, decides whether the measured
+// signal's power in that frame counts as active or as inactive.
+FramePowers classify_frames(const double* gate, const double* measured, const Framing& framing,
+                            const kernels::Table& kernels) noexcept {
+  const double L = framing.L;
+  const auto len = static_cast<std::size_t>(L);
+  FramePowers p;
+  double gate_sums[kBlockFrames];
+  double measured_sums[kBlockFrames];
+  double previous = 0.0;  // the previous frame's smoothed level
+  for (std::int32_t first = 0; first < framing.numFrames; first += kBlockFrames) {
+    const std::int32_t count = std::min(kBlockFrames, framing.numFrames - first);
+    const std::size_t offset = static_cast<std::size_t>(first) * len;
+    kernels.frame_sums(gate + offset, measured + offset, len, static_cast<std::size_t>(count),
+                       gate_sums, measured_sums);
+    // In frame order: level, clamp, power, smoothing, decision.
+    for (std::int32_t j = 0; j < count; ++j) {
+      const double rms = std::sqrt(gate_sums[j] / L);
+      double level = 20.0 * std::log10((rms + kLevelOffset) / kFullScale);
+      if (level < kFloorDb || std::isnan(level)) {
+        level = kFloorDb;
+      }
+      const double power = measured_sums[j] / L;
+      if (first + j >= 1) {
+        const double own = level * kKeep;
+        const double carried = previous * kCarry;
+        level = own + carried;
+      }
+      previous = level;
+      if (level > kActiveDb) {
+        ++p.active_frames;
+        p.active_sum += power;
+      } else {
+        p.inactive_sum += power;
       }
     }
   }
+  return p;
+}
+
+// Phase 3, powers: the noise power, the signal power and their ratio in dB,
+// with the diagnostics behind them.
+Estimate estimate_from_powers(const Framing& framing, const FramePowers& p) noexcept {
+  const double F = framing.F;
   // A is the sum of the activity flags (1.0 per active frame, first to last):
   // every partial sum is an integer below 2^31, so it is exactly the count.
   // No frames, no inactive or no active frame leave a 0/0 here: NaN.
-  const double A = static_cast<double>(active_frames);
-  const double noise = inactive_sum / (F - A);
-  const double excess = active_sum - A * noise;
+  const double A = static_cast<double>(p.active_frames);
+  const double noise = p.inactive_sum / (F - A);
+  const double excess = p.active_sum - A * noise;
   const double signal = excess / A;
   const double ratio = signal / noise;
   Estimate e{};
   e.snr_db = 10.0 * std::log10(kRatioFloor + ratio);
   Diagnostics& d = e.diagnostics;
-  d.frame_length = L;
+  d.frame_length = framing.L;
   d.frame_count = F;
   d.active_frames = A;
   d.activity_factor = A / F;
-  d.active_power_sum = active_sum;
-  d.inactive_power_sum = inactive_sum;
+  d.active_power_sum = p.active_sum;
+  d.inactive_power_sum = p.inactive_sum;
   d.noise_power = noise;
   d.signal_power = signal;
   d.noise_power_db = power_db(noise);
@@ -212,12 +207,26 @@ Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_r
   return e;
 }
 
+}  // namespace
+
+Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_real_T* measured,
+                                   double fs, const kernels::Table& kernels) noexcept {
+  const Framing framing = check_input(gate, measured, fs);
+  if (!framing.accepted) {
+    return refused(framing.refusal, framing.L);
+  }
+  const FramePowers powers = framing.numFrames >= 1
+                                 ? classify_frames(gate->data, measured->data, framing, kernels)
+                                 : FramePowers{};
+  return estimate_from_powers(framing, powers);
+}
+
 }  // namespace quenbar
 
 extern "C" void SNR_estimation(const emxArray_real_T* gateSignal,
                                const emxArray_real_T* measuredSignal, double fs, double* snrDb,
                                double* extraOut) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (extraOut != nullptr) {
     *extraOut = 0.0;
   }

@@ -9,20 +9,9 @@
 
 #include "emx_runtime.h"
 #include "quenbar/constants.h"
+#include "quenbar/kernels.h"
 
 namespace quenbar {
-
-// How the frames' sums of squares are formed. All kernels give the same bits;
-// they differ in speed. A kernel that this build or processor lacks falls back
-// to the next narrower one.
-enum class Kernel : std::uint8_t {
-  kScalar,  // one frame at a time
-  kSse2,    // two frames side by side (x86-64 baseline)
-  kAvx2,    // four frames side by side, where the processor has AVX2
-};
-
-// The widest kernel that this build and processor can run.
-Kernel fastest_kernel() noexcept;
 
 // Why an estimate is what it is: kFinite, or the reason it is NaN or
 // infinite. After the refusals, in the order the estimate decides them.
@@ -131,25 +120,17 @@ struct Estimate {
   Diagnostics diagnostics;
 };
 
-// The estimate with its diagnostics, with the chosen kernel. Reads the
+// The estimate with its diagnostics, its frames summed by the given kernel
+// table (every table gives the same bits; tests hand in each one). Reads the
 // records only; allocates nothing; keeps no state.
 Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_real_T* measured,
-                                   double fs, Kernel kernel) noexcept;
-
-inline Estimate estimate_with_diagnostics(const emxArray_real_T* gate,
-                                          const emxArray_real_T* measured, double fs) noexcept {
-  return estimate_with_diagnostics(gate, measured, fs, fastest_kernel());
-}
+                                   double fs,
+                                   const kernels::Table& kernels = kernels::best()) noexcept;
 
 // The estimate alone, as SNR_estimation writes it to snrDb.
 inline double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured, double fs,
-                       Kernel kernel) noexcept {
-  return estimate_with_diagnostics(gate, measured, fs, kernel).snr_db;
-}
-
-inline double estimate(const emxArray_real_T* gate, const emxArray_real_T* measured,
-                       double fs) noexcept {
-  return estimate(gate, measured, fs, fastest_kernel());
+                       const kernels::Table& kernels = kernels::best()) noexcept {
+  return estimate_with_diagnostics(gate, measured, fs, kernels).snr_db;
 }
 
 }  // namespace quenbar

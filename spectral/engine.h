@@ -18,6 +18,7 @@
 // half-span of 4 or more is plain vertical SIMD.
 #pragma once
 
+#include "runtime/dispatch.h"
 #include "spectral/constants.h"
 
 namespace spectral {
@@ -37,7 +38,7 @@ static_assert(kBlock * kRows == kN);
 inline constexpr long kRowStride = 2L * kBlock + kChunkDoubles;  // doubles
 inline constexpr long kWorkDoubles = kRows * kRowStride;         // 32 MiB + 32 KiB
 // The residue layout (the ifft's input, regrouped; see residue_offset in
-// kernels.h): 128 regions of one residue group's 4096 rows (256 KiB), 4
+// engine_impl.h): 128 regions of one residue group's 4096 rows (256 KiB), 4
 // padded rows apart, so that it fits a work array.
 inline constexpr long kRegionStride = kLanes * kRowStride;
 static_assert(kBlock * kChunkDoubles <= kRegionStride);
@@ -72,11 +73,12 @@ const Tables& tables() noexcept;
 // The cached quarter wave: kQuarterLength values cos(2 pi n / N).
 const double* cached_quarter_wave() noexcept;
 
-// One instruction-set variant of the engine. Arrays of complex values are
-// doubles, interleaved re, im unless a name says otherwise; work arrays hold
-// kWorkDoubles, z values in the residue layout (the same size),
-// staging and cross kBlock chunks; all disjoint from each other and from the
-// arguments.
+// One instruction-set variant of the engine: its table of kernels, filled by
+// make_engine (engine_impl.h) in engine_sse2.cpp and engine_avx2.cpp. Arrays
+// of complex values are doubles, interleaved re, im unless a name says
+// otherwise; work arrays hold kWorkDoubles, z values in the residue layout
+// (the same size), staging and cross kBlock chunks; all disjoint from each
+// other and from the arguments.
 struct Engine {
   // fft: x kSpan samples -> y kN values, interleaved, natural order; the
   // results pass through staging.
@@ -89,6 +91,7 @@ struct Engine {
   // xcorr: x, y kSpan samples -> r kLags values (lags -719999..719999).
   void (*correlate)(const double* x, const double* y, double* work_x, double* work_y,
                     double* work_inverse, double* cross, double* r, const Tables& t) noexcept;
+  runtime::Isa isa;
 };
 
 // The static arrays of the transforms and the correlation (not reentrant).
@@ -98,16 +101,22 @@ struct WorkArrays {
 };
 const WorkArrays& work_arrays() noexcept;
 
-extern const Engine kEngineSse2;  // x86-64 baseline
-extern const Engine kEngineAvx2;  // needs AVX2, chosen at run time
+// The variants, one per instruction set (engine_sse2.cpp, engine_avx2.cpp).
+// Take them through engine() and engine_for(), which check that the
+// processor runs them.
+extern const Engine kEngineSse2;
+extern const Engine kEngineAvx2;
 
-enum class Isa { kSse2, kAvx2 };
+// The variant of the widest instruction set this machine runs: what the
+// exported functions use.
+inline const Engine& engine() noexcept {
+  return runtime::widest(kEngineSse2, kEngineAvx2);
+}
 
-// The variant in use: AVX2 where the processor has it, else the baseline.
-const Engine& engine() noexcept;
-
-// Selects a variant (tests compare both with the reference); returns false
-// when the processor cannot run it.
-bool select_engine(Isa isa) noexcept;
+// The variant for isa, or nullptr when this machine cannot run it (tests hand
+// each variant to the transforms and compare it with the reference path).
+inline const Engine* engine_for(runtime::Isa isa) noexcept {
+  return runtime::for_isa(isa, kEngineSse2, kEngineAvx2);
+}
 
 }  // namespace spectral

@@ -1,9 +1,9 @@
-// The engine on the x86-64 baseline: SSE2, two lanes per register.
-#include "spectral/kernels.h"
-#include "spectral/simd_sse2.h"
+// The engine on the x86-64 baseline: SSE2, four lanes in two registers.
+#include "runtime/simd_sse2.h"
+#include "spectral/engine_impl.h"
 
 namespace spectral {
 
-const Engine kEngineSse2 = make_engine<Sse2>();
+constinit const Engine kEngineSse2 = make_engine<runtime::simd::Sse2>();
 
 }  // namespace spectral

@@ -6,7 +6,7 @@
 // copies, which gives the same values as evaluating it afresh every time.
 #include <cmath>
 
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
 
@@ -104,14 +104,15 @@ const Tables& tables() noexcept {
   return kTables;
 }
 
-void quarter_wave(double* q) noexcept {
+void quarter_wave(std::span<double, kQuarterLength> q) noexcept {
   const double* cached = cached_quarter_wave();
   for (int n = 0; n < kQuarterLength; ++n) {
     q[n] = cached[n];
   }
 }
 
-void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept {
+void twiddle_tables(std::span<double, kTableLength> costab, std::span<double, kTableLength> sintab,
+                    bool inverse) noexcept {
   const double* q = cached_quarter_wave();
   costab[0] = 1.0;
   sintab[0] = 0.0;
@@ -129,20 +130,28 @@ void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept {
 
 }  // namespace spectral
 
-extern "C" {
+namespace {
 
-void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
-  const runtime::FpuPrecision fpu;
+// The exported builders' body: both arrays, or nothing.
+void exported_tables(double* costab, double* sintab, bool inverse) noexcept {
+  using Table = std::span<double, spectral::kTableLength>;
   if (costab != nullptr && sintab != nullptr) {
-    spectral::twiddle_tables(costab, sintab, false);
+    spectral::twiddle_tables(Table(costab, Table::extent), Table(sintab, Table::extent), inverse);
   }
 }
 
+}  // namespace
+
+extern "C" {
+
+void generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
+  const runtime::FpGuard guard;
+  exported_tables(costab, sintab, false);
+}
+
 void b_generate_twiddle_tables(double costab[1048577], double sintab[1048577]) noexcept {
-  const runtime::FpuPrecision fpu;
-  if (costab != nullptr && sintab != nullptr) {
-    spectral::twiddle_tables(costab, sintab, true);
-  }
+  const runtime::FpGuard guard;
+  exported_tables(costab, sintab, true);
 }
 
 }  // extern "C"

@@ -1,22 +1,23 @@
 // Inverse transform of 2^21 points, scaled by 2^-21 after the last stage.
-#include "runtime/fpu.h"
-#include "spectral/engine.h"
+#include "runtime/fp_guard.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
 
-void inverse_transform(const Complex* x, Complex* y) noexcept {
+void inverse_transform(std::span<const Complex, kN> x, std::span<Complex, kN> y,
+                       const Engine& e) noexcept {
   const Tables& t = tables();
   const WorkArrays& a = work_arrays();
-  engine().inverse(&x->re, a.work[0], a.work[1], a.cross, &y->re, t);
+  e.inverse(&x.data()->re, a.work[0], a.work[1], a.cross, &y.data()->re, t);
 }
 
 }  // namespace spectral
 
 extern "C" void ifft(const complex_T x[2097152], complex_T y[2097152]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (x == nullptr || y == nullptr) {
     return;
   }
-  spectral::inverse_transform(x, y);
+  spectral::inverse_transform(std::span<const complex_T, spectral::kN>(x, spectral::kN),
+                              std::span<complex_T, spectral::kN>(y, spectral::kN));
 }

@@ -3,13 +3,13 @@
 #include <cstdint>
 
 #include "runtime/emx.h"
-#include "runtime/fpu.h"
+#include "runtime/fp_guard.h"
 #include "runtime/sum.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
 
-double rms_span(const double* x) noexcept {
+double rms_span(std::span<const double, kSpan> x) noexcept {
   // acc holds x[0]^2 + ... + x[k-1]^2, each square rounded by itself and
   // added left to right; the squares need no array of their own.
   double acc = x[0] * x[0];
@@ -42,12 +42,15 @@ double rms_record(const emxArray_real_T* x) noexcept {
 extern "C" {
 
 double rms(const double x[720000]) noexcept {
-  const runtime::FpuPrecision fpu;
-  return x == nullptr ? rtGetNaN() : spectral::rms_span(x);
+  const runtime::FpGuard guard;
+  if (x == nullptr) {
+    return rtGetNaN();
+  }
+  return spectral::rms_span(std::span<const double, spectral::kSpan>(x, spectral::kSpan));
 }
 
 double b_rms(const emxArray_real_T* x) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   return spectral::rms_record(x);
 }
 

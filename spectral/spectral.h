@@ -1,40 +1,49 @@
 // Internal interface of the spectral toolkit. The exported C functions of
-// lumetra are thin wrappers over these.
+// lumetra are thin wrappers over these; arrays of a fixed length are spans of
+// that extent.
 #pragma once
+
+#include <span>
 
 #include "lumetra.h"
 #include "spectral/constants.h"
+#include "spectral/engine.h"
 
 namespace spectral {
 
 // The exported complex record: re then im, interleaved in arrays.
 using Complex = ::complex_T;
 
-// Quarter-wave cosine table, kQuarterLength doubles: q[n] = cos(2 pi n / N).
-// Evaluated once and cached; this copies the cached values.
-void quarter_wave(double* q) noexcept;
+// Quarter-wave cosine table: q[n] = cos(2 pi n / N). Evaluated once and
+// cached; this copies the cached values.
+void quarter_wave(std::span<double, kQuarterLength> q) noexcept;
 
-// Full twiddle tables, kTableLength doubles each. Forward: sintab = -sin;
-// inverse: sintab = +sin. costab is the same for both.
-void twiddle_tables(double* costab, double* sintab, bool inverse) noexcept;
+// Full twiddle tables. Forward: sintab = -sin; inverse: sintab = +sin.
+// costab is the same for both.
+void twiddle_tables(std::span<double, kTableLength> costab, std::span<double, kTableLength> sintab,
+                    bool inverse) noexcept;
 
 // The transforms and the correlation are not reentrant (static tables and
-// work arrays); the first call builds the tables.
+// work arrays); the first call builds the tables. Each runs on the engine
+// variant e (tests hand in each variant in turn).
 
-// y[k] = sum_n x[n] e^{-2 pi i k n / N}; x: kSpan doubles, y: kN values.
-void forward_transform(const double* x, Complex* y) noexcept;
+// y[k] = sum_n x[n] e^{-2 pi i k n / N}, x zero-padded to N points.
+void forward_transform(std::span<const double, kSpan> x, std::span<Complex, kN> y,
+                       const Engine& e = engine()) noexcept;
 
-// y[n] = 2^-21 sum_k x[k] e^{+2 pi i k n / N}; x, y: kN values, disjoint.
-void inverse_transform(const Complex* x, Complex* y) noexcept;
+// y[n] = 2^-21 sum_k x[k] e^{+2 pi i k n / N}; x and y disjoint.
+void inverse_transform(std::span<const Complex, kN> x, std::span<Complex, kN> y,
+                       const Engine& e = engine()) noexcept;
 
-// r[j] = sum_n x[n + j - 719999] y[n]; x, y: kSpan doubles; r: kLags doubles.
-void cross_correlate(const double* x, const double* y, double* r) noexcept;
+// r[j] = sum_n x[n + j - 719999] y[n], lags -719999 .. 719999.
+void cross_correlate(std::span<const double, kSpan> x, std::span<const double, kSpan> y,
+                     std::span<double, kLags> r, const Engine& e = engine()) noexcept;
 
-// y[k] = x[k] with the sign bit cleared, k < kLags; y may equal x.
-void abs_lags(const double* x, double* y) noexcept;
+// y[k] = x[k] with the sign bit cleared; y may be x itself.
+void abs_lags(std::span<const double, kLags> x, std::span<double, kLags> y) noexcept;
 
-// RMS of kSpan samples: squares and one first-to-last sum, divided by 720000.
-double rms_span(const double* x) noexcept;
+// RMS of the span: squares and one first-to-last sum, divided by 720000.
+double rms_span(std::span<const double, kSpan> x) noexcept;
 
 // RMS of the first size[0] elements of a record; NaN when empty or when the
 // record does not hold a readable vector, or when its scratch cannot be had.

@@ -9,25 +9,28 @@
 // inverse starts on each piece at once, so no spectrum is ever stored
 // whole. Its last stage writes only the real parts of the 1439999 possible
 // lags, scaled, to r.
-#include "runtime/fpu.h"
-#include "spectral/engine.h"
+#include "runtime/fp_guard.h"
 #include "spectral/spectral.h"
 
 namespace spectral {
 
-void cross_correlate(const double* x, const double* y, double* r) noexcept {
+void cross_correlate(std::span<const double, kSpan> x, std::span<const double, kSpan> y,
+                     std::span<double, kLags> r, const Engine& e) noexcept {
   const Tables& t = tables();
-  const Engine& e = engine();
   const WorkArrays& a = work_arrays();
-  e.correlate(x, y, a.work[0], a.work[1], a.work[2], a.cross, r, t);
+  e.correlate(x.data(), y.data(), a.work[0], a.work[1], a.work[2], a.cross, r.data(), t);
 }
 
 }  // namespace spectral
 
 extern "C" void xcorr(const double x[720000], const double y[720000], double r[1439999]) noexcept {
-  const runtime::FpuPrecision fpu;
+  const runtime::FpGuard guard;
   if (x == nullptr || y == nullptr || r == nullptr) {
     return;
   }
-  spectral::cross_correlate(x, y, r);
+  using spectral::kLags;
+  using spectral::kSpan;
+  spectral::cross_correlate(std::span<const double, kSpan>(x, kSpan),
+                            std::span<const double, kSpan>(y, kSpan),
+                            std::span<double, kLags>(r, kLags));
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "lumetra/estimation.h"
@@ -68,11 +69,17 @@ Coarse align(const std::vector<double>& reference, const std::vector<double>& si
   slow.onsets =
       straight::crude_align(reference.data(), static_cast<std::int64_t>(reference.size()),
                             &slow.delay, &slow.too_large, sig_tmp.data(), slow.moved.data());
-  const Coarse base = fast_align(reference, sig_tmp, lumetra::kernels::sse2());
-  expect_same(base, slow, "sse2 against the straightforward path");
-  if (const lumetra::kernels::Table* wide = lumetra::kernels::avx2()) {
-    expect_same(fast_align(reference, sig_tmp, *wide), slow,
-                "avx2 against the straightforward path");
+  Coarse base{};
+  for (const runtime::Isa isa : runtime::kIsas) {
+    if (const lumetra::kernels::Table* t = lumetra::kernels::for_isa(isa)) {
+      const Coarse fast = fast_align(reference, sig_tmp, *t);
+      expect_same(
+          fast, slow,
+          (std::string(runtime::isa_name(isa)) + " against the straightforward path").c_str());
+      if (isa == runtime::Isa::kSse2) {
+        base = fast;
+      }
+    }
   }
   return base;
 }

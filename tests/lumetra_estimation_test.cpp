@@ -74,7 +74,8 @@ lumetra::Estimate run(const std::vector<double>& reference, const std::vector<do
   const lumetra::Estimate slow = straight::estimate(ref.record, rec.record, stepMode, correlate);
   expect_same(fast, slow, "fast path against the straightforward path");
   const lumetra::Estimate base =
-      lumetra::estimate(ref.record, rec.record, stepMode, {correlate, &lumetra::kernels::sse2()});
+      lumetra::estimate(ref.record, rec.record, stepMode,
+                        {correlate, lumetra::kernels::for_isa(runtime::Isa::kSse2)});
   expect_same(base, slow, "sse2 path against the straightforward path");
   return fast;
 }

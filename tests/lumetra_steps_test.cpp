@@ -28,9 +28,11 @@ using testing_support::kInf;
 using testing_support::kNaN;
 
 std::vector<const lumetra::kernels::Table*> tables() {
-  std::vector<const lumetra::kernels::Table*> t{&lumetra::kernels::sse2()};
-  if (const lumetra::kernels::Table* wide = lumetra::kernels::avx2()) {
-    t.push_back(wide);
+  std::vector<const lumetra::kernels::Table*> t;
+  for (const runtime::Isa isa : runtime::kIsas) {
+    if (const lumetra::kernels::Table* table = lumetra::kernels::for_isa(isa)) {
+      t.push_back(table);
+    }
   }
   return t;
 }
@@ -253,8 +255,8 @@ lumetra::Peak peak_of(const std::vector<double>& m) {
   for (const lumetra::kernels::Table* t : tables()) {
     const lumetra::Peak got =
         lumetra::find_peak(std::span<const double, kLags>(m.data(), kLags), *t);
-    EXPECT_EQ(got.index, want.index) << t->name;
-    EXPECT_EQ(bits(got.value), bits(want.value)) << t->name;
+    EXPECT_EQ(got.index, want.index) << runtime::isa_name(t->isa);
+    EXPECT_EQ(bits(got.value), bits(want.value)) << runtime::isa_name(t->isa);
   }
   return want;
 }
@@ -358,7 +360,8 @@ TEST(Kernels, AgreeWithPlainLoops) {
           const double v = x[static_cast<std::size_t>(240 * (3 + f) + k)];
           acc += v * v;
         }
-        EXPECT_EQ(bits(got[static_cast<std::size_t>(f)]), bits(acc)) << t->name << " frame " << f;
+        EXPECT_EQ(bits(got[static_cast<std::size_t>(f)]), bits(acc))
+            << runtime::isa_name(t->isa) << " frame " << f;
       }
       EXPECT_EQ(got[static_cast<std::size_t>(count)], -7.0) << "written past the end";
     }
@@ -369,7 +372,8 @@ TEST(Kernels, AgreeWithPlainLoops) {
           want = x[static_cast<std::size_t>(235 + i)];
         }
       }
-      EXPECT_EQ(t->max_skip_nan(x.data() + 235, n, -kInf), want) << t->name << " n " << n;
+      EXPECT_EQ(t->max_skip_nan(x.data() + 235, n, -kInf), want)
+          << runtime::isa_name(t->isa) << " n " << n;
     }
   }
 }

@@ -12,16 +12,15 @@
 #include <vector>
 
 #include "quenbar.h"
-#include "quenbar/frame_sums.h"
+#include "quenbar/kernels.h"
 #include "quenbar/snr.h"
-#include "runtime/cpu.h"
+#include "runtime/dispatch.h"
 #include "support/records.h"
 #include "support/snr_reference.h"
 #include "synth.h"
 
 namespace {
 
-using quenbar::Kernel;
 using testing_support::bits;
 using testing_support::column;
 using testing_support::Record;
@@ -30,24 +29,15 @@ using testing_support::same_result;
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-struct NamedKernel {
-  const char* name;
-  Kernel kernel;
-  quenbar::FrameSums sums;
-};
-
-// The kernels this build and processor can run.
-std::vector<NamedKernel> kernels() {
-  std::vector<NamedKernel> k = {{"scalar", Kernel::kScalar, quenbar::frame_sums_scalar}};
-#if defined(__SSE2__)
-  k.push_back({"sse2", Kernel::kSse2, quenbar::frame_sums_sse2});
-#endif
-#if defined(QUENBAR_AVX2_KERNEL)
-  if (runtime::cpu_has_avx2()) {
-    k.push_back({"avx2", Kernel::kAvx2, quenbar::frame_sums_avx2});
+// The kernel tables this processor can run.
+std::vector<const quenbar::kernels::Table*> tables() {
+  std::vector<const quenbar::kernels::Table*> t;
+  for (const runtime::Isa isa : runtime::kIsas) {
+    if (const quenbar::kernels::Table* table = quenbar::kernels::for_isa(isa)) {
+      t.push_back(table);
+    }
   }
-#endif
-  return k;
+  return t;
 }
 
 // Values that stress the sums: huge (squares overflow), tiny (squares
@@ -85,31 +75,30 @@ TEST(FrameSums, EveryKernelGivesTheBitsOfTheOneFrameLoop) {
         want_g[j] = acc_g;
         want_m[j] = acc_m;
       }
-      for (const NamedKernel& k : kernels()) {
+      for (const quenbar::kernels::Table* t : tables()) {
+        const char* name = runtime::isa_name(t->isa);
         std::vector<double> got_g(count + 1, 42.0);  // one sentinel past the end
         std::vector<double> got_m(count + 1, 42.0);
-        k.sums(g.data(), m.data(), len, count, got_g.data(), got_m.data());
+        t->frame_sums(g.data(), m.data(), len, count, got_g.data(), got_m.data());
         for (std::size_t j = 0; j < count; ++j) {
           ASSERT_TRUE(same_result(got_g[j], want_g[j]))
-              << k.name << " len " << len << " count " << count << " frame " << j;
+              << name << " len " << len << " count " << count << " frame " << j;
           ASSERT_TRUE(same_result(got_m[j], want_m[j]))
-              << k.name << " len " << len << " count " << count << " frame " << j;
+              << name << " len " << len << " count " << count << " frame " << j;
         }
-        EXPECT_EQ(got_g[count], 42.0) << k.name;
-        EXPECT_EQ(got_m[count], 42.0) << k.name;
+        EXPECT_EQ(got_g[count], 42.0) << name;
+        EXPECT_EQ(got_m[count], 42.0) << name;
       }
     }
   }
 }
 
-TEST(FrameSums, FastestKernelIsTheWidestThatRuns) {
-#if defined(QUENBAR_AVX2_KERNEL)
-  EXPECT_EQ(quenbar::fastest_kernel(), runtime::cpu_has_avx2() ? Kernel::kAvx2 : Kernel::kSse2);
-#elif defined(__SSE2__)
-  EXPECT_EQ(quenbar::fastest_kernel(), Kernel::kSse2);
-#else
-  EXPECT_EQ(quenbar::fastest_kernel(), Kernel::kScalar);
-#endif
+TEST(FrameSums, TheBestTableIsTheWidestThatRuns) {
+  const std::vector<const quenbar::kernels::Table*> t = tables();
+  ASSERT_FALSE(t.empty());
+  EXPECT_EQ(t.front()->isa, runtime::Isa::kSse2);
+  EXPECT_EQ(&quenbar::kernels::best(), t.back());
+  EXPECT_EQ(t.size(), runtime::cpu_has_avx2() ? 2u : 1u);
 }
 
 // Each kernel and the exported entry point against the reference path.
@@ -118,11 +107,11 @@ void expect_same_as_reference(const std::vector<double>& gate, const std::vector
   Record g = column(gate);
   Record m = column(measured);
   const double want = reference::snr(g.get(), m.get(), fs).snr_db;
-  for (const NamedKernel& k : kernels()) {
-    const double got = quenbar::estimate(g.get(), m.get(), fs, k.kernel);
+  for (const quenbar::kernels::Table* t : tables()) {
+    const double got = quenbar::estimate(g.get(), m.get(), fs, *t);
     ASSERT_TRUE(same_result(got, want))
-        << what << ", " << k.name << ": " << got << " vs " << want << " (bits " << std::hex
-        << bits(got) << " vs " << bits(want) << ")";
+        << what << ", " << runtime::isa_name(t->isa) << ": " << got << " vs " << want << " (bits "
+        << std::hex << bits(got) << " vs " << bits(want) << ")";
   }
   double exported = 0.0;
   double extra = 1.0;

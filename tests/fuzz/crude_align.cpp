@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               &slow.delay, &slow.too_large, sig_tmp.data(), straight_moved.data());
   }
 
-  const lumetra::kernels::Table* tables[] = {&lumetra::kernels::sse2(), lumetra::kernels::avx2()};
+  const lumetra::kernels::Table* tables[] = {lumetra::kernels::for_isa(runtime::Isa::kSse2),
+                                             lumetra::kernels::for_isa(runtime::Isa::kAvx2)};
   bool first = !with_straight;
   for (const lumetra::kernels::Table* table : tables) {
     if (table == nullptr) {

@@ -73,10 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SNR_estimation(gate.get(), measured.get(), fs, nullptr, nullptr);
 
   quenbar::Reason reason = quenbar::Reason::kFinite;
-  for (const quenbar::Kernel kernel :
-       {quenbar::Kernel::kScalar, quenbar::Kernel::kSse2, quenbar::Kernel::kAvx2}) {
+  for (const runtime::Isa isa : runtime::kIsas) {
+    const quenbar::kernels::Table* kernels = quenbar::kernels::for_isa(isa);
+    if (kernels == nullptr) {
+      continue;
+    }
     const quenbar::Estimate e =
-        quenbar::estimate_with_diagnostics(gate.get(), measured.get(), fs, kernel);
+        quenbar::estimate_with_diagnostics(gate.get(), measured.get(), fs, *kernels);
     fuzz::check(fuzz::same_result(e.snr_db, snr), "kernels disagree");
     reason = e.diagnostics.reason;
   }

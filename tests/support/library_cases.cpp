@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "lumetra.h"
@@ -70,7 +71,27 @@ struct Wrapped {
 
 class Runner {
  public:
-  explicit Runner(Run& run) : run_(run) {}
+  Runner(Run& run, CallHooks* hooks) : run_(run), hooks_(hooks) {}
+
+  // f(args...), between the hooks' enter and leave.
+  template <class F, class... Args>
+  auto call(const char* entry_point, F f, Args... args) {
+    if (hooks_ != nullptr) {
+      hooks_->enter();
+    }
+    if constexpr (std::is_void_v<std::invoke_result_t<F, Args...>>) {
+      f(args...);
+      if (hooks_ != nullptr) {
+        hooks_->leave(entry_point);
+      }
+    } else {
+      const auto result = f(args...);
+      if (hooks_ != nullptr) {
+        hooks_->leave(entry_point);
+      }
+      return result;
+    }
+  }
 
   void add(std::string name, Kind kind, std::vector<double> values) {
     run_.outputs.push_back({std::move(name), kind, std::move(values)});
@@ -91,13 +112,14 @@ class Runner {
 
  private:
   Run& run_;
+  CallHooks* hooks_;
 };
 
 void initialize(Runner& r, const Library& lib, const char* initialize_name, const char* prefix) {
   if (auto init = lib.function<Initialize>(initialize_name)) {
-    init();
+    r.call(initialize_name, init);
   } else if (auto rt = r.need<InitInfAndNaN>(lib, "rt_InitInfAndNaN", prefix)) {
-    rt(8);
+    r.call("rt_InitInfAndNaN", rt, std::size_t{8});
   }
   // The exported variables, read through their exported addresses.
   std::vector<double> globals;
@@ -118,25 +140,26 @@ void record_sums(Runner& r, const Library& lib, const char* prefix, const char* 
   std::vector<double> x = noise(100001, 30000.0, 11);
   Wrapped w(x);
   if (auto f = r.need<RecordSum>(lib, "combineVectorElements", prefix)) {
-    r.add(std::string(prefix) + ".combineVectorElements", Kind::kExact, f(&w.record));
+    r.add(std::string(prefix) + ".combineVectorElements", Kind::kExact,
+          r.call("combineVectorElements", f, &w.record));
   }
   if (auto f = r.need<RecordSum>(lib, record_sum, prefix)) {
-    r.add(std::string(prefix) + "." + record_sum, Kind::kExact, f(&w.record));
+    r.add(std::string(prefix) + "." + record_sum, Kind::kExact, r.call(record_sum, f, &w.record));
   }
 }
 
 void lumetra_levels(Runner& r, const Library& lib) {
   std::vector<double> x = noise(720000, 12000.0, 21);
   if (auto f = r.need<decltype(&::sum)>(lib, "sum", "lumetra.sum")) {
-    r.add("lumetra.sum", Kind::kExact, f(x.data()));
+    r.add("lumetra.sum", Kind::kExact, r.call("sum", f, x.data()));
   }
   if (auto f = r.need<decltype(&::rms)>(lib, "rms", "lumetra.rms")) {
-    r.add("lumetra.rms", Kind::kExact, f(x.data()));
+    r.add("lumetra.rms", Kind::kExact, r.call("rms", f, x.data()));
   }
   if (auto f = r.need<decltype(&::b_rms)>(lib, "b_rms", "lumetra.b_rms")) {
     std::vector<double> frame(x.begin(), x.begin() + 12345);
     Wrapped w(frame);
-    r.add("lumetra.b_rms", Kind::kExact, f(&w.record));
+    r.add("lumetra.b_rms", Kind::kExact, r.call("b_rms", f, &w.record));
     // Many short frames: every square root the C runtime could round
     // differently shows here.
     std::vector<double> levels(40000);
@@ -145,7 +168,7 @@ void lumetra_levels(Runner& r, const Library& lib) {
       const std::size_t length = 1 + k % 64;
       std::vector<double> part(x.begin() + start, x.begin() + start + length);
       Wrapped p(part);
-      levels[k] = f(&p.record);
+      levels[k] = r.call("b_rms", f, &p.record);
       start = (start + length) % (x.size() - 64);
     }
     r.add("lumetra.b_rms(short frames)", Kind::kExact, std::move(levels));
@@ -161,7 +184,7 @@ void lumetra_levels(Runner& r, const Library& lib) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     v.insert(v.end(), {1e-6, 1.0, 0.0, -0.0, -1.0, inf, -inf, nan, -nan});
     for (double& value : v) {
-      f(&value);
+      r.call("b_log10", f, &value);
     }
     r.add("lumetra.b_log10", Kind::kLibm, std::move(v));
   }
@@ -177,7 +200,7 @@ void lumetra_transforms(Runner& r, const Library& lib) {
     if (auto f = r.need<Tables>(lib, name, name)) {
       std::vector<double> costab(kTable);
       std::vector<double> sintab(kTable);
-      f(costab.data(), sintab.data());
+      r.call(name, f, costab.data(), sintab.data());
       r.add(std::string("lumetra.") + name + ".costab", Kind::kLibm, std::move(costab));
       r.add(std::string("lumetra.") + name + ".sintab", Kind::kLibm, std::move(sintab));
     }
@@ -196,12 +219,12 @@ void lumetra_transforms(Runner& r, const Library& lib) {
   };
   auto fft = r.need<decltype(&::fft)>(lib, "fft", "lumetra.fft");
   if (fft != nullptr) {
-    fft(x.data(), spectrum.data());
+    r.call("fft", fft, x.data(), spectrum.data());
     r.add("lumetra.fft", Kind::kDerived, as_doubles(spectrum));
   }
   if (auto ifft = r.need<decltype(&::ifft)>(lib, "ifft", "lumetra.ifft"); ifft && fft) {
     std::vector<complex_T> back(kN);
-    ifft(spectrum.data(), back.data());
+    r.call("ifft", ifft, spectrum.data(), back.data());
     r.add("lumetra.ifft", Kind::kDerived, as_doubles(back));
   }
   spectrum = {};
@@ -213,10 +236,10 @@ void lumetra_transforms(Runner& r, const Library& lib) {
   }
   if (auto xcorr = r.need<decltype(&::xcorr)>(lib, "xcorr", "lumetra.xcorr")) {
     std::vector<double> c(kLags);
-    xcorr(x.data(), y.data(), c.data());
+    r.call("xcorr", xcorr, x.data(), y.data(), c.data());
     if (auto abs = r.need<decltype(&::b_abs)>(lib, "b_abs", "lumetra.b_abs")) {
       std::vector<double> a(kLags);
-      abs(c.data(), a.data());
+      r.call("b_abs", abs, c.data(), a.data());
       r.add("lumetra.b_abs(xcorr)", Kind::kDerived, std::move(a));
     }
     r.add("lumetra.xcorr", Kind::kDerived, std::move(c));
@@ -256,7 +279,8 @@ void lumetra_estimation_case(Runner& r, const Library& lib) {
   std::vector<double> range(11);
   double peak = 0.0;
   double failed = 0.0;
-  f(&ref.record, &rec.record, 0.0, 0.0, 1.0, level.data(), range.data(), &peak, &failed);
+  r.call("lumetra_estimation", f, &ref.record, &rec.record, 0.0, 0.0, 1.0, level.data(),
+         range.data(), &peak, &failed);
   r.add("lumetra.lumetra_estimation.stepLevel", Kind::kDerived, std::move(level));
   r.add("lumetra.lumetra_estimation.stepRange", Kind::kDerived, std::move(range));
   r.add("lumetra.lumetra_estimation.peakLevel", Kind::kDerived, peak);
@@ -266,8 +290,8 @@ void lumetra_estimation_case(Runner& r, const Library& lib) {
   std::vector<double> opening(recording.begin(), recording.begin() + kSpan - 1);
   Wrapped cut(opening);
   std::vector<double> refused(11 + 11 + 2);
-  f(&ref.record, &cut.record, 0.0, 0.0, 0.0, refused.data(), refused.data() + 11,
-    refused.data() + 22, refused.data() + 23);
+  r.call("lumetra_estimation", f, &ref.record, &cut.record, 0.0, 0.0, 0.0, refused.data(),
+         refused.data() + 11, refused.data() + 22, refused.data() + 23);
   r.add("lumetra.lumetra_estimation(short recording)", Kind::kExact, std::move(refused));
 }
 
@@ -293,7 +317,7 @@ void snr_cases(Runner& r, const Library& lib) {
     Wrapped m(measured);
     double snr = 0.0;
     double extra = 1.0;
-    f(&g.record, &m.record, fs, &snr, &extra);
+    r.call("SNR_estimation", f, &g.record, &m.record, fs, &snr, &extra);
     const std::string name =
         "quenbar.SNR_estimation(fs=" + std::to_string(static_cast<int>(fs)) + ")";
     r.add(name + ".snrDb", Kind::kDerived, snr);
@@ -315,7 +339,7 @@ void snr_cases(Runner& r, const Library& lib) {
     Wrapped wg(g);
     Wrapped wm(m);
     double snr = 0.0;
-    f(&wg.record, &wm.record, fs, &snr, nullptr);
+    r.call("SNR_estimation", f, &wg.record, &wm.record, fs, &snr, nullptr);
     edge.push_back(snr);
   };
   for (const double fs : {0.0, -8000.0, 199.0, nan, inf, 200.0, 1e300}) {
@@ -387,9 +411,9 @@ std::string quenbar_library() {
   return AM_QUENBAR_LIBRARY;
 }
 
-Run run_all(const Library& lumetra, const Library& quenbar) {
+Run run_all(const Library& lumetra, const Library& quenbar, CallHooks* hooks) {
   Run run;
-  Runner r(run);
+  Runner r(run, hooks);
   initialize(r, lumetra, "lumetra_estimation_initialize", "lumetra");
   record_sums(r, lumetra, "lumetra", "b_sum");
   lumetra_levels(r, lumetra);

@@ -63,7 +63,18 @@ struct Run {
   std::vector<std::string> skipped;  // cases left out: entry point not exported
 };
 
+// Run around every call into a library: enter() right before it, leave()
+// right after, with the entry point's name. A test sets the calling thread's
+// floating-point state there, so that the calls, and only they, run in it
+// (the cases make their inputs and keep their outputs in the default state).
+class CallHooks {
+ public:
+  virtual ~CallHooks() = default;
+  virtual void enter() = 0;
+  virtual void leave(const char* entry_point) = 0;
+};
+
 // Runs every case whose entry points the libraries export, in a fixed order.
-Run run_all(const Library& lumetra, const Library& quenbar);
+Run run_all(const Library& lumetra, const Library& quenbar, CallHooks* hooks = nullptr);
 
 }  // namespace cases

@@ -1,6 +1,6 @@
-// The lane algorithms behind kernels::Table, written once over an
-// instruction-set type and included by kernels_sse2.cpp and kernels_avx2.cpp
-// only.
+// The lane algorithms behind kernels::Table, written once over the
+// instruction-set traits (runtime/simd_sse2.h, runtime/simd_avx2.h) and
+// included by kernels_sse2.cpp and kernels_avx2.cpp only.
 //
 // Everything here has internal linkage and calls nothing from the standard
 // library: the two files are compiled for different instruction sets, and an
@@ -8,7 +8,7 @@
 // instance) could be merged by the linker into the AVX2 copy and then run on
 // a processor without AVX2.
 //
-// An Isa type provides: V (a vector of kWidth doubles), zero(), splat(a),
+// Of the traits it uses: V (a vector of kWidth doubles), zero(), splat(a),
 // add(a, b), mul(a, b), max_skip(v, m) (the larger of v and m, m when v is
 // NaN), load(p), store(p, v), load_transposed(p, o, out) (out[t] holds
 // p[l][o + t] in lane l, t < kWidth) and gather(p, o) (p[l][o] in lane l).
@@ -178,8 +178,8 @@ struct Lanes {
     return result;
   }
 
-  static constexpr Table table(const char* name) noexcept {
-    return Table{&frame_sums, &step_lanes, &max_skip_nan, W, name};
+  static constexpr Table table() noexcept {
+    return Table{&frame_sums, &step_lanes, &max_skip_nan, W, Isa::kIsa};
   }
 };
 

@@ -1,7 +1,9 @@
-// The engine's passes, written once over a 4-lane vector type S (Sse2 or
-// Avx2) and instantiated by one file per instruction set. Everything here has
-// internal linkage: each instruction-set file gets its own copy, so code built
-// with -mavx2 can never be picked by the linker for the baseline path.
+// The engine's passes, written once over a 4-lane vector type S (the Quad
+// view of the instruction-set traits in runtime/simd_*.h) and instantiated by
+// one file per instruction set (engine_sse2.cpp, engine_avx2.cpp) through
+// make_engine. Everything here has internal linkage: each instruction-set
+// file gets its own copy, so code built with -mavx2 can never be picked by
+// the linker for the baseline path.
 //
 // Every butterfly performs exactly the operations of the radix-2 stage loops:
 //   t.re = wr*b.re - wi*b.im,  t.im = wr*b.im + wi*b.re,  b := a - t,  a := a + t,
@@ -672,9 +674,11 @@ void correlate(const double* x, const double* y, double* work_x, double* work_y,
   pass_b<S, true>(WorkRows{work_inverse}, LagsOut<S>{r, cross}, t.column);
 }
 
-template <class S>
+// The engine for the instruction-set traits Isa.
+template <class Isa>
 constexpr Engine make_engine() noexcept {
-  return {&forward<S>, &inverse<S>, &correlate<S>};
+  using S = typename Isa::Quad;
+  return {&forward<S>, &inverse<S>, &correlate<S>, Isa::kIsa};
 }
 
 }  // namespace
