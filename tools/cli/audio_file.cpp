@@ -33,38 +33,10 @@ std::string container_name(int major) {
   return "unknown container";
 }
 
-// Reads every frame of an open file, in chunks, and hands channel `pick`
-// (0-based) of each chunk, scaled, to `take`. Sample is short (16-bit PCM,
-// integer values) or double (normalised, to be scaled). Returns the frames
-// read.
-template <class Sample, class ReadFrames, class Take>
-std::int64_t read_frames(SNDFILE* file, const AudioInfo& info, int pick, double scale,
-                         ReadFrames read, Take take) {
-  std::vector<Sample> chunk(static_cast<std::size_t>(kChunkFrames) *
-                            static_cast<std::size_t>(info.channels));
-  std::vector<double> picked;
-  picked.reserve(static_cast<std::size_t>(kChunkFrames));
-  std::int64_t frames = 0;
-  for (;;) {
-    const sf_count_t got = read(file, chunk.data(), kChunkFrames);
-    if (got <= 0) {
-      break;
-    }
-    if (frames + got > kMaxFrames) {
-      throw InputError(info.path + ": more than " + std::to_string(kMaxFrames) +
-                       " frames, more than the libraries can take");
-    }
-    frames += got;
-    picked.clear();
-    for (sf_count_t f = 0; f < got; ++f) {
-      const double v =
-          static_cast<double>(chunk[static_cast<std::size_t>(f * info.channels + pick)]);
-      picked.push_back(v * scale);
-    }
-    take(std::span<const double>(picked));
-  }
-  return frames;
-}
+// Samples a resampled file's reader keeps back from the converter's output
+// until the end, so that the final cut to the exact length (at most a
+// sample or two) never reaches samples already given.
+constexpr std::size_t kHoldBack = 64;
 
 // Whether libsndfile found the data chunk shorter than announced: its log
 // then has a line "data : <announced> (should be <held>)".
@@ -160,6 +132,67 @@ struct InputFile::Handle {
   File file;
   int subformat = 0;
   bool read = false;
+  bool ended = false;
+  std::vector<short> shorts;    // a decoded chunk of 16-bit PCM, every channel
+  std::vector<double> doubles;  // likewise of any other encoding, normalised
+  std::vector<double> picked;   // a resampled file's chunk, its chosen channel
+  std::vector<double> pending;  // converted samples, given from pending_at on
+  std::size_t pending_at = 0;
+  std::unique_ptr<Resampler> resampler;
+  std::int64_t decoded = 0;  // the file's frames decoded
+  std::int64_t given = 0;    // samples read_chunk gave
+  std::int64_t non_finite = -1;
+
+  // Decodes the next frames of the file, at most to.size() and one chunk,
+  // and writes the chosen channel, scaled, to `to`; returns how many (0 at
+  // the end).
+  std::size_t decode(const AudioInfo& info, std::span<double> to) {
+    const std::size_t want = std::min(to.size(), static_cast<std::size_t>(kChunkFrames));
+    const auto channels = static_cast<std::size_t>(info.channels);
+    const auto pick = static_cast<std::size_t>(info.channel - 1);
+    sf_count_t got = 0;
+    if (subformat == SF_FORMAT_PCM_16) {
+      shorts.resize(static_cast<std::size_t>(kChunkFrames) * channels);
+      got = sf_readf_short(file.get(), shorts.data(), static_cast<sf_count_t>(want));
+      for (sf_count_t f = 0; f < got; ++f) {
+        to[static_cast<std::size_t>(f)] =
+            static_cast<double>(shorts[static_cast<std::size_t>(f) * channels + pick]);
+      }
+    } else {
+      doubles.resize(static_cast<std::size_t>(kChunkFrames) * channels);
+      got = sf_readf_double(file.get(), doubles.data(), static_cast<sf_count_t>(want));
+      for (sf_count_t f = 0; f < got; ++f) {
+        to[static_cast<std::size_t>(f)] =
+            doubles[static_cast<std::size_t>(f) * channels + pick] * kFullScale;
+      }
+    }
+    if (got <= 0) {
+      return 0;
+    }
+    if (decoded + got > kMaxFrames) {
+      throw InputError(info.path + ": more than " + std::to_string(kMaxFrames) +
+                       " frames, more than the libraries can take");
+    }
+    decoded += got;
+    return static_cast<std::size_t>(got);
+  }
+
+  // The checks once the file is decoded, then the file closed.
+  void end(const AudioInfo& info) {
+    const std::int64_t announced = resampler ? info.resampled_from_frames : info.frames;
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+      throw InputError(info.path + ": cannot decode it: " + sf_strerror(file.get()));
+    }
+    if (announced != kUnknownFrames && decoded < announced) {
+      throw InputError(info.path + ": truncated: it holds " + std::to_string(decoded) + " of the " +
+                       std::to_string(announced) + " frames its header announces");
+    }
+    if (decoded == 0) {
+      throw InputError(info.path + ": holds no samples (the file is empty)");
+    }
+    file.reset();
+    ended = true;
+  }
 };
 
 InputFile::InputFile(const std::string& path, int channel) : handle_(std::make_unique<Handle>()) {
@@ -232,56 +265,27 @@ Audio InputFile::read() {
   if (handle_->read) {
     throw std::logic_error(info_.path + ": read twice");
   }
-  handle_->read = true;
-  SNDFILE* file = handle_->file.get();
   const bool resampling = info_.resampled_from_rate != 0;
   const std::int64_t announced = resampling ? info_.resampled_from_frames : info_.frames;
-  const int pick = info_.channel - 1;
   Audio audio;
   audio.info = info_;
-  std::int64_t got = 0;
   try {
     std::vector<double>& out = audio.samples;
     if (info_.frames > 0 && info_.frames <= kMaxFrames) {
-      // Room for the converter's tail as well, so that it never moves them.
-      out.reserve(static_cast<std::size_t>(info_.frames) + (resampling ? 65536 : 0));
+      // Room for a last chunk as well, so that the vector never moves.
+      out.reserve(static_cast<std::size_t>(info_.frames) + static_cast<std::size_t>(kChunkFrames));
     }
-    std::unique_ptr<Resampler> resampler;
-    if (resampling) {
-      resampler = std::make_unique<Resampler>(info_.resampled_from_rate, info_.rate, info_.path);
-    }
-    // Each chunk as it is decoded: kept, or converted on the way (a
-    // non-finite sample is then noted at the file's own position, since
-    // the converter spreads it over its neighbours).
-    std::int64_t at = 0;
-    auto take = [&](std::span<const double> x) {
-      if (!resampler) {
-        out.insert(out.end(), x.begin(), x.end());
-        return;
+    for (;;) {
+      const std::size_t had = out.size();
+      const std::size_t room = out.capacity() > had ? out.capacity() - had : 0;
+      const std::size_t want =
+          room > 0 ? std::min(room, static_cast<std::size_t>(kChunkFrames)) : kChunkFrames;
+      out.resize(had + want);
+      const std::size_t got = read_chunk(std::span<double>(out.data() + had, want));
+      out.resize(had + got);
+      if (got == 0) {
+        break;
       }
-      if (audio.file_non_finite < 0) {
-        for (std::size_t i = 0; i < x.size(); ++i) {
-          if (!std::isfinite(x[i])) {
-            audio.file_non_finite = at + static_cast<std::int64_t>(i);
-            break;
-          }
-        }
-      }
-      at += static_cast<std::int64_t>(x.size());
-      resampler->feed(x, out);
-      if (static_cast<std::int64_t>(out.size()) > kMaxFrames) {
-        throw InputError(info_.path + ": more than " + std::to_string(kMaxFrames) + " frames at " +
-                         std::to_string(info_.rate) + " Hz, more than the libraries can take");
-      }
-    };
-    if (handle_->subformat == SF_FORMAT_PCM_16) {
-      got = read_frames<short>(file, info_, pick, 1.0, sf_readf_short, take);
-    } else {
-      sf_command(file, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
-      got = read_frames<double>(file, info_, pick, kFullScale, sf_readf_double, take);
-    }
-    if (resampler) {
-      resampler->finish(out);
     }
   } catch (const std::bad_alloc&) {
     if (announced == kUnknownFrames) {
@@ -292,22 +296,93 @@ Audio InputFile::read() {
     throw OutOfMemory(info_.path + ": out of memory reading its " + std::to_string(announced) +
                       " samples (" + mib + " MiB as doubles)");
   }
-  if (sf_error(file) != SF_ERR_NO_ERROR) {
-    throw InputError(info_.path + ": cannot decode it: " + sf_strerror(file));
-  }
-  if (announced != kUnknownFrames && got < announced) {
-    throw InputError(info_.path + ": truncated: it holds " + std::to_string(got) + " of the " +
-                     std::to_string(announced) + " frames its header announces");
-  }
-  if (got == 0) {
-    throw InputError(info_.path + ": holds no samples (the file is empty)");
-  }
+  audio.file_non_finite = handle_->non_finite;
   audio.info.frames = static_cast<std::int64_t>(audio.samples.size());
   if (resampling) {
-    audio.info.resampled_from_frames = got;
+    audio.info.resampled_from_frames = handle_->decoded;
   }
-  handle_->file.reset();
   return audio;
+}
+
+std::size_t InputFile::read_chunk(std::span<double> out) {
+  Handle& h = *handle_;
+  if (!h.read) {
+    h.read = true;
+    if (h.subformat != SF_FORMAT_PCM_16) {
+      sf_command(h.file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+    }
+    if (info_.resampled_from_rate != 0) {
+      h.resampler = std::make_unique<Resampler>(info_.resampled_from_rate, info_.rate, info_.path);
+      h.picked.resize(static_cast<std::size_t>(kChunkFrames));
+    }
+  }
+  std::size_t n = 0;
+  while (n < out.size()) {
+    if (!h.resampler) {
+      if (h.ended) {
+        break;
+      }
+      const std::size_t got = h.decode(info_, out.subspan(n));
+      if (got == 0) {
+        h.end(info_);
+        break;
+      }
+      n += got;
+      continue;
+    }
+    // Converted samples come from `pending`; a non-finite sample is noted
+    // at the file's own position, since the converter spreads it over its
+    // neighbours.
+    const std::size_t hold = h.ended ? 0 : kHoldBack;
+    const std::size_t ready = h.pending.size() - h.pending_at;
+    if (ready > hold) {
+      const std::size_t take = std::min(ready - hold, out.size() - n);
+      std::copy_n(h.pending.begin() + static_cast<std::ptrdiff_t>(h.pending_at), take,
+                  out.begin() + static_cast<std::ptrdiff_t>(n));
+      h.pending_at += take;
+      n += take;
+      continue;
+    }
+    if (h.ended) {
+      break;
+    }
+    h.pending.erase(h.pending.begin(),
+                    h.pending.begin() + static_cast<std::ptrdiff_t>(h.pending_at));
+    h.pending_at = 0;
+    const std::int64_t at = h.decoded;
+    const std::size_t got = h.decode(info_, h.picked);
+    if (got == 0) {
+      h.end(info_);
+      h.resampler->finish(h.pending);
+      continue;
+    }
+    const std::span<const double> x(h.picked.data(), got);
+    if (h.non_finite < 0) {
+      for (std::size_t i = 0; i < got; ++i) {
+        if (!std::isfinite(x[i])) {
+          h.non_finite = at + static_cast<std::int64_t>(i);
+          break;
+        }
+      }
+    }
+    h.resampler->feed(x, h.pending);
+    if (h.given + static_cast<std::int64_t>(n + h.pending.size()) > kMaxFrames) {
+      throw InputError(info_.path + ": more than " + std::to_string(kMaxFrames) + " frames at " +
+                       std::to_string(info_.rate) + " Hz, more than the libraries can take");
+    }
+  }
+  h.given += static_cast<std::int64_t>(n);
+  return n;
+}
+
+std::int64_t InputFile::chunk_samples() const {
+  return handle_->given;
+}
+std::int64_t InputFile::chunk_file_frames() const {
+  return handle_->decoded;
+}
+std::int64_t InputFile::file_non_finite() const {
+  return handle_->non_finite;
 }
 
 Audio read_channel(const std::string& path, int channel) {

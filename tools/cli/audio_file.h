@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -112,6 +113,22 @@ class InputFile {
   // decoded or ends before the header's length, and OutOfMemory, naming the
   // file, when they do not fit in memory.
   Audio read();
+
+  // Reads the next samples into `out` (the chosen channel, on the 16-bit
+  // scale, converted when resample_to asked for it), as many as are left up
+  // to out.size(), and returns how many; 0 once the file is done. Memory
+  // stays bounded whatever the file's length: a decoded chunk of the file
+  // and the converter's output not yet taken. At the end it throws as
+  // read() does (data that cannot be decoded, ends before the header's
+  // length, more than kMaxFrames). Not to be mixed with read().
+  std::size_t read_chunk(std::span<double> out);
+  // After read_chunk: the samples given so far, and the file's frames
+  // decoded so far (at its own rate).
+  std::int64_t chunk_samples() const;
+  std::int64_t chunk_file_frames() const;
+  // After read_chunk on a resampled file: its first NaN or infinite sample
+  // decoded so far, counted from 0 at its own rate; -1 when there is none.
+  std::int64_t file_non_finite() const;
 
  private:
   struct Handle;

@@ -29,6 +29,7 @@ struct Resampler::State {
   int from = 0;
   int to = 0;
   std::int64_t fed = 0;
+  std::int64_t given = 0;  // samples the converter gave
 };
 
 Resampler::Resampler(int from, int to, const std::string& path)
@@ -84,6 +85,7 @@ void Resampler::feed(std::span<const double> in, std::vector<double>& out) {
       throw InputError(st.path + ": resampling stalled");
     }
     done += used;
+    st.given += static_cast<std::int64_t>(given);
   }
   st.fed += static_cast<std::int64_t>(in.size());
 }
@@ -96,8 +98,14 @@ void Resampler::finish(std::vector<double>& out) {
     if (given == 0) {
       break;
     }
+    st.given += static_cast<std::int64_t>(given);
   }
-  out.resize(static_cast<std::size_t>(resampled_length(st.fed, st.from, st.to)), 0.0);
+  // Cut or pad the end of `out` by what the converter gave beyond, or short
+  // of, the exact length.
+  const std::int64_t extra = st.given - resampled_length(st.fed, st.from, st.to);
+  const std::int64_t keep = static_cast<std::int64_t>(out.size()) - extra;
+  out.resize(static_cast<std::size_t>(std::max<std::int64_t>(keep, 0)), 0.0);
+  st.given -= extra;
 }
 
 }  // namespace cli

@@ -35,8 +35,9 @@ class Resampler {
 
   // Converts the next input samples, appending what is ready to `out`.
   void feed(std::span<const double> in, std::vector<double>& out);
-  // Flushes the converter and makes `out`, which holds everything fed's
-  // output, resampled_length(samples fed) long.
+  // Flushes the converter and cuts or pads the end of `out`, which holds
+  // (at least the last samples of) what feed gave, so that the converter's
+  // whole output is resampled_length(samples fed) long.
   void finish(std::vector<double>& out);
 
  private:
