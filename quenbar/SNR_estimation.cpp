@@ -13,23 +13,20 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <span>
 
 #include "quenbar.h"
 #include "quenbar/constants.h"
 #include "quenbar/kernels.h"
 #include "quenbar/snr.h"
+#include "quenbar/stream.h"
 #include "runtime/emx.h"
 #include "runtime/fp_guard.h"
 #include "runtime/nonfinite.h"
 
 namespace quenbar {
 namespace {
-
-// Frames whose sums of squares one kernel call forms: the sums wait on the
-// stack (4 KiB) for the in-order pass over the levels, so the estimate needs
-// no heap. Each SIMD lane sums a run of 64 (AVX2) or 128 (SSE2) consecutive
-// frames of a block: long unbroken streams through memory.
-constexpr std::int32_t kBlockFrames = 256;
 
 // Diagnostics of an estimate refused before any frame was read.
 Estimate refused(Reason why, double frame_length) noexcept {
@@ -129,53 +126,25 @@ Framing check_input(const emxArray_real_T* gate, const emxArray_real_T* measured
   return {true, Reason::kFinite, L, F, numFrames};
 }
 
-// The measured signal's power summed over the active and the inactive
-// frames, in frame order, and the count of active frames.
-struct FramePowers {
-  double active_sum = 0.0;
-  double inactive_sum = 0.0;
-  std::int32_t active_frames = 0;
-};
-
-// Phase 2, frame classification: each frame's gate level, clamped to the
-// floor and smoothed with the previous frame's, decides whether the measured
-// signal's power in that frame counts as active or as inactive.
+// Phase 2, frame classification (FrameClassifier), the frames' sums of
+// squares formed a block at a time.
 FramePowers classify_frames(const double* gate, const double* measured, const Framing& framing,
                             const kernels::Table& kernels) noexcept {
   const double L = framing.L;
   const auto len = static_cast<std::size_t>(L);
-  FramePowers p;
+  const auto frames = static_cast<std::size_t>(framing.numFrames);
+  FrameClassifier c;
   double gate_sums[kBlockFrames];
   double measured_sums[kBlockFrames];
-  double previous = 0.0;  // the previous frame's smoothed level
-  for (std::int32_t first = 0; first < framing.numFrames; first += kBlockFrames) {
-    const std::int32_t count = std::min(kBlockFrames, framing.numFrames - first);
-    const std::size_t offset = static_cast<std::size_t>(first) * len;
-    kernels.frame_sums(gate + offset, measured + offset, len, static_cast<std::size_t>(count),
-                       gate_sums, measured_sums);
-    // In frame order: level, clamp, power, smoothing, decision.
-    for (std::int32_t j = 0; j < count; ++j) {
-      const double rms = std::sqrt(gate_sums[j] / L);
-      double level = 20.0 * std::log10((rms + kLevelOffset) / kFullScale);
-      if (level < kFloorDb || std::isnan(level)) {
-        level = kFloorDb;
-      }
-      const double power = measured_sums[j] / L;
-      if (first + j >= 1) {
-        const double own = level * kKeep;
-        const double carried = previous * kCarry;
-        level = own + carried;
-      }
-      previous = level;
-      if (level > kActiveDb) {
-        ++p.active_frames;
-        p.active_sum += power;
-      } else {
-        p.inactive_sum += power;
-      }
+  for (std::size_t first = 0; first < frames; first += kBlockFrames) {
+    const std::size_t count = std::min(kBlockFrames, frames - first);
+    const std::size_t offset = first * len;
+    kernels.frame_sums(gate + offset, measured + offset, len, count, gate_sums, measured_sums);
+    for (std::size_t j = 0; j < count; ++j) {
+      c.take(gate_sums[j], measured_sums[j], L);
     }
   }
-  return p;
+  return c.powers;
 }
 
 // Phase 3, powers: the noise power, the signal power and their ratio in dB,
@@ -219,6 +188,82 @@ Estimate estimate_with_diagnostics(const emxArray_real_T* gate, const emxArray_r
                                  ? classify_frames(gate->data, measured->data, framing, kernels)
                                  : FramePowers{};
   return estimate_from_powers(framing, powers);
+}
+
+Stream::Stream(double fs, const kernels::Table& kernels) noexcept
+    : kernels_(&kernels), L_(frame_length(fs)) {
+  if (usable_frame_length(L_) &&
+      L_ <= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+    len_ = static_cast<std::size_t>(L_);
+  }
+}
+
+void Stream::feed(std::span<const double> gate, std::span<const double> measured) noexcept {
+  if (gate.size() != measured.size()) {
+    unequal_ = true;
+    return;
+  }
+  const std::size_t n = gate.size();
+  samples_ += static_cast<std::int64_t>(n);
+  if (len_ == 0 || unequal_) {
+    return;
+  }
+  const double* g = gate.data();
+  const double* m = measured.data();
+  // Samples 0 .. i-1 of the chunk are taken. A frame split between chunks:
+  // frame_gate_ holds g^2 of its samples 0 .. in_frame_-1, added left to
+  // right as one_frame in kernels_impl.h adds them (square, then add).
+  std::size_t i = 0;
+  auto take_sample = [&] {
+    const double sg = g[i] * g[i];
+    const double sm = m[i] * m[i];
+    if (in_frame_ == 0) {
+      frame_gate_ = sg;
+      frame_measured_ = sm;
+    } else {
+      frame_gate_ = frame_gate_ + sg;
+      frame_measured_ = frame_measured_ + sm;
+    }
+    ++i;
+    if (++in_frame_ == len_) {
+      classifier_.take(frame_gate_, frame_measured_, L_);
+      in_frame_ = 0;
+    }
+  };
+  while (in_frame_ > 0 && i < n) {
+    take_sample();
+  }
+  // Whole frames straight from the chunk, a block of frames per kernel call.
+  const std::size_t whole = (n - i) / len_;
+  double gate_sums[kBlockFrames];
+  double measured_sums[kBlockFrames];
+  for (std::size_t first = 0; first < whole; first += kBlockFrames) {
+    const std::size_t count = std::min(kBlockFrames, whole - first);
+    const std::size_t offset = i + first * len_;
+    kernels_->frame_sums(g + offset, m + offset, len_, count, gate_sums, measured_sums);
+    for (std::size_t j = 0; j < count; ++j) {
+      classifier_.take(gate_sums[j], measured_sums[j], L_);
+    }
+  }
+  i += whole * len_;
+  // The start of the next frame.
+  while (i < n) {
+    take_sample();
+  }
+}
+
+Estimate Stream::finish() const noexcept {
+  if (!usable_frame_length(L_)) {
+    return refused(Reason::kBadRate, L_);
+  }
+  if (unequal_) {
+    return refused(Reason::kBadInput, L_);
+  }
+  // F = floor(N / L) of the whole-array form: the frames taken, exactly, for
+  // N < 2^31 (see check_input).
+  const double F = frame_count(static_cast<double>(samples_), L_);
+  const Framing framing{true, Reason::kFinite, L_, F, 0};
+  return estimate_from_powers(framing, classifier_.powers);
 }
 
 }  // namespace quenbar
