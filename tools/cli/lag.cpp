@@ -61,6 +61,10 @@ double finite_or_zero(double v) {
 
 }  // namespace
 
+std::int64_t lag_opening(int rate) {
+  return std::min(static_cast<std::int64_t>(kWindowSeconds * rate), kMaxWindow);
+}
+
 Lag estimate_lag(std::span<const double> gate, std::span<const double> measured, int rate) {
   Lag lag;
   const auto shorter = static_cast<std::int64_t>(std::min(gate.size(), measured.size()));

@@ -27,6 +27,12 @@ struct Lag {
 // the one nearest 0 wins (0 first, then +1, -1, +2, ...), and 0 stands when
 // the correlation is 0 everywhere (a silent opening). Non-finite samples
 // count as 0.
+// The samples of each signal's opening that the lag reads: the window
+// before it is cut to the shorter signal. estimate_lag on the first
+// lag_opening(rate) samples of each signal (or all, when shorter) gives the
+// lag of the whole signals.
+std::int64_t lag_opening(int rate);
+
 Lag estimate_lag(std::span<const double> gate, std::span<const double> measured, int rate);
 
 }  // namespace cli

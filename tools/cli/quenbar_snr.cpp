@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "audiomeasure_version.h"
 #include "cli/audio_file.h"
@@ -110,21 +111,35 @@ std::string row_start(const std::string& status, const char* verdict, const std:
   return row;
 }
 
-// One measured file of a batch, against the gate read once.
-FileResult measure_one(const Audio& gate, const std::string& path, int channel, bool align,
+// The gate of a batch: its header, checked once; its samples in memory only
+// when it comes from standard input, which cannot be read again. Otherwise
+// each worker reads it again as it measures, so that no process holds a
+// whole recording.
+struct Gate {
+  AudioInfo info;
+  std::optional<Audio> samples;
+};
+
+// One measured file of a batch, against the gate.
+FileResult measure_one(const Gate& gate, const std::string& path, int channel, bool align,
                        bool resample, BatchFormat format) {
   InputFile file(path, channel);
   if (resample) {
     file.resample_to(gate.info.rate);
   }
   check_snr_inputs(gate.info, file.info(), align);
-  const Audio measured = file.read();
   SNR_estimation_initialize();
-  const SnrReport report = measure_snr(gate, measured, align);
+  SnrReport report;
+  if (gate.samples) {
+    report = measure_snr(*gate.samples, file, align);
+  } else {
+    InputFile gate_file(gate.info.path, channel);
+    report = measure_snr(gate_file, file, align);
+  }
   SNR_estimation_terminate();
   FileResult r;
   r.status = std::string(snr_verdict(report)) == "finite" ? kExitTrusted : kExitNotTrusted;
-  r.err = truncation_warning(kName, measured.info);
+  r.err = truncation_warning(kName, report.measured);
   if (const std::string w = lag_warning(report); !w.empty()) {
     r.err += std::string(kName) + ": " + w + "\n";
   }
@@ -152,9 +167,23 @@ int run_batch_of(const CommandLine& line, int channel, bool align, bool resample
   const std::vector<std::string> files(line.operands.begin() + 1, line.operands.end());
   const int jobs = std::min(jobs_option(line, processors()), static_cast<int>(files.size()));
   InputFile gate_file(line.operands[0], channel);
-  // The gate against itself: every check that concerns it alone.
+  // The gate against itself: every check that concerns it alone, from its
+  // header, and again once it is read (a gate that cannot be decoded stops
+  // the batch before anything is measured). It is read in chunks and let
+  // go, unless it is standard input.
   check_snr_inputs(gate_file.info(), gate_file.info(), align);
-  const Audio gate = gate_file.read();
+  Gate gate;
+  if (gate_file.info().path == "-") {
+    gate.samples = gate_file.read();
+    gate.info = gate.samples->info;
+  } else {
+    std::vector<double> chunk(65536);
+    while (gate_file.read_chunk(chunk) > 0) {
+    }
+    gate.info = gate_file.info();
+    gate.info.frames = gate_file.chunk_samples();
+  }
+  check_snr_inputs(gate.info, gate.info, align);
   warn_if_truncated(err, kName, gate.info);
 
   BatchJob job;
@@ -235,13 +264,12 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     measured_file.resample_to(gate_file.info().rate);
   }
   check_snr_inputs(gate_file.info(), measured_file.info(), align);
-  const Audio gate = gate_file.read();
-  const Audio measured = measured_file.read();
+  // Measured while both files are read, chunk by chunk.
   SNR_estimation_initialize();
-  const SnrReport report = measure_snr(gate, measured, align);
+  const SnrReport report = measure_snr(gate_file, measured_file, align);
   SNR_estimation_terminate();
-  warn_if_truncated(err, kName, gate.info);
-  warn_if_truncated(err, kName, measured.info);
+  warn_if_truncated(err, kName, report.gate);
+  warn_if_truncated(err, kName, report.measured);
   if (const std::string w = lag_warning(report); !w.empty()) {
     std::fprintf(err, "%s: %s\n", kName, w.c_str());
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -11,6 +12,7 @@
 #include "cli/json.h"
 #include "cli/record.h"
 #include "cli/report.h"
+#include "quenbar/stream.h"
 #include "synth.h"
 
 namespace cli {
@@ -51,49 +53,225 @@ void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool ali
   }
 }
 
-SnrReport measure_snr(const Audio& gate, const Audio& measured, bool align) {
-  check_snr_inputs(gate.info, measured.info, align);
+namespace {
+
+// Samples in chunk-sized views: from a file as it is decoded, or from
+// memory. The opening, read first for the lag, is kept and handed out again
+// before the rest.
+class Reader {
+ public:
+  explicit Reader(InputFile& file) : file_(&file), info_(file.info()) { buffer_.resize(kChunk); }
+  explicit Reader(const Audio& audio) : audio_(&audio), info_(audio.info) {}
+
+  // The first n samples, or all there are.
+  std::span<const double> opening(std::size_t n) {
+    opening_.resize(n);
+    std::size_t got = 0;
+    while (got < n) {
+      const std::span<const double> s = raw(n - got);
+      if (s.empty()) {
+        break;
+      }
+      std::copy(s.begin(), s.end(), opening_.begin() + static_cast<std::ptrdiff_t>(got));
+      got += s.size();
+    }
+    opening_.resize(got);
+    return opening_;
+  }
+
+  // The next samples, at most `max` (at least one unless the end is
+  // reached): a view valid until the next call.
+  std::span<const double> next(std::size_t max) {
+    if (opening_at_ < opening_.size()) {
+      const std::size_t n = std::min(max, opening_.size() - opening_at_);
+      const std::span<const double> s(opening_.data() + opening_at_, n);
+      opening_at_ += n;
+      return s;
+    }
+    return raw(max);
+  }
+
+  // Skips n samples; false when the signal ends first.
+  bool skip(std::int64_t n) {
+    while (n > 0) {
+      const std::size_t got =
+          next(static_cast<std::size_t>(std::min<std::int64_t>(n, kChunk))).size();
+      if (got == 0) {
+        return false;
+      }
+      n -= static_cast<std::int64_t>(got);
+    }
+    return true;
+  }
+
+  // Reads to the end (the checks of reading included).
+  void drain() {
+    while (!next(kChunk).empty()) {
+    }
+  }
+
+  // Once drained: the file's description with the lengths read, and its
+  // first non-finite sample at its own rate (a resampled file).
+  AudioInfo info() const {
+    AudioInfo a = info_;
+    if (file_ != nullptr && ended_) {
+      a.frames = file_->chunk_samples();
+      if (a.resampled_from_rate != 0) {
+        a.resampled_from_frames = file_->chunk_file_frames();
+      }
+    }
+    return a;
+  }
+  std::int64_t file_non_finite() const {
+    return file_ != nullptr ? file_->file_non_finite() : audio_->file_non_finite;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 65536;
+
+  std::span<const double> raw(std::size_t max) {
+    if (file_ == nullptr) {
+      const std::size_t n = std::min(max, audio_->samples.size() - audio_at_);
+      const std::span<const double> s(audio_->samples.data() + audio_at_, n);
+      audio_at_ += n;
+      return s;
+    }
+    const std::size_t n = file_->read_chunk(std::span(buffer_).first(std::min(max, kChunk)));
+    ended_ = ended_ || (n == 0 && max > 0);
+    return {buffer_.data(), n};
+  }
+
+  InputFile* file_ = nullptr;
+  const Audio* audio_ = nullptr;
+  AudioInfo info_;
+  std::vector<double> buffer_;
+  std::size_t audio_at_ = 0;
+  std::vector<double> opening_;
+  std::size_t opening_at_ = 0;
+  bool ended_ = false;  // the file is read to its end
+};
+
+// The first non-finite sample of `s`, which starts at sample `at` of its
+// file, unless one was found before.
+void note_non_finite(std::optional<NonFiniteSample>& found, const char* role, const AudioInfo& file,
+                     std::span<const double> s, std::int64_t at) {
+  if (!found) {
+    found = first_non_finite(role, file, s, at);
+  }
+}
+
+SnrReport measure(Reader& gate, Reader& measured, bool align) {
+  const AudioInfo gi = gate.info();
+  check_snr_inputs(gi, measured.info(), align);
   SnrReport r;
-  r.gate = gate.info;
-  r.measured = measured.info;
-  r.lag = estimate_lag(gate.samples, measured.samples, gate.info.rate);
-  // The pairs (gate[i], measured[i + d]) for i >= max(0, -d): both files cut
-  // at their start, the gate also at the end of the shifted signal.
-  auto n_gate = static_cast<std::int64_t>(gate.samples.size());
-  const auto n_measured = static_cast<std::int64_t>(measured.samples.size());
+  const int rate = gi.rate;
+  const auto opening = static_cast<std::size_t>(lag_opening(rate));
+  const std::span<const double> go = gate.opening(opening);
+  std::span<const double> mo;
+  std::exception_ptr measured_error;
+  try {
+    mo = measured.opening(opening);
+  } catch (const InputError&) {
+    measured_error = std::current_exception();
+  }
+  if (measured_error) {
+    gate.drain();
+    std::rethrow_exception(measured_error);
+  }
+  r.lag = estimate_lag(go, mo, rate);
   if (align) {
     r.aligned = true;
     r.gate_first = std::max<std::int64_t>(0, -r.lag.samples);
     r.measured_first = std::max<std::int64_t>(0, r.lag.samples);
-    n_gate = std::min(n_gate - r.gate_first, n_measured - r.measured_first);
+  }
+
+  // The pairs (gate[i], measured[i + d]) for i >= max(0, -d), fed to the
+  // estimate as they are read, up to the end of the shorter signal; both
+  // files are then read to their ends. An error reading the measured file
+  // waits until the gate is read, whose own error comes first.
+  quenbar::Stream stream(static_cast<double>(rate));
+  std::optional<NonFiniteSample> gate_bad;
+  std::optional<NonFiniteSample> measured_bad;
+  bool more = gate.skip(r.gate_first);
+  try {
+    more = measured.skip(r.measured_first) && more;
+    std::span<const double> g;
+    std::span<const double> m;
+    while (more) {
+      if (g.empty()) {
+        g = gate.next(std::size_t{1} << 16);
+      }
+      if (m.empty()) {
+        m = measured.next(std::size_t{1} << 16);
+      }
+      if (g.empty() || m.empty()) {
+        break;
+      }
+      const std::size_t n = std::min(g.size(), m.size());
+      note_non_finite(gate_bad, "gate", gi, g.first(n), r.gate_first + stream.samples());
+      note_non_finite(measured_bad, "measured", measured.info(), m.first(n),
+                      r.measured_first + stream.samples());
+      stream.feed(g.first(n), m.first(n));
+      g = g.subspan(n);
+      m = m.subspan(n);
+    }
+    measured.drain();
+  } catch (const InputError&) {
+    measured_error = std::current_exception();
+  }
+  gate.drain();
+  if (measured_error) {
+    std::rethrow_exception(measured_error);
+  }
+  r.gate = gate.info();
+  r.measured = measured.info();
+  check_snr_inputs(r.gate, r.measured, align);
+
+  auto n_gate = r.gate.frames;
+  if (align) {
+    n_gate = std::min(n_gate - r.gate_first, r.measured.frames - r.measured_first);
   }
   r.gate_samples = n_gate;
-  const double L = quenbar::frame_length(gate.info.rate);
+  const double L = quenbar::frame_length(rate);
   const double F = quenbar::frame_count(static_cast<double>(n_gate), L);
   if (F < 1.0) {
-    throw InputError(gate.info.path + ": shifted by the lag of " + std::to_string(r.lag.samples) +
+    throw InputError(r.gate.path + ": shifted by the lag of " + std::to_string(r.lag.samples) +
                      " samples (--align), the files share fewer samples than one 5 ms frame (" +
                      std::to_string(static_cast<std::int64_t>(L)) + ")");
   }
+  // Only the samples the frames cover count: gate's first, then measured's.
   const std::int64_t used = quenbar::frames_span(F, L);
-  const std::span<const double> g(gate.samples.data() + r.gate_first,
-                                  static_cast<std::size_t>(used));
-  const std::span<const double> m(measured.samples.data() + r.measured_first,
-                                  static_cast<std::size_t>(used));
-  r.non_finite = first_non_finite("gate", gate.info, g, r.gate_first);
-  at_file_rate(r.non_finite, gate);
-  if (!r.non_finite) {
-    r.non_finite = first_non_finite("measured", measured.info, m, r.measured_first);
-    at_file_rate(r.non_finite, measured);
+  if (gate_bad && gate_bad->position < r.gate_first + used) {
+    r.non_finite = gate_bad;
+  } else if (measured_bad && measured_bad->position < r.measured_first + used) {
+    r.non_finite = measured_bad;
+    if (r.measured.resampled_from_rate != 0) {
+      r.non_finite->position = measured.file_non_finite();
+      r.non_finite->file_rate = r.measured.resampled_from_rate;
+    }
   }
-  const Record gr = wrap(gate.samples.data() + r.gate_first, n_gate);
-  const Record mr = wrap(measured.samples.data() + r.measured_first, n_measured - r.measured_first);
-  if (!gr || !mr) {
-    throw std::bad_alloc();
-  }
-  r.estimate =
-      quenbar::estimate_with_diagnostics(gr.get(), mr.get(), static_cast<double>(gate.info.rate));
+  r.estimate = stream.finish();
   return r;
+}
+
+}  // namespace
+
+SnrReport measure_snr(InputFile& gate, InputFile& measured, bool align) {
+  Reader g(gate);
+  Reader m(measured);
+  return measure(g, m, align);
+}
+
+SnrReport measure_snr(const Audio& gate, const Audio& measured, bool align) {
+  Reader g(gate);
+  Reader m(measured);
+  return measure(g, m, align);
+}
+
+SnrReport measure_snr(const Audio& gate, InputFile& measured, bool align) {
+  Reader g(gate);
+  Reader m(measured);
+  return measure(g, m, align);
 }
 
 const char* snr_verdict(const SnrReport& r) {

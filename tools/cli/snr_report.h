@@ -38,7 +38,20 @@ void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool ali
 // measured[i + lag] are measured: the file that is late loses its first
 // |lag| samples, and the gate is cut to what the measured signal covers.
 // Throws InputError when less than one frame is left.
+//
+// The files are measured while they are read (quenbar::Stream), both read
+// to their ends in chunks: memory stays bounded whatever their length (the
+// two openings for the lag, a chunk of each). The errors of reading are
+// thrown as InputFile::read throws them, the gate's first. The report is
+// the one of the whole arrays, bit for bit.
+SnrReport measure_snr(InputFile& gate, InputFile& measured, bool align = false);
+
+// The same on samples in memory (a gate read from standard input, tests).
 SnrReport measure_snr(const Audio& gate, const Audio& measured, bool align = false);
+
+// measure_snr with the gate in memory and the measured signal read while
+// it is measured.
+SnrReport measure_snr(const Audio& gate, InputFile& measured, bool align = false);
 
 // "finite" (exit 0), "not_finite" (the SNR is NaN or infinite: the reason
 // says why) or "non_finite_samples" (a file holds NaN or infinite samples
