@@ -73,7 +73,8 @@ samples, and GATE is cut to what MEASURED then covers.
 
 Batches: with several measured files (or --jsonl, --csv) GATE is read and
 checked once, and each file is measured against it in a worker process of
-its own; the table then has one summary row per file, in the order given.
+its own, which reads GATE again (a GATE from standard input is held in
+memory); the table has one summary row per file, in the order given.
 A file that cannot be measured (or whose worker dies) gets a row or line
 with its error, and a line on stderr; the others are still measured. While
 a batch runs, stderr shows the progress when it is a terminal.
