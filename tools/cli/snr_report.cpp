@@ -192,6 +192,8 @@ SnrReport measure(Reader& gate, Reader& measured, bool align) {
   quenbar::Stream stream(static_cast<double>(rate));
   std::optional<NonFiniteSample> gate_bad;
   std::optional<NonFiniteSample> measured_bad;
+  const AudioInfo mi = measured.info();
+  constexpr std::size_t kPairs = 65536;  // pairs fed at most at a time
   bool more = gate.skip(r.gate_first);
   try {
     more = measured.skip(r.measured_first) && more;
@@ -199,17 +201,17 @@ SnrReport measure(Reader& gate, Reader& measured, bool align) {
     std::span<const double> m;
     while (more) {
       if (g.empty()) {
-        g = gate.next(std::size_t{1} << 16);
+        g = gate.next(kPairs);
       }
       if (m.empty()) {
-        m = measured.next(std::size_t{1} << 16);
+        m = measured.next(kPairs);
       }
       if (g.empty() || m.empty()) {
         break;
       }
       const std::size_t n = std::min(g.size(), m.size());
       note_non_finite(gate_bad, "gate", gi, g.first(n), r.gate_first + stream.samples());
-      note_non_finite(measured_bad, "measured", measured.info(), m.first(n),
+      note_non_finite(measured_bad, "measured", mi, m.first(n),
                       r.measured_first + stream.samples());
       stream.feed(g.first(n), m.first(n));
       g = g.subspan(n);
