@@ -6,8 +6,10 @@
  * levels are dB re 32767. Lifecycle: lumetra_estimation_initialize() once,
  * lumetra_estimation() any number of times, lumetra_estimation_terminate()
  * at the end. The library keeps its large intermediates in static storage
- * (about 156 MB, committed as it is first used): calls into lumetra
- * must not overlap, from any thread. Results do not depend on the caller's
+ * (about 156 MB, committed as it is first used; on Linux the first use asks
+ * the kernel, once, to back it with transparent huge pages, which makes the
+ * first call about as fast as later ones where the kernel agrees, and does not
+ * change any result): calls into lumetra must not overlap, from any thread. Results do not depend on the caller's
  * floating-point state (rounding, flush-to-zero, x87 precision; see
  * emx_runtime.h).
  *
