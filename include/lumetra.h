@@ -6,10 +6,12 @@
  * levels are dB re 32767. Lifecycle: lumetra_estimation_initialize() once,
  * lumetra_estimation() any number of times, lumetra_estimation_terminate()
  * at the end. The library keeps its large intermediates in static storage
- * (about 156 MB, committed as it is first used): calls into lumetra
- * must not overlap, from any thread. Results do not depend on the caller's
- * floating-point state (rounding, flush-to-zero, x87 precision; see
- * emx_runtime.h).
+ * (about 156 MB, committed as it is first used; on Linux the first use asks
+ * the kernel, once, to back it with transparent huge pages, which spares the
+ * first call most of its page faults where the kernel agrees, and changes no
+ * result): calls into lumetra must not overlap, from any thread. Results do
+ * not depend on the caller's floating-point state (rounding, flush-to-zero,
+ * x87 precision; see emx_runtime.h).
  *
  * This header and quenbar.h declare different functions named "sum"; a
  * translation unit includes one of them.

@@ -104,6 +104,47 @@ struct Levels {
 Levels measure(const Aligned& aligned, const StepLayout& layout,
                const kernels::Table& kernels = kernels::best()) noexcept;
 
+// Lowest and highest 50 ms block level of one settled half, blocks added in
+// order. A NaN level changes neither; without any block the spread is the
+// floor.
+struct BlockSpread {
+  double lo = kRangeLowStart;
+  double hi = kFloorDb;
+  // Adds the block whose sum of squares is block_sum.
+  void add(double block_sum) noexcept;
+  double range(std::int64_t blocks) const noexcept { return blocks < 1 ? kFloorDb : hi - lo; }
+};
+
+// measure() in a streaming form: fed the aligned recording in order, in
+// chunks of any size, finish() gives measure()'s Levels bit for bit on the
+// whole array. Positions from the last one fed up to `length` count as 0.0,
+// as the whole-array form's tail past the recording does; samples fed past
+// `length` are ignored. Each sum is still one accumulator, first to last.
+// Memory is fixed, whatever the length.
+class StepMeter {
+ public:
+  StepMeter(const StepLayout& layout, std::int64_t length,
+            const kernels::Table& kernels = kernels::best()) noexcept;
+  void feed(std::span<const double> chunk) noexcept;
+  std::int64_t position() const noexcept { return position_; }  // samples fed so far
+  Levels finish() const noexcept;
+
+ private:
+  struct Step {
+    double sum = 0.0;    // squares of the settled half fed so far
+    double block = 0.0;  // squares of the current block fed so far
+    BlockSpread spread;  // of the blocks completed so far
+  };
+  StepLayout layout_;
+  std::int64_t length_;
+  const kernels::Table* kernels_;
+  Step steps_[kSteps];
+  std::int64_t position_ = 0;
+  double high_;              // largest non-NaN sample fed so far; -Inf when none
+  bool any_number_ = false;  // some sample fed is not NaN (looked at only while high_ is -Inf)
+  double first_;             // the first sample fed (NaN before)
+};
+
 // Why `failed` is set; several may hold at once.
 enum Cause : std::uint32_t {
   kUnreadableInput = 1u << 0,   // null record, null data, unreadable extents
@@ -190,6 +231,39 @@ using Correlator = void (*)(const double* x, const double* y, double* r) noexcep
 struct Options {
   Correlator correlate = nullptr;           // nullptr: spectral::cross_correlate
   const kernels::Table* kernels = nullptr;  // nullptr: kernels::best()
+};
+
+// estimate() in a streaming form, for hosts that decode the signals as they
+// measure. The constructor aligns from the two openings and the two lengths
+// (the alignment, the trust test and the aligned start: d.total_delay, known
+// then); the recording is then fed in order from its position 0 (the opening
+// again included), in chunks of any size; finish() gives estimate()'s
+// outputs and diagnostics bit for bit. reference_opening holds the
+// reference's first kSpan + 1 samples (or all of them when it is shorter),
+// recording_opening the recording's first kSpan. Inputs estimate() would
+// refuse (lengths below its minimums, negative lengths), and openings shorter
+// than the lengths require, are refused the same way (kShortInput; nothing
+// is read). Recording samples not fed by finish() count as 0.0: a host feeds
+// all n_rec of them. Memory is fixed, whatever the lengths. The constructor
+// uses the static buffers of estimate(): not reentrant.
+class EstimateStream {
+ public:
+  EstimateStream(std::span<const double> reference_opening,
+                 std::span<const double> recording_opening, std::int64_t n_ref, std::int64_t n_rec,
+                 double stepMode, const Options& options = {}) noexcept;
+  // The alignment's diagnostics (copy and aligned_samples included).
+  const Diagnostics& alignment() const noexcept { return estimate_.diagnostics; }
+  void feed_recording(std::span<const double> chunk) noexcept;
+  Estimate finish() const noexcept;
+
+ private:
+  Estimate estimate_{};
+  std::uint32_t causes_ = 0;
+  bool refused_ = false;
+  std::int64_t start_ = 0;  // recording position of aligned position 0
+  std::int64_t valid_ = 0;  // aligned positions that hold recording samples
+  std::int64_t fed_ = 0;    // recording samples fed so far
+  StepMeter meter_;
 };
 
 // lumetra_estimation's outputs, bit for bit, with their diagnostics. Bad

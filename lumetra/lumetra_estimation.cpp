@@ -12,6 +12,7 @@
 #include "lumetra/estimation.h"
 #include "runtime/emx.h"
 #include "runtime/fp_guard.h"
+#include "runtime/huge_pages.h"
 #include "runtime/sum.h"
 #include "spectral/spectral.h"
 
@@ -87,6 +88,23 @@ void move_recording(std::int64_t d, std::span<const double, kSpan> from,
   }
 }
 
+// The static buffers of an estimation, on huge pages where the kernel offers
+// them: the coarsely moved recording opening, and the correlation magnitudes
+// (xcorr's output made absolute in place).
+alignas(runtime::kLargeBufferAlign) double g_b_sig_tmp[kSpan];
+alignas(runtime::kLargeBufferAlign) double g_cross_cor[kLags];
+
+// Asks for the huge pages once, on the first estimation, before the buffers
+// are first touched.
+void advise_buffers() noexcept {
+  static bool advised = false;
+  if (!advised) {
+    runtime::advise_huge_pages(g_b_sig_tmp, sizeof g_b_sig_tmp);
+    runtime::advise_huge_pages(g_cross_cor, sizeof g_cross_cor);
+    advised = true;
+  }
+}
+
 Estimate refused(std::uint32_t causes) noexcept {
   Estimate e{};
   const double nan = rtGetNaN();
@@ -131,15 +149,13 @@ std::uint32_t check_input(std::int64_t n_ref, std::int64_t n_rec, double period)
 void align(std::span<const double> reference, std::span<const double, kSpan> sig_tmp,
            Correlator correlate, const kernels::Table& kernels, std::span<double, kLags> magnitudes,
            Diagnostics& d) noexcept {
-  // The coarsely moved recording opening.
-  static double b_sig_tmp[kSpan];
   d.onsets =
-      crude_align(reference, &d.coarse_delay, &d.coarse_too_large, sig_tmp, b_sig_tmp, kernels);
+      crude_align(reference, &d.coarse_delay, &d.coarse_too_large, sig_tmp, g_b_sig_tmp, kernels);
   const std::span<const double, kSpan> reference_opening = reference.first<kSpan>();
   if (correlate != nullptr) {
-    correlate(reference_opening.data(), b_sig_tmp, magnitudes.data());
+    correlate(reference_opening.data(), g_b_sig_tmp, magnitudes.data());
   } else {
-    spectral::cross_correlate(reference_opening, b_sig_tmp, magnitudes);
+    spectral::cross_correlate(reference_opening, g_b_sig_tmp, magnitudes);
   }
   spectral::abs_lags(magnitudes, magnitudes);
   d.peak = find_peak(magnitudes, kernels);
@@ -177,27 +193,42 @@ std::uint32_t trust_test(std::span<const double, kLags> magnitudes, Diagnostics&
   return causes;
 }
 
-// Phase 4, aligned view: recording samples from position totalDelay on, 0.0
-// past the recording's end, all 0.0 when the alignment failed (causes not 0).
-// Sets d.copy and d.aligned_samples.
-Aligned aligned_view(const double* recording, std::int64_t n_ref, std::int64_t n_rec,
-                     std::uint32_t causes, Diagnostics& d) noexcept {
+// Phase 4, aligned extent: recording samples from position totalDelay on,
+// 0.0 past the recording's end, all 0.0 when the alignment failed (causes
+// not 0). Returns the view with data null, to be pointed at recording
+// position `start` (totalDelay, or 0 when the alignment failed). Sets d.copy
+// and d.aligned_samples.
+Aligned aligned_extent(std::int64_t n_ref, std::int64_t n_rec, std::uint32_t causes,
+                       std::int64_t& start, Diagnostics& d) noexcept {
   Aligned aligned{nullptr, n_ref, 0};
+  start = 0;
   d.copy = Copy::kFailed;
   if (causes == 0) {
     // 1 <= totalDelay <= 240000 here, an integer, and the recording holds at
     // least 720000 samples, so it reaches past position totalDelay.
-    const auto t = static_cast<std::int64_t>(d.total_delay);
-    if (t <= n_rec - n_ref) {
-      aligned = {recording + t, n_ref, n_ref};
+    start = static_cast<std::int64_t>(d.total_delay);
+    if (start <= n_rec - n_ref) {
+      aligned.valid = n_ref;
       d.copy = Copy::kWhole;
     } else {
-      aligned = {recording + t, n_ref, n_rec - t};
+      aligned.valid = n_rec - start;
       d.copy = Copy::kHead;
     }
   }
   d.aligned_samples = aligned.valid;
   return aligned;
+}
+
+// Phase 5, the verdict: the no-usable-block cause, the causes and failed.
+void conclude(const Levels& levels, std::uint32_t causes, Estimate& e) noexcept {
+  std::copy_n(levels.step_level, kSteps, e.step_level);
+  std::copy_n(levels.step_range, kSteps, e.step_range);
+  e.peak_level = levels.peak_level;
+  if (std::all_of(e.step_range, e.step_range + kSteps, [](double r) { return r < 0.0; })) {
+    causes |= kNoUsableBlock;
+  }
+  e.diagnostics.causes = causes;
+  e.failed = causes != 0 ? 1.0 : 0.0;
 }
 
 }  // namespace
@@ -294,26 +325,70 @@ Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recor
   }
   const kernels::Table& kernels = options.kernels != nullptr ? *options.kernels : kernels::best();
 
-  // The correlation magnitudes (xcorr's output made absolute in place).
-  static double cross_cor[kLags];
-
+  advise_buffers();
   Estimate e{};
   Diagnostics& d = e.diagnostics;
   align({reference->data, static_cast<std::size_t>(n_ref)},
         std::span<const double, kSpan>(recording->data, kSpan), options.correlate, kernels,
-        cross_cor, d);
-  std::uint32_t causes = trust_test(cross_cor, d);
-  const Aligned aligned = aligned_view(recording->data, n_ref, n_rec, causes, d);
+        g_cross_cor, d);
+  std::uint32_t causes = trust_test(g_cross_cor, d);
+  std::int64_t start = 0;
+  Aligned aligned = aligned_extent(n_ref, n_rec, causes, start, d);
+  aligned.data = recording->data + start;
+  conclude(measure(aligned, step_layout(period, n_ref), kernels), causes, e);
+  return e;
+}
 
-  const Levels levels = measure(aligned, step_layout(period, n_ref), kernels);
-  std::copy_n(levels.step_level, kSteps, e.step_level);
-  std::copy_n(levels.step_range, kSteps, e.step_range);
-  e.peak_level = levels.peak_level;
-  if (std::all_of(e.step_range, e.step_range + kSteps, [](double r) { return r < 0.0; })) {
-    causes |= kNoUsableBlock;
+EstimateStream::EstimateStream(std::span<const double> reference_opening,
+                               std::span<const double> recording_opening, std::int64_t n_ref,
+                               std::int64_t n_rec, double stepMode, const Options& options) noexcept
+    : meter_(StepLayout{}, 0, options.kernels != nullptr ? *options.kernels : kernels::best()) {
+  const double period = step_period(stepMode);
+  std::uint32_t refusal = check_input(n_ref, n_rec, period);
+  // The openings must hold what the alignment reads (check_input has made
+  // sure the lengths do).
+  if (refusal == 0 && (static_cast<std::int64_t>(reference_opening.size()) < kSpan + 1 ||
+                       static_cast<std::int64_t>(recording_opening.size()) < kSpan)) {
+    refusal = kShortInput;
   }
-  d.causes = causes;
-  e.failed = causes != 0 ? 1.0 : 0.0;
+  if (refusal != 0) {
+    estimate_ = refused(refusal);
+    refused_ = true;
+    return;
+  }
+  const kernels::Table& kernels = options.kernels != nullptr ? *options.kernels : kernels::best();
+  advise_buffers();
+  Diagnostics& d = estimate_.diagnostics;
+  align(reference_opening.first(kSpan + 1), recording_opening.first<kSpan>(), options.correlate,
+        kernels, g_cross_cor, d);
+  causes_ = trust_test(g_cross_cor, d);
+  valid_ = aligned_extent(n_ref, n_rec, causes_, start_, d).valid;
+  meter_ = StepMeter(step_layout(period, n_ref), n_ref, kernels);
+}
+
+void EstimateStream::feed_recording(std::span<const double> chunk) noexcept {
+  // The chunk holds recording positions [fed_, fed_ + size); the meter takes
+  // those in [start_, start_ + valid_), at aligned position minus start_.
+  const std::int64_t begin = fed_;
+  const auto n = static_cast<std::int64_t>(chunk.size());
+  fed_ = begin + n;
+  if (refused_) {
+    return;
+  }
+  const std::int64_t from = std::max(begin, start_);
+  const std::int64_t to = std::min(begin + n, start_ + valid_);
+  if (from < to) {
+    meter_.feed(
+        chunk.subspan(static_cast<std::size_t>(from - begin), static_cast<std::size_t>(to - from)));
+  }
+}
+
+Estimate EstimateStream::finish() const noexcept {
+  if (refused_) {
+    return estimate_;
+  }
+  Estimate e = estimate_;
+  conclude(meter_.finish(), causes_, e);
   return e;
 }
 

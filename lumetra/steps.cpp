@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 
 #include "lumetra/estimation.h"
 
@@ -18,33 +19,13 @@ double level_db(double sum_of_squares, std::int64_t count) noexcept {
   return 20.0 * std::log10(rms / kFullScale);
 }
 
-// Lowest and highest block level of one settled half, in block order. A NaN
-// level changes neither; without any block the spread is the floor.
-class Spread {
- public:
-  void add(double block_sum) noexcept {
-    const double v = level_db(block_sum, kBlock);
-    if (v < lo_) {
-      lo_ = v;
-    }
-    if (v > hi_) {
-      hi_ = v;
-    }
-  }
-  double range(std::int64_t blocks) const noexcept { return blocks < 1 ? kFloorDb : hi_ - lo_; }
-
- private:
-  double lo_ = kRangeLowStart;
-  double hi_ = kFloorDb;
-};
-
 // Continues the sums of one settled half from `from` (a block boundary) to
 // its end: the step sum over every remaining position, and each remaining
 // whole block's sum, handed to the spread in block order. Positions past the
 // recording samples are 0.0; adding their +0.0 squares would leave every
 // sum as it is, so they are not visited.
 void finish_settled(const Aligned& aligned, const Stretch& settled, std::int64_t blocks,
-                    std::int64_t from, double& step_sum, Spread& spread) noexcept {
+                    std::int64_t from, double& step_sum, BlockSpread& spread) noexcept {
   const std::int64_t held =
       std::clamp<std::int64_t>(aligned.valid - settled.first, 0, settled.count);
   const double* x = held > 0 ? aligned.data + settled.first : nullptr;
@@ -68,6 +49,16 @@ void finish_settled(const Aligned& aligned, const Stretch& settled, std::int64_t
 }
 
 }  // namespace
+
+void BlockSpread::add(double block_sum) noexcept {
+  const double v = level_db(block_sum, kBlock);
+  if (v < lo) {
+    lo = v;
+  }
+  if (v > hi) {
+    hi = v;
+  }
+}
 
 double step_period(double stepMode) noexcept {
   return stepMode == 0.0 ? kLongStep : kShortStep;
@@ -132,7 +123,7 @@ Levels measure(const Aligned& aligned, const StepLayout& layout,
   Levels out{};
   for (int k = 0; k < kSteps; ++k) {
     const Stretch& s = layout.settled[k];
-    Spread spread;
+    BlockSpread spread;
     double sum = 0.0;
     std::int64_t from = 0;
     if (k < kLaneSteps) {
@@ -172,6 +163,94 @@ Levels measure(const Aligned& aligned, const StepLayout& layout,
     const double* end = aligned.data + aligned.valid;
     const bool any = std::any_of(aligned.data, end, [](double v) { return !std::isnan(v); });
     largest = any ? high : aligned.data[0];
+  }
+  out.peak_level = 20.0 * std::log10((largest + kLevelOffset) / kFullScale);
+  return out;
+}
+
+StepMeter::StepMeter(const StepLayout& layout, std::int64_t length,
+                     const kernels::Table& kernels) noexcept
+    : layout_(layout),
+      length_(length),
+      kernels_(&kernels),
+      high_(-std::numeric_limits<double>::infinity()),
+      first_(std::numeric_limits<double>::quiet_NaN()) {}
+
+void StepMeter::feed(std::span<const double> chunk) noexcept {
+  // The chunk holds aligned positions [begin, begin + n).
+  const std::int64_t begin = position_;
+  const std::int64_t n = std::min(static_cast<std::int64_t>(chunk.size()), length_ - begin);
+  if (n <= 0) {
+    return;
+  }
+  const double* x = chunk.data();
+  if (begin == 0) {
+    first_ = x[0];
+  }
+  // The largest sample: the maximum skipping NaN does not depend on how the
+  // samples are cut into chunks (up to the sign of a zero, which the 1e-6 of
+  // the peak level erases).
+  high_ = kernels_->max_skip_nan(x, n, high_);
+  if (high_ == -std::numeric_limits<double>::infinity() && !any_number_) {
+    any_number_ = std::any_of(x, x + n, [](double v) { return !std::isnan(v); });
+  }
+  for (int k = 0; k < kSteps; ++k) {
+    const Stretch& s = layout_.settled[k];
+    // Offsets o (from the settled half's start) that this chunk holds.
+    std::int64_t o = std::max(begin, s.first) - s.first;
+    const std::int64_t end = std::min(begin + n, s.first + s.count) - s.first;
+    const std::int64_t whole = layout_.blocks[k] * kBlock;
+    Step& step = steps_[k];
+    while (o < end) {
+      const double* p = x + (s.first + o - begin);
+      if (o < whole) {
+        // step.block holds the squares of the current block up to offset o.
+        const std::int64_t stop = std::min((o / kBlock + 1) * kBlock, end);
+        for (; o < stop; ++o, ++p) {
+          const double sq = *p * *p;
+          step.sum += sq;
+          step.block += sq;
+        }
+        if (o % kBlock == 0) {
+          step.spread.add(step.block);
+          step.block = 0.0;
+        }
+      } else {
+        for (; o < end; ++o, ++p) {
+          const double sq = *p * *p;
+          step.sum += sq;
+        }
+      }
+    }
+  }
+  position_ = begin + n;
+}
+
+Levels StepMeter::finish() const noexcept {
+  Levels out{};
+  for (int k = 0; k < kSteps; ++k) {
+    const Stretch& s = layout_.settled[k];
+    Step step = steps_[k];
+    // The blocks not completed yet end in 0.0 positions, whose +0.0 squares
+    // leave the sums as they are: the current one closes with its sum so
+    // far, the ones after it with 0.0.
+    const std::int64_t fed = std::clamp<std::int64_t>(position_ - s.first, 0, s.count);
+    for (std::int64_t j = std::min(fed / kBlock, layout_.blocks[k]); j < layout_.blocks[k]; ++j) {
+      step.spread.add(step.block);
+      step.block = 0.0;
+    }
+    out.step_level[k] = level_db(step.sum, s.count);
+    out.step_range[k] = step.spread.range(layout_.blocks[k]);
+  }
+  // As measure(): a 0.0 tail counts in the maximum; when every value is -Inf
+  // or NaN the largest is -Inf if any is not NaN, else the first value.
+  double high = high_;
+  if (position_ < length_ && high < 0.0) {
+    high = 0.0;
+  }
+  double largest = high;
+  if (high == -std::numeric_limits<double>::infinity()) {
+    largest = any_number_ ? high : first_;
   }
   out.peak_level = 20.0 * std::log10((largest + kLevelOffset) / kFullScale);
   return out;

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "runtime/fp_guard.h"
+#include "runtime/huge_pages.h"
 #include "spectral/engine.h"
 #include "spectral/spectral.h"
 
@@ -14,12 +15,14 @@ namespace spectral {
 namespace {
 
 // The cached quarter wave, and the engine's tables (see Tables in engine.h).
-double g_quarter[kQuarterLength];
+// The two large ones (4 MiB and 32 MiB) are on huge pages where the kernel
+// offers them, advised before they are first written.
+alignas(runtime::kLargeBufferAlign) double g_quarter[kQuarterLength];
 bool g_quarter_built = false;
 
 alignas(64) double g_block_cos[kBlock];
 alignas(64) double g_block_sin[2][kBlock];
-alignas(64) double g_column[kColumnGroups * kGroupTwiddles * kChunkDoubles];
+alignas(runtime::kLargeBufferAlign) double g_column[kColumnGroups * kGroupTwiddles * kChunkDoubles];
 bool g_tables_built = false;
 
 void evaluate_quarter_wave(double* q) noexcept {
@@ -89,6 +92,7 @@ void build_engine_tables(const double* q) noexcept {
 
 const double* cached_quarter_wave() noexcept {
   if (!g_quarter_built) {
+    runtime::advise_huge_pages(g_quarter, sizeof g_quarter);
     evaluate_quarter_wave(g_quarter);
     g_quarter_built = true;
   }
@@ -98,6 +102,7 @@ const double* cached_quarter_wave() noexcept {
 const Tables& tables() noexcept {
   static constexpr Tables kTables{g_block_cos, {g_block_sin[0], g_block_sin[1]}, g_column};
   if (!g_tables_built) {
+    runtime::advise_huge_pages(g_column, sizeof g_column);
     build_engine_tables(cached_quarter_wave());
     g_tables_built = true;
   }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "lumetra.h"
@@ -77,6 +78,21 @@ lumetra::Estimate run(const std::vector<double>& reference, const std::vector<do
       lumetra::estimate(ref.record, rec.record, stepMode,
                         {correlate, lumetra::kernels::for_isa(runtime::Isa::kSse2)});
   expect_same(base, slow, "sse2 path against the straightforward path");
+  // The streaming form: the openings and the lengths, then the recording in
+  // chunks (whole, and a prime size that cuts blocks and steps anywhere).
+  for (const std::size_t chunk : {recording.size(), std::size_t{65521}}) {
+    lumetra::EstimateStream stream(
+        std::span<const double>(reference).first(std::min<std::size_t>(reference.size(), 720001)),
+        std::span<const double>(recording).first(std::min<std::size_t>(recording.size(), 720000)),
+        static_cast<std::int64_t>(reference.size()), static_cast<std::int64_t>(recording.size()),
+        stepMode, {correlate, nullptr});
+    EXPECT_EQ(bits(stream.alignment().total_delay), bits(fast.diagnostics.total_delay));
+    for (std::size_t p = 0; p < recording.size(); p += chunk) {
+      stream.feed_recording(
+          std::span<const double>(recording).subspan(p, std::min(chunk, recording.size() - p)));
+    }
+    expect_same(stream.finish(), slow, "streaming form against the straightforward path");
+  }
   return fast;
 }
 

@@ -4,9 +4,11 @@
 // path on the stepped stimulus and on adversarial variants of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <tuple>
 #include <vector>
 
@@ -121,6 +123,19 @@ lumetra::Levels measure_all(const std::vector<double>& data, std::int64_t valid,
   for (const lumetra::kernels::Table* t : tables()) {
     const lumetra::Levels got = lumetra::measure(aligned, layout, *t);
     expect_same_levels(got, want, what);
+  }
+  // The streaming form, fed data[0 .. valid) in chunks of several sizes
+  // (whole, block-sized, prime, and one that ends mid-block), the zero tail
+  // left unfed.
+  const std::int64_t chunkings[] = {valid, 2400, 7919, 1000003};
+  for (const std::int64_t chunk : chunkings) {
+    lumetra::StepMeter meter(layout, length);
+    for (std::int64_t p = 0; p < valid; p += chunk) {
+      const std::int64_t n = std::min(chunk, valid - p);
+      meter.feed({data.data() + p, static_cast<std::size_t>(n)});
+    }
+    EXPECT_EQ(meter.position(), valid) << what;
+    expect_same_levels(meter.finish(), want, what);
   }
   return want;
 }

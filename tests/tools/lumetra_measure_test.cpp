@@ -5,15 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <span>
 
 #include "cli/gain.h"
 #include "cli/lumetra_measure.h"
 #include "cli/options.h"
+#include "cli/step_period.h"
 #include "stimulus.h"
 #include "tools/tool_support.h"
 
@@ -428,6 +432,21 @@ TEST(StepPeriod, TheReferenceTellsItsLayout) {
     if (!std::isnan(c.fitting)) {
       EXPECT_EQ(r.period_check.fitting, c.fitting) << what;
     }
+    // The streaming form, fed in chunks of a prime size, gives the same bits.
+    cli::StepPeriodStream stream(static_cast<std::int64_t>(c.reference.size()));
+    const std::span<const double> all(c.reference);
+    for (std::size_t p = 0; p < all.size(); p += 65521) {
+      stream.feed(all.subspan(p, std::min<std::size_t>(65521, all.size() - p)));
+    }
+    const cli::StepPeriodCheck streamed = stream.finish();
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(streamed.layouts[i].median_spread_db),
+                std::bit_cast<std::uint64_t>(r.period_check.layouts[i].median_spread_db))
+          << what;
+    }
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(streamed.fitting),
+              std::bit_cast<std::uint64_t>(r.period_check.fitting))
+        << what;
     EXPECT_EQ(r.step_period, c.measured) << what;
     EXPECT_EQ(r.step_mode, c.measured == 25.2 ? 0.0 : 1.0) << what;
     EXPECT_EQ(r.period_from_option, c.given.has_value()) << what;

@@ -26,6 +26,8 @@
 #include <span>
 #include <string>
 
+#include "lumetra/estimation.h"
+
 namespace cli {
 
 inline constexpr double kSteadyDb = 1.0;          // largest median spread of a fitting layout
@@ -46,6 +48,21 @@ struct StepPeriodCheck {
 
 // Judges both layouts on the reference's samples (16-bit scale).
 StepPeriodCheck check_step_period(std::span<const double> reference);
+
+// check_step_period in a streaming form: told the reference's length, fed
+// its samples in order, in chunks of any size, finish() gives
+// check_step_period's result on the whole array to the last bit. Memory is
+// fixed, whatever the length; samples not fed by finish() count as 0.0.
+class StepPeriodStream {
+ public:
+  explicit StepPeriodStream(std::int64_t length);
+  void feed(std::span<const double> chunk);
+  StepPeriodCheck finish() const;
+
+ private:
+  std::int64_t length_;
+  lumetra::StepMeter meters_[2];  // the guarded steps under 25.2 s, then 24.7 s
+};
 
 // "median step spread 0.000 dB at 25.2 s, 7.500 dB at 24.7 s" (a layout the
 // reference cannot hold: "too short for 25.2 s").
