@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 
-#include "audiomeasure_version.h"
 #include "cli/audio_file.h"
 #include "cli/batch.h"
 #include "cli/gain.h"
@@ -269,22 +268,10 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const CommandLine line = parse(args, kOptions);
-  if (line.has("--help")) {
-    std::fputs(kHelp, out);
+  if (answered_without_measuring(line, kName, kHelp, write_gain_demo, out)) {
     return kExitTrusted;
   }
-  if (line.has("--version")) {
-    std::fprintf(out, "%s %s\n", kName, AUDIOMEASURE_VERSION);
-    return kExitTrusted;
-  }
-  if (make_demo(line, write_gain_demo, out)) {
-    return kExitTrusted;
-  }
-  if (line.operands.size() < 2) {
-    throw UsageError("needs REFERENCE and at least one RECORDING (files given: " +
-                     std::to_string(line.operands.size()) + ")");
-  }
-  const std::size_t recordings = line.operands.size() - 1;
+  const std::size_t recordings = measured_files(line, "REFERENCE and at least one RECORDING");
   const BatchFormat format = batch_format(line, recordings);
   const Settings s = settings(line);
   jobs_option(line, 1);  // refused when wrong, even where one recording needs no workers

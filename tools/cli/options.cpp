@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "audiomeasure_version.h"
 #include "cli/audio_file.h"
 
 namespace cli {
@@ -273,6 +274,28 @@ std::string truncation_warning(const char* program, const AudioInfo& file) {
 
 void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file) {
   std::fputs(truncation_warning(program, file).c_str(), err);
+}
+
+bool answered_without_measuring(
+    const CommandLine& line, const char* program, const char* help,
+    const std::function<std::vector<std::string>(const std::string&)>& write_demo, std::FILE* out) {
+  if (line.has("--help")) {
+    std::fputs(help, out);
+    return true;
+  }
+  if (line.has("--version")) {
+    std::fprintf(out, "%s %s\n", program, AUDIOMEASURE_VERSION);
+    return true;
+  }
+  return make_demo(line, write_demo, out);
+}
+
+std::size_t measured_files(const CommandLine& line, const std::string& needs) {
+  if (line.operands.size() < 2) {
+    throw UsageError("needs " + needs + " (files given: " + std::to_string(line.operands.size()) +
+                     ")");
+  }
+  return line.operands.size() - 1;
 }
 
 }  // namespace cli

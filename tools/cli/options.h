@@ -77,6 +77,19 @@ bool make_demo(const CommandLine& line,
                const std::function<std::vector<std::string>(const std::string&)>& write,
                std::FILE* out);
 
+// What a tool does instead of measuring, in this order: --help prints
+// `help`, --version prints "PROGRAM VERSION", --make-demo DIR writes the
+// demonstration files with `write_demo` (make_demo). True when one of them
+// was done; false, with nothing done, when the files are to be measured.
+bool answered_without_measuring(
+    const CommandLine& line, const char* program, const char* help,
+    const std::function<std::vector<std::string>(const std::string&)>& write_demo, std::FILE* out);
+
+// How many files are measured against the first operand (the reference or
+// the gate): at least one. Throws UsageError "needs <needs> (files given:
+// N)" otherwise.
+std::size_t measured_files(const CommandLine& line, const std::string& needs);
+
 // --jobs N: a whole number from 1 up; `fallback` when absent. Throws
 // UsageError.
 int jobs_option(const CommandLine& line, int fallback);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <optional>
 
-#include "audiomeasure_version.h"
 #include "cli/audio_file.h"
 #include "cli/batch.h"
 #include "cli/json.h"
@@ -232,22 +231,10 @@ int run_batch_of(const CommandLine& line, int channel, bool align, bool resample
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const CommandLine line = parse(args, kOptions);
-  if (line.has("--help")) {
-    std::fputs(kHelp, out);
+  if (answered_without_measuring(line, kName, kHelp, write_snr_demo, out)) {
     return kExitTrusted;
   }
-  if (line.has("--version")) {
-    std::fprintf(out, "%s %s\n", kName, AUDIOMEASURE_VERSION);
-    return kExitTrusted;
-  }
-  if (make_demo(line, write_snr_demo, out)) {
-    return kExitTrusted;
-  }
-  if (line.operands.size() < 2) {
-    throw UsageError("needs GATE and at least one MEASURED file (files given: " +
-                     std::to_string(line.operands.size()) + ")");
-  }
-  const std::size_t files = line.operands.size() - 1;
+  const std::size_t files = measured_files(line, "GATE and at least one MEASURED file");
   const BatchFormat format = batch_format(line, files);
   const int channel = channel_option(line);
   jobs_option(line, 1);  // refused when wrong, even where one file needs no workers
