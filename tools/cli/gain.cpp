@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <span>
@@ -137,7 +138,12 @@ void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording,
 
 void choose_step_period(GainReport& r, std::span<const double> reference,
                         std::optional<double> step_mode) {
-  r.period_check = check_step_period(reference);
+  choose_step_period(r, check_step_period(reference), step_mode);
+}
+
+void choose_step_period(GainReport& r, const StepPeriodCheck& check,
+                        std::optional<double> step_mode) {
+  r.period_check = check;
   const StepPeriodCheck& c = r.period_check;
   r.period_from_option = step_mode.has_value();
   const bool fits = !std::isnan(c.fitting);
@@ -168,25 +174,142 @@ void choose_step_period(GainReport& r, std::span<const double> reference,
   }
 }
 
-GainReport measure_gain(const Audio& reference, const Audio& recording,
+namespace {
+
+// The next chunk of a file's samples, empty at its end.
+using NextChunk = std::function<std::span<const double>()>;
+
+constexpr std::size_t kChunk = 65536;  // samples read at most at a time
+
+// A whole array as one chunk.
+NextChunk whole(const std::vector<double>& samples) {
+  return [&samples, given = false]() mutable {
+    const std::span<const double> s = given ? std::span<const double>() : samples;
+    given = true;
+    return s;
+  };
+}
+
+// A file in chunks of at most kChunk, through `buffer`.
+NextChunk chunks(InputFile& file, std::vector<double>& buffer) {
+  buffer.resize(kChunk);
+  return
+      [&file, &buffer] { return std::span<const double>(buffer.data(), file.read_chunk(buffer)); };
+}
+
+// A file read in chunks, once at its end: the lengths read.
+AudioInfo info_read(const InputFile& file) {
+  AudioInfo a = file.info();
+  a.frames = file.chunk_samples();
+  if (a.resampled_from_rate != 0) {
+    a.resampled_from_frames = file.chunk_file_frames();
+  }
+  return a;
+}
+
+// A first non-finite sample of a resampled file named at its own rate.
+void at_file_rate(std::optional<NonFiniteSample>& s, const AudioInfo& info,
+                  std::int64_t file_non_finite) {
+  if (s && info.resampled_from_rate != 0) {
+    s->position = file_non_finite;
+    s->file_rate = info.resampled_from_rate;
+  }
+}
+
+// The reference's summary from its samples in order; info.frames is its
+// length.
+ReferenceSummary summarise(const AudioInfo& info, const NextChunk& next) {
+  ReferenceSummary s;
+  s.info = info;
+  const std::int64_t n = info.frames;
+  StepPeriodStream period(n);
+  const double periods[2] = {lumetra::step_period(0.0), lumetra::step_period(1.0)};
+  std::optional<lumetra::StepMeter> own[2];
+  for (int i = 0; i < 2; ++i) {
+    if (n >= lumetra::required_reference_length(periods[i])) {
+      own[i].emplace(lumetra::step_layout(periods[i], n), n);
+    }
+  }
+  constexpr std::size_t kOpening = lumetra::kSpan + 1;
+  std::int64_t at = 0;  // the position of the chunk's first sample
+  for (std::span<const double> c = next(); !c.empty(); c = next()) {
+    const std::size_t keep = std::min(c.size(), kOpening - s.opening.size());
+    s.opening.insert(s.opening.end(), c.begin(), c.begin() + static_cast<std::ptrdiff_t>(keep));
+    if (!s.non_finite) {
+      s.non_finite = first_non_finite("reference", info, c, at);
+    }
+    period.feed(c);
+    for (std::optional<lumetra::StepMeter>& m : own) {
+      if (m) {
+        m->feed(c);
+      }
+    }
+    at += static_cast<std::int64_t>(c.size());
+  }
+  s.period_check = period.finish();
+  for (int i = 0; i < 2; ++i) {
+    if (own[i]) {
+      s.own[i] = own[i]->finish();
+    } else {
+      std::fill_n(s.own[i].step_level, kSteps, std::numeric_limits<double>::quiet_NaN());
+      std::fill_n(s.own[i].step_range, kSteps, std::numeric_limits<double>::quiet_NaN());
+      s.own[i].peak_level = std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  return s;
+}
+
+// The measurement on the reference's summary and the recording's samples in
+// order; recording.frames is its length. file_non_finite gives, at the end,
+// the recording's first non-finite sample at its own rate (resampled).
+GainReport measure_from(const ReferenceSummary& reference, const AudioInfo& recording,
+                        const NextChunk& next, const std::function<std::int64_t()>& file_non_finite,
                         std::optional<double> step_mode) {
-  check_gain_inputs(reference.info, recording.info, step_mode);
+  check_gain_inputs(reference.info, recording, step_mode);
   GainReport r;
   r.reference = reference.info;
-  r.recording = recording.info;
-  choose_step_period(r, reference.samples, step_mode);
-  const double mode = r.step_mode;
-  const auto n = static_cast<std::int64_t>(reference.samples.size());
+  r.recording = recording;
+  choose_step_period(r, reference.period_check, step_mode);
+  const std::int64_t n = reference.info.frames;
   r.layout = lumetra::step_layout(r.step_period, n);
+  r.own = reference.own[r.step_mode == 0.0 ? 0 : 1];
 
-  const Record ref = wrap(reference.samples);
-  const Record rec = wrap(recording.samples);
-  if (!ref || !rec) {
-    throw std::bad_alloc();
+  // The recording's opening, and what is left of the chunk that ends it.
+  std::vector<double> opening;
+  opening.reserve(lumetra::kSpan);
+  std::span<const double> rest;
+  while (opening.size() < static_cast<std::size_t>(lumetra::kSpan)) {
+    const std::span<const double> c = next();
+    if (c.empty()) {
+      break;
+    }
+    const std::size_t keep = std::min(c.size(), lumetra::kSpan - opening.size());
+    opening.insert(opening.end(), c.begin(), c.begin() + static_cast<std::ptrdiff_t>(keep));
+    rest = c.subspan(keep);
   }
-  r.estimate = lumetra::estimate(ref.get(), rec.get(), mode);
-  // The reference through the same steps, as a recording aligned to itself.
-  r.own = lumetra::measure({reference.samples.data(), n, n}, r.layout);
+  lumetra::EstimateStream stream(reference.opening, opening, n, recording.frames, r.step_mode);
+  // The recording's first non-finite sample; whether the measurement uses it
+  // is known at the end.
+  std::optional<NonFiniteSample> bad;
+  std::int64_t at = 0;  // the position of the chunk's first sample
+  const auto feed = [&](std::span<const double> c) {
+    if (!bad) {
+      bad = first_non_finite("recording", recording, c, at);
+    }
+    stream.feed_recording(c);
+    at += static_cast<std::int64_t>(c.size());
+  };
+  feed(opening);
+  if (!rest.empty()) {
+    feed(rest);
+  }
+  if (opening.size() == static_cast<std::size_t>(lumetra::kSpan)) {
+    for (std::span<const double> c = next(); !c.empty(); c = next()) {
+      feed(c);
+    }
+  }
+  r.estimate = stream.finish();
+
   const lumetra::Diagnostics& d = r.estimate.diagnostics;
   for (int k = 0; k < kSteps; ++k) {
     r.gain[k] = r.estimate.step_level[k] - r.own.step_level[k];
@@ -206,16 +329,55 @@ GainReport measure_gain(const Audio& reference, const Audio& recording,
   if (d.copy != lumetra::Copy::kFailed) {
     read = std::max(read, static_cast<std::int64_t>(d.total_delay) + d.aligned_samples);
   }
-  read = std::min(read, static_cast<std::int64_t>(recording.samples.size()));
-  r.non_finite = first_non_finite("reference", reference.info, reference.samples, 0);
-  at_file_rate(r.non_finite, reference);
-  if (!r.non_finite) {
-    r.non_finite = first_non_finite(
-        "recording", recording.info,
-        std::span<const double>(recording.samples.data(), static_cast<std::size_t>(read)), 0);
-    at_file_rate(r.non_finite, recording);
+  r.non_finite = reference.non_finite;
+  if (!r.non_finite && bad && bad->position < read) {
+    r.non_finite = bad;
+    at_file_rate(r.non_finite, recording, file_non_finite());
   }
   return r;
+}
+
+}  // namespace
+
+ReferenceSummary summarise_reference(const Audio& reference) {
+  ReferenceSummary s = summarise(reference.info, whole(reference.samples));
+  at_file_rate(s.non_finite, reference.info, reference.file_non_finite);
+  return s;
+}
+
+ReferenceSummary read_reference(InputFile& file) {
+  if (file.info().frames == kUnknownFrames) {
+    return summarise_reference(file.read());
+  }
+  std::vector<double> buffer;
+  ReferenceSummary s = summarise(file.info(), chunks(file, buffer));
+  s.info = info_read(file);
+  at_file_rate(s.non_finite, s.info, file.file_non_finite());
+  return s;
+}
+
+GainReport measure_gain(const ReferenceSummary& reference, InputFile& recording,
+                        std::optional<double> step_mode) {
+  if (recording.info().frames == kUnknownFrames) {
+    const Audio whole_file = recording.read();
+    return measure_from(
+        reference, whole_file.info, whole(whole_file.samples),
+        [&] { return whole_file.file_non_finite; }, step_mode);
+  }
+  std::vector<double> buffer;
+  GainReport r = measure_from(
+      reference, recording.info(), chunks(recording, buffer),
+      [&] { return recording.file_non_finite(); }, step_mode);
+  r.recording = info_read(recording);
+  return r;
+}
+
+GainReport measure_gain(const Audio& reference, const Audio& recording,
+                        std::optional<double> step_mode) {
+  check_gain_inputs(reference.info, recording.info, step_mode);
+  return measure_from(
+      summarise_reference(reference), recording.info, whole(recording.samples),
+      [&] { return recording.file_non_finite; }, step_mode);
 }
 
 std::vector<std::string> cause_names(std::uint32_t causes) {

@@ -3,7 +3,9 @@
 // reports of it (table, JSON, chart).
 #pragma once
 
+#include <array>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -55,9 +57,38 @@ void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording,
 void choose_step_period(GainReport& r, std::span<const double> reference,
                         std::optional<double> step_mode);
 
-// check_gain_inputs, choose_step_period, then the estimate, and the
-// reference measured through the same steps as an aligned recording of
-// itself.
+void choose_step_period(GainReport& r, const StepPeriodCheck& check,
+                        std::optional<double> step_mode);
+
+// What the measurement needs of the reference, gathered while it is read
+// once, in chunks: its opening, its first non-finite sample, the step
+// period check and its own levels under both layouts (the period is known
+// only at its end). Bounded whatever the reference's length, so a batch's
+// workers share it cheaply.
+struct ReferenceSummary {
+  AudioInfo info;               // frames: the samples read
+  std::vector<double> opening;  // the first kSpan + 1 samples (all, when fewer)
+  StepPeriodCheck period_check{};
+  // Measured through the steps of 25.2 s, then 24.7 s, as a recording
+  // aligned to itself; NaN levels for a layout it does not hold.
+  std::array<lumetra::Levels, 2> own{};
+  std::optional<NonFiniteSample> non_finite;  // its first, at the file's own rate
+};
+
+// Reads the reference to its end in chunks (a file whose header gives no
+// length, such as a pipe, is read whole first). Throws as InputFile does.
+ReferenceSummary read_reference(InputFile& file);
+ReferenceSummary summarise_reference(const Audio& reference);
+
+// check_gain_inputs, choose_step_period, then the estimate, fed the
+// recording as it is read in chunks (a recording whose header gives no
+// length is read whole first), and the reference's own levels through the
+// same steps. Only the recording's first 720000 samples and one chunk are
+// held at a time.
+GainReport measure_gain(const ReferenceSummary& reference, InputFile& recording,
+                        std::optional<double> step_mode);
+
+// The same on two files read whole: bit for bit the same report.
 GainReport measure_gain(const Audio& reference, const Audio& recording,
                         std::optional<double> step_mode);
 

@@ -142,20 +142,19 @@ Settings settings(const CommandLine& line) {
 
 // One recording of a batch, against the reference read once: its row,
 // line or CSV row, its status and its warnings.
-FileResult measure_one(const Audio& reference, const std::string& path, const Settings& s,
-                       BatchFormat format) {
+FileResult measure_one(const ReferenceSummary& reference, const std::string& path,
+                       const Settings& s, BatchFormat format) {
   InputFile file(path, s.channel);
   if (s.resample) {
     file.resample_to(lumetra::kRateHz);
   }
   check_gain_inputs(reference.info, file.info(), s.step_mode);
-  const Audio recording = file.read();
   lumetra_estimation_initialize();
-  const GainReport report = measure_gain(reference, recording, s.step_mode);
+  const GainReport report = measure_gain(reference, file, s.step_mode);
   lumetra_estimation_terminate();
   FileResult r;
   r.status = std::string(gain_verdict(report)) == "trusted" ? kExitTrusted : kExitNotTrusted;
-  r.err = truncation_warning(kName, recording.info);
+  r.err = truncation_warning(kName, report.recording);
   if (!report.period_warning.empty()) {
     r.err += std::string(kName) + ": warning: " + path + ": " + report.period_warning + "\n";
   }
@@ -218,7 +217,8 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
   }
   // The reference against itself: every check that concerns it alone.
   check_gain_inputs(reference_file.info(), reference_file.info(), s.step_mode);
-  const Audio reference = reference_file.read();
+  // Read once, in chunks: the workers get only what is bounded of it.
+  const ReferenceSummary reference = read_reference(reference_file);
   warn_if_truncated(err, kName, reference.info);
 
   BatchJob job;
@@ -303,17 +303,18 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (!plot.empty()) {
     chart = std::make_unique<OutputFile>(plot);
   }
-  const Audio reference = reference_file.read();
-  const Audio recording = recording_file.read();
+  // Both read in chunks, the reference first: memory stays bounded whatever
+  // their lengths.
+  const ReferenceSummary reference = read_reference(reference_file);
   lumetra_estimation_initialize();
-  const GainReport report = measure_gain(reference, recording, s.step_mode);
+  const GainReport report = measure_gain(reference, recording_file, s.step_mode);
   lumetra_estimation_terminate();
   if (chart) {
     chart->write_and_close(gain_svg(report));
   }
 
-  warn_if_truncated(err, kName, reference.info);
-  warn_if_truncated(err, kName, recording.info);
+  warn_if_truncated(err, kName, report.reference);
+  warn_if_truncated(err, kName, report.recording);
   if (!report.period_warning.empty()) {
     std::fprintf(err, "%s: warning: %s\n", kName, report.period_warning.c_str());
   }
