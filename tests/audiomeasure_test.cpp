@@ -1,0 +1,424 @@
+// The hosts' library through its C API (the C host of audiomeasure_host.c
+// and direct calls): the fixed libraries' bits on the demonstration pairs,
+// whole and streamed in any chunks and from several threads at once; the
+// verdicts of pairs a real bench meets; every refusal; reports that grow;
+// every allocation failure. The fixed libraries are loaded by name, as a
+// host loads them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "audiomeasure.h"
+#include "audiomeasure_host.h"
+#include "emx_runtime.h"
+#include "runtime/alloc.h"
+#include "stimulus.h"
+#include "support/library_cases.h"
+#include "support/records.h"
+#include "synth.h"
+
+namespace {
+
+using testing_support::bits;
+using testing_support::kInf;
+using testing_support::kNaN;
+
+// Two reports hold the same bits, field for field (the structs have no
+// padding, so their bytes are their fields).
+template <class Report>
+bool same_bytes(const Report& a, const Report& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The demonstration pair of lumetra-measure --make-demo: 25.2 s steps, a
+// device 12345 samples late with a gain of its own on every step, noise at
+// -80 dB. Made once for every test that needs it.
+struct DemoPair {
+  std::vector<double> reference;
+  std::vector<double> recording;
+  stimulus::Device device;
+};
+
+const DemoPair& demo_pair() {
+  static const DemoPair* pair = [] {
+    auto* p = new DemoPair;
+    p->reference = stimulus::stepped_reference({});
+    p->device.delay = 12345;
+    p->device.step_gain_db = {0.5, -1.0, 1.5, -2.0, 2.5, -3.0, 0.25, -0.75, 3.5, -1.25, 1.0};
+    p->device.noise_db = -80.0;
+    p->recording = stimulus::record(p->reference, p->device, 25.2);
+    return p;
+  }();
+  return *pair;
+}
+
+struct Fixed {
+  double level[AM_STEPS];
+  double range[AM_STEPS];
+  double peak;
+  double failed;
+};
+
+// lumetra_estimation of the shipped library on the pair.
+Fixed fixed_gain(const std::vector<double>& reference, const std::vector<double>& recording,
+                 double step_mode) {
+  const cases::Library lib(cases::lumetra_library());
+  EXPECT_TRUE(lib.loaded()) << lib.path();
+  using Wrap = emxArray_real_T* (*)(double*, std::int32_t, std::int32_t);
+  using Destroy = void (*)(emxArray_real_T*);
+  using Estimate = void (*)(const emxArray_real_T*, const emxArray_real_T*, double, double, double,
+                            double*, double*, double*, double*);
+  auto wrap = lib.function<Wrap>("emxCreateWrapper_real_T");
+  auto destroy = lib.function<Destroy>("emxDestroyArray_real_T");
+  lib.function<void (*)()>("lumetra_estimation_initialize")();
+  emxArray_real_T* ref =
+      wrap(const_cast<double*>(reference.data()), static_cast<std::int32_t>(reference.size()), 1);
+  emxArray_real_T* rec =
+      wrap(const_cast<double*>(recording.data()), static_cast<std::int32_t>(recording.size()), 1);
+  Fixed f{};
+  lib.function<Estimate>("lumetra_estimation")(ref, rec, 0.0, 0.0, step_mode, f.level, f.range,
+                                                &f.peak, &f.failed);
+  destroy(ref);
+  destroy(rec);
+  return f;
+}
+
+double fixed_snr(const std::vector<double>& gate, const std::vector<double>& measured, double fs) {
+  const cases::Library lib(cases::quenbar_library());
+  EXPECT_TRUE(lib.loaded()) << lib.path();
+  using Wrap = emxArray_real_T* (*)(double*, std::int32_t, std::int32_t);
+  using Destroy = void (*)(emxArray_real_T*);
+  using Estimate = void (*)(const emxArray_real_T*, const emxArray_real_T*, double, double*,
+                            double*);
+  auto wrap = lib.function<Wrap>("emxCreateWrapper_real_T");
+  lib.function<void (*)()>("SNR_estimation_initialize")();
+  emxArray_real_T* g =
+      wrap(const_cast<double*>(gate.data()), static_cast<std::int32_t>(gate.size()), 1);
+  emxArray_real_T* m =
+      wrap(const_cast<double*>(measured.data()), static_cast<std::int32_t>(measured.size()), 1);
+  double snr = 0.0;
+  double extra = 0.0;
+  lib.function<Estimate>("SNR_estimation")(g, m, fs, &snr, &extra);
+  lib.function<Destroy>("emxDestroyArray_real_T")(g);
+  lib.function<Destroy>("emxDestroyArray_real_T")(m);
+  return snr;
+}
+
+int gain(const std::vector<double>& reference, const std::vector<double>& recording, int period,
+         std::int64_t chunk, am_gain_report& report) {
+  return host_gain(reference.data(), static_cast<std::int64_t>(reference.size()), recording.data(),
+                   static_cast<std::int64_t>(recording.size()), period, chunk, &report);
+}
+
+TEST(AudiomeasureGain, DemoPairGivesTheFixedBitsWholeStreamedAndFromTwoThreads) {
+  const DemoPair& p = demo_pair();
+  const Fixed fixed = fixed_gain(p.reference, p.recording, 0.0);
+
+  am_gain_report whole;
+  ASSERT_EQ(gain(p.reference, p.recording, AM_PERIOD_AUTO, 0, whole), AM_OK);
+  for (int k = 0; k < AM_STEPS; ++k) {
+    EXPECT_EQ(bits(whole.step_level[k]), bits(fixed.level[k])) << k;
+    EXPECT_EQ(bits(whole.step_range[k]), bits(fixed.range[k])) << k;
+    // The device's own gain comes back (its noise moves it a little).
+    EXPECT_NEAR(whole.gain[k], p.device.step_gain_db[k], 0.01) << k;
+  }
+  EXPECT_EQ(bits(whole.peak_level), bits(fixed.peak));
+  EXPECT_EQ(bits(whole.failed), bits(fixed.failed));
+  EXPECT_STREQ(am_verdict_name(whole.verdict), "trusted");
+  EXPECT_EQ(whole.delay, 12345);
+  EXPECT_EQ(whole.step_period, AM_PERIOD_25_2);
+  EXPECT_EQ(whole.step_period_source, AM_PERIOD_SOURCE_AUTO);
+  EXPECT_EQ(whole.step_period_warning, AM_PERIOD_WARNING_NONE);
+
+  // Streamed in chunks that cut the opening, the blocks and the steps
+  // anywhere: the same report, byte for byte.
+  for (std::int64_t chunk : {std::int64_t{65537}, std::int64_t{1000003}}) {
+    am_gain_report streamed;
+    ASSERT_EQ(gain(p.reference, p.recording, AM_PERIOD_AUTO, chunk, streamed), AM_OK);
+    EXPECT_TRUE(same_bytes(streamed, whole)) << chunk;
+  }
+
+  // Two threads measuring at once, one whole and one streamed.
+  am_gain_report concurrent[2];
+  int status[2] = {-1, -1};
+  std::thread a([&] { status[0] = gain(p.reference, p.recording, 0, 0, concurrent[0]); });
+  std::thread b([&] { status[1] = gain(p.reference, p.recording, 0, 262144, concurrent[1]); });
+  a.join();
+  b.join();
+  for (int t = 0; t < 2; ++t) {
+    ASSERT_EQ(status[t], AM_OK);
+    EXPECT_TRUE(same_bytes(concurrent[t], whole)) << t;
+  }
+}
+
+// What a bench meets, each case from the demonstration pair: its verdict,
+// the causes, and the field that says what is wrong.
+TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
+  const DemoPair& p = demo_pair();
+  struct Case {
+    const char* name;
+    void (*spoil)(std::vector<double>& reference, std::vector<double>& recording, int& period);
+    const char* verdict;
+    std::uint32_t causes;
+  };
+  const Case cases[] = {
+      {"recording cut to 30 s",
+       [](std::vector<double>&, std::vector<double>& rec, int&) { rec.resize(30 * 48000); },
+       "incomplete", 1u << AM_CAUSE_STEPS_NOT_COVERED},
+      {"NaN inside the reference's step 5",
+       [](std::vector<double>& ref, std::vector<double>&, int&) { ref[5000000] = kNaN; },
+       "non_finite_samples", 1u << AM_CAUSE_NON_FINITE_SAMPLES},
+      {"Inf in the recording's opening",
+       [](std::vector<double>&, std::vector<double>& rec, int&) { rec[100] = -kInf; },
+       "non_finite_samples", 1u << AM_CAUSE_NON_FINITE_SAMPLES},
+      {"the reference as its own recording",
+       [](std::vector<double>& ref, std::vector<double>& rec, int&) { rec = ref; },
+       "not_trusted", 1u << AM_CAUSE_NOT_LAGGING},
+      {"24.7 s steps given for a 25.2 s stimulus",
+       [](std::vector<double>&, std::vector<double>&, int& period) { period = AM_PERIOD_24_7; },
+       "trusted", 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> reference = p.reference;
+    std::vector<double> recording = p.recording;
+    int period = AM_PERIOD_AUTO;
+    c.spoil(reference, recording, period);
+    am_gain_report r;
+    ASSERT_EQ(gain(reference, recording, period, 0, r), AM_OK) << c.name;
+    EXPECT_STREQ(am_verdict_name(r.verdict), c.verdict) << c.name;
+    EXPECT_EQ(r.verdict_causes, c.causes) << c.name;
+    const std::string name = c.name;
+    if (name == "recording cut to 30 s") {
+      EXPECT_EQ(r.uncovered_steps, 0x7FFu);
+      EXPECT_EQ(r.aligned, AM_ALIGNED_HEAD);
+      EXPECT_LT(r.coverage[0], 1.0);
+    } else if (name == "NaN inside the reference's step 5") {
+      EXPECT_EQ(r.non_finite_signal, AM_SIGNAL_REFERENCE);
+      EXPECT_EQ(r.non_finite_position, 5000000);
+      EXPECT_TRUE(std::isnan(r.non_finite_value));
+    } else if (name == "Inf in the recording's opening") {
+      EXPECT_EQ(r.non_finite_signal, AM_SIGNAL_RECORDING);
+      EXPECT_EQ(r.non_finite_position, 100);
+      EXPECT_EQ(r.non_finite_value, -kInf);
+    } else if (name == "the reference as its own recording") {
+      EXPECT_EQ(r.failed, 1.0);
+      EXPECT_EQ(r.delay, 0);
+      EXPECT_EQ(r.uncovered_steps, 0u);
+      EXPECT_EQ(r.aligned, AM_ALIGNED_NONE);
+    } else {
+      // Measured as given, with the warning that names the period that fits.
+      EXPECT_EQ(r.step_period, AM_PERIOD_24_7);
+      EXPECT_EQ(r.step_period_warning, AM_PERIOD_WARNING_CONTRADICTED);
+      EXPECT_EQ(r.fitting_period_s, 25.2);
+      EXPECT_GT(r.median_step_spread_db[1], AM_PERIOD_UNSTEADY_DB);
+    }
+  }
+}
+
+TEST(AudiomeasureSnr, DemoGivesTheFixedBitsWholeStreamedAlignedAndFromTwoThreads) {
+  const synth::SnrScene scene = synth::speech_in_noise(48000.0, 20.0, 20.0, 1);
+  const auto n = static_cast<std::int64_t>(scene.gate.size());
+  const double fixed = fixed_snr(scene.gate, scene.measured, 48000.0);
+  am_snr_report whole;
+  ASSERT_EQ(host_snr(scene.gate.data(), n, scene.measured.data(), n, 48000.0, 0, 0, 0, &whole),
+            AM_OK);
+  EXPECT_EQ(bits(whole.snr_db), bits(fixed));
+  EXPECT_NEAR(whole.snr_db, 20.0, 0.1);
+  EXPECT_STREQ(am_verdict_name(whole.verdict), "finite");
+  EXPECT_EQ(whole.lag, 0);
+
+  // Side by side in equal chunks, and with the gate far ahead of the
+  // measured signal.
+  for (const auto& [gate_chunk, measured_chunk] : {std::pair{4096, 4096}, std::pair{50000, 777}}) {
+    am_snr_report streamed;
+    ASSERT_EQ(host_snr(scene.gate.data(), n, scene.measured.data(), n, 48000.0, 0, gate_chunk,
+                       measured_chunk, &streamed),
+              AM_OK);
+    EXPECT_TRUE(same_bytes(streamed, whole)) << gate_chunk << " " << measured_chunk;
+  }
+
+  // The measured signal 10 ms late: found, and with align the pairs of the
+  // unshifted demonstration, so its bits.
+  std::vector<double> late(480, 0.0);
+  late.insert(late.end(), scene.measured.begin(), scene.measured.end());
+  for (std::int64_t chunk : {std::int64_t{0}, std::int64_t{3000}}) {
+    am_snr_report aligned;
+    ASSERT_EQ(host_snr(scene.gate.data(), n, late.data(), static_cast<std::int64_t>(late.size()),
+                       48000.0, 1, chunk, chunk, &aligned),
+              AM_OK);
+    EXPECT_EQ(aligned.lag, 480);
+    EXPECT_EQ(aligned.measured_first, 480);
+    EXPECT_EQ(bits(aligned.snr_db), bits(fixed)) << chunk;
+  }
+
+  am_snr_report concurrent[2];
+  std::thread a([&] {
+    host_snr(scene.gate.data(), n, scene.measured.data(), n, 48000.0, 0, 0, 0, &concurrent[0]);
+  });
+  std::thread b([&] {
+    host_snr(scene.gate.data(), n, scene.measured.data(), n, 48000.0, 0, 8192, 8192,
+             &concurrent[1]);
+  });
+  a.join();
+  b.join();
+  EXPECT_TRUE(same_bytes(concurrent[0], whole));
+  EXPECT_TRUE(same_bytes(concurrent[1], whole));
+}
+
+// Every refusal a host can meet, each with the status that names it and
+// nothing written.
+TEST(AudiomeasureApi, RefusesBadArgumentsWithAStatus) {
+  std::vector<double> x(48000, 1.0);
+  const double* d = x.data();
+  am_snr_options bad_align;
+  am_snr_options_init(&bad_align);
+  bad_align.align = 2;
+  am_gain_options bad_period;
+  am_gain_options_init(&bad_period);
+  bad_period.step_period = 3;
+  am_gain_options unset{};
+
+  auto snr = [](const double* g, std::int64_t ng, const double* m, std::int64_t nm, double fs,
+                const am_snr_options* o) {
+    am_snr_report r;
+    am_snr_report_init(&r);
+    r.snr_db = 123.0;
+    const int status = am_snr_measure(g, ng, m, nm, fs, o, &r);
+    EXPECT_EQ(r.snr_db, 123.0) << "a refusal wrote the report";
+    return status;
+  };
+  EXPECT_EQ(snr(d, 48000, d, 48000, 48000.0, nullptr), AM_OK);
+  EXPECT_EQ(snr(nullptr, 10, d, 48000, 48000.0, nullptr), AM_ERR_NULL);
+  EXPECT_EQ(snr(d, -1, d, 48000, 48000.0, nullptr), AM_ERR_LENGTH);
+  EXPECT_EQ(snr(d, 48000, d, std::int64_t{1} << 31, 48000.0, nullptr), AM_ERR_LENGTH);
+  for (double fs : {kNaN, kInf, -48000.0, 199.0, 0.0}) {
+    EXPECT_EQ(snr(d, 48000, d, 48000, fs, nullptr), AM_ERR_RATE) << fs;
+  }
+  EXPECT_EQ(snr(d, 239, d, 48000, 48000.0, nullptr), AM_ERR_SHORT_GATE);
+  EXPECT_EQ(snr(d, 48000, d, 47999, 48000.0, nullptr), AM_ERR_SHORT_MEASURED);
+  EXPECT_EQ(snr(d, 48000, d, 48000, 48000.0, &bad_align), AM_ERR_OPTION);
+  EXPECT_EQ(am_snr_measure(d, 48000, d, 48000, 48000.0, nullptr, nullptr), AM_ERR_NULL);
+  am_snr_report unset_report{};
+  EXPECT_EQ(am_snr_measure(d, 48000, d, 48000, 48000.0, nullptr, &unset_report),
+            AM_ERR_STRUCT_SIZE);
+
+  am_gain_report g;
+  am_gain_report_init(&g);
+  EXPECT_EQ(am_gain_measure(d, 48000, d, 48000, &bad_period, &g), AM_ERR_OPTION);
+  EXPECT_EQ(am_gain_measure(d, 48000, d, 48000, &unset, &g), AM_ERR_STRUCT_SIZE);
+  EXPECT_EQ(am_gain_measure(d, 48000, d, 48000, nullptr, &g), AM_ERR_SHORT_REFERENCE);
+  EXPECT_EQ(am_gain_measure(nullptr, 1, d, 48000, nullptr, &g), AM_ERR_NULL);
+  EXPECT_EQ(am_gain_measure(d, -5, d, 48000, nullptr, &g), AM_ERR_LENGTH);
+  EXPECT_EQ(am_gain_reference_minimum(AM_PERIOD_25_2), 12816000);
+  EXPECT_EQ(am_gain_reference_minimum(AM_PERIOD_AUTO), 12576000);
+  EXPECT_EQ(am_gain_reference_minimum(7), -1);
+
+  // The streaming forms: wrong order, lengths that do not add up.
+  am_gain_reference* ref = nullptr;
+  EXPECT_EQ(am_gain_reference_create(nullptr, 12576000 - 1, &ref), AM_ERR_SHORT_REFERENCE);
+  EXPECT_EQ(ref, nullptr);
+  ASSERT_EQ(am_gain_reference_create(nullptr, 12576000, &ref), AM_OK);
+  am_gain_measurement* m = nullptr;
+  EXPECT_EQ(am_gain_create(ref, &m), AM_ERR_STATE);
+  EXPECT_EQ(am_gain_reference_feed(ref, d, 48000), AM_OK);
+  EXPECT_EQ(am_gain_reference_finish(ref), AM_ERR_REFERENCE_LENGTH);
+  EXPECT_EQ(am_gain_reference_feed(ref, nullptr, 5), AM_ERR_NULL);
+  EXPECT_EQ(am_gain_reference_feed(ref, d, 12576000), AM_ERR_LENGTH);
+  am_gain_reference_destroy(ref);
+
+  am_snr_measurement* s = nullptr;
+  EXPECT_EQ(am_snr_create(nullptr, kNaN, &s), AM_ERR_RATE);
+  ASSERT_EQ(am_snr_create(nullptr, 48000.0, &s), AM_OK);
+  EXPECT_EQ(am_snr_feed_gate(s, d, 100), AM_OK);
+  am_snr_report r;
+  am_snr_report_init(&r);
+  EXPECT_EQ(am_snr_finish(s, &r), AM_ERR_SHORT_GATE);
+  EXPECT_EQ(am_snr_feed_gate(s, d, 47900), AM_OK);
+  EXPECT_EQ(am_snr_finish(s, &r), AM_ERR_SHORT_MEASURED);
+  EXPECT_EQ(am_snr_feed_measured(s, d, 48000), AM_OK);
+  EXPECT_EQ(am_snr_finish(s, &r), AM_OK);
+  EXPECT_EQ(am_snr_feed_measured(s, d, 1), AM_ERR_STATE);
+  am_snr_destroy(s);
+}
+
+TEST(AudiomeasureApi, NamesAndTextsComeFromOneTable) {
+  const std::pair<int, std::vector<int>> kinds[] = {
+      {AM_ENUM_STATUS, {0, -1, -2, -3, -4, -5, -6, -7, -8, -9, -10, -11, -12, -13}},
+      {AM_ENUM_VERDICT, {0, 1, 2, 3, 4, 5}},
+      {AM_ENUM_CAUSE, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {AM_ENUM_SNR_REASON, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+  };
+  for (const auto& [kind, values] : kinds) {
+    std::vector<std::string> seen;
+    for (int v : values) {
+      const std::string name = am_enum_name(kind, v);
+      EXPECT_NE(name, "unknown") << kind << " " << v;
+      EXPECT_EQ(std::count(seen.begin(), seen.end(), name), 0) << name;
+      EXPECT_STRNE(am_enum_text(kind, v), "unknown value");
+      seen.push_back(name);
+    }
+  }
+  EXPECT_STREQ(am_enum_name(AM_ENUM_CAUSE, AM_CAUSE_PEAK_NOT_PROMINENT), "peak_not_prominent");
+  EXPECT_STREQ(am_enum_name(AM_ENUM_SNR_REASON, AM_SNR_NO_ACTIVE_FRAME), "no_active_frame");
+  EXPECT_STREQ(am_status_text(AM_ERR_OUT_OF_MEMORY), am_enum_text(AM_ENUM_STATUS, -13));
+  EXPECT_STREQ(am_verdict_name(42), "unknown");
+  EXPECT_STREQ(am_enum_text(99, 0), "unknown value");
+}
+
+// A caller built against a later, longer report: the library writes its own
+// fields and leaves the caller's tail alone.
+TEST(AudiomeasureApi, ALongerReportKeepsItsTail) {
+  struct Later {
+    am_snr_report known;
+    double added[4];
+  } later;
+  am_snr_report_init(&later.known);
+  later.known.struct_size = sizeof later;
+  for (double& v : later.added) {
+    v = 7.0;
+  }
+  std::vector<double> x(48000, 1.0);
+  ASSERT_EQ(am_snr_measure(x.data(), 48000, x.data(), 48000, 48000.0, nullptr, &later.known),
+            AM_OK);
+  EXPECT_EQ(later.known.struct_size, sizeof later);
+  EXPECT_EQ(later.known.reason, AM_SNR_NO_INACTIVE_FRAME);
+  for (double v : later.added) {
+    EXPECT_EQ(v, 7.0);
+  }
+  // The layout hosts declare by hand (C#, MATLAB, LabVIEW): no padding.
+  static_assert(sizeof(am_gain_options) == 8 && sizeof(am_snr_options) == 8);
+  static_assert(offsetof(am_gain_report, step_level) == 16);
+  static_assert(offsetof(am_gain_report, uncovered_steps) == 736);
+  static_assert(offsetof(am_gain_report, non_finite_position) == 904);
+  static_assert(sizeof(am_gain_report) == 920);
+  static_assert(offsetof(am_snr_report, lag) == 112 && sizeof(am_snr_report) == 200);
+}
+
+// Every allocation of a measurement refused in turn: a status, never a
+// crash or a leak (the sanitizer build's leak checker sees the rest).
+TEST(AudiomeasureApi, EveryAllocationFailureIsAStatus) {
+  const synth::SnrScene scene = synth::speech_in_noise(16000.0, 2.0, 10.0, 3);
+  const auto n = static_cast<std::int64_t>(scene.gate.size());
+  for (std::int64_t chunk : {std::int64_t{0}, std::int64_t{1000}}) {
+    int status = AM_ERR_OUT_OF_MEMORY;
+    for (long k = 1; status == AM_ERR_OUT_OF_MEMORY && k < 100; ++k) {
+      runtime::alloc_seam::reset();
+      runtime::alloc_seam::fail_nth(k);
+      am_snr_report r;
+      status = host_snr(scene.gate.data(), n, scene.measured.data(), n, 16000.0, 1, chunk,
+                        chunk / 2 + 1, &r);
+      EXPECT_TRUE(status == AM_OK || status == AM_ERR_OUT_OF_MEMORY) << status;
+    }
+    runtime::alloc_seam::reset();
+    EXPECT_EQ(status, AM_OK);
+  }
+}
+
+}  // namespace
