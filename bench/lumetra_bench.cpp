@@ -64,7 +64,8 @@ void BM_Xcorr(benchmark::State& state) {
     spectral::cross_correlate(
         std::span<const double, lumetra::kSpan>(s.reference.data(), lumetra::kSpan),
         std::span<const double, lumetra::kSpan>(s.recording.data(), lumetra::kSpan),
-        std::span<double, lumetra::kLags>(r.data(), lumetra::kLags));
+        std::span<double, lumetra::kLags>(r.data(), lumetra::kLags), spectral::static_workspace(),
+        spectral::tables());
     benchmark::DoNotOptimize(r.data());
   }
   report_peak_memory(state);
@@ -103,7 +104,8 @@ void linear_work(benchmark::State& state, const lumetra::kernels::Table& kernels
     spectral::cross_correlate(
         std::span<const double, lumetra::kSpan>(s.reference.data(), lumetra::kSpan),
         std::span<const double, lumetra::kSpan>(moved.data(), lumetra::kSpan),
-        std::span<double, lumetra::kLags>(stored().data(), lumetra::kLags));
+        std::span<double, lumetra::kLags>(stored().data(), lumetra::kLags),
+        spectral::static_workspace(), spectral::tables());
   }
   lumetra::Estimate copy{};
   for (auto _ : state) {

@@ -155,7 +155,8 @@ void align(std::span<const double> reference, std::span<const double, kSpan> sig
   if (correlate != nullptr) {
     correlate(reference_opening.data(), g_b_sig_tmp, magnitudes.data());
   } else {
-    spectral::cross_correlate(reference_opening, g_b_sig_tmp, magnitudes);
+    spectral::cross_correlate(reference_opening, g_b_sig_tmp, magnitudes,
+                              spectral::static_workspace(), spectral::tables());
   }
   spectral::abs_lags(magnitudes, magnitudes);
   d.peak = find_peak(magnitudes, kernels);
