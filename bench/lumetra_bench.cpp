@@ -90,7 +90,7 @@ void BM_Estimation(benchmark::State& state) {
 // Everything but the three transforms, with the given kernels.
 void linear_work(benchmark::State& state, const lumetra::kernels::Table& kernels) {
   const Signals& s = signals();
-  const lumetra::Estimate e = lumetra::estimate(s.ref, s.rec, 0.0);
+  const lumetra::Estimate e = lumetra::estimate(s.ref, s.rec, 0.0, lumetra::static_workspace());
   if (stored()[0] == 0.0) {
     // Recreate the correlation the estimation made: its inputs are the
     // reference opening and the coarsely moved recording opening.
@@ -109,7 +109,8 @@ void linear_work(benchmark::State& state, const lumetra::kernels::Table& kernels
   }
   lumetra::Estimate copy{};
   for (auto _ : state) {
-    copy = lumetra::estimate(s.ref, s.rec, 0.0, {stored_xcorr, &kernels});
+    copy =
+        lumetra::estimate(s.ref, s.rec, 0.0, lumetra::static_workspace(), {stored_xcorr, &kernels});
     benchmark::DoNotOptimize(copy);
   }
   if (copy.failed != 0.0 || copy.step_level[0] != e.step_level[0]) {
