@@ -64,7 +64,8 @@ void BM_Xcorr(benchmark::State& state) {
     spectral::cross_correlate(
         std::span<const double, lumetra::kSpan>(s.reference.data(), lumetra::kSpan),
         std::span<const double, lumetra::kSpan>(s.recording.data(), lumetra::kSpan),
-        std::span<double, lumetra::kLags>(r.data(), lumetra::kLags));
+        std::span<double, lumetra::kLags>(r.data(), lumetra::kLags), spectral::static_workspace(),
+        spectral::tables());
     benchmark::DoNotOptimize(r.data());
   }
   report_peak_memory(state);
@@ -89,7 +90,7 @@ void BM_Estimation(benchmark::State& state) {
 // Everything but the three transforms, with the given kernels.
 void linear_work(benchmark::State& state, const lumetra::kernels::Table& kernels) {
   const Signals& s = signals();
-  const lumetra::Estimate e = lumetra::estimate(s.ref, s.rec, 0.0);
+  const lumetra::Estimate e = lumetra::estimate(s.ref, s.rec, 0.0, lumetra::static_workspace());
   if (stored()[0] == 0.0) {
     // Recreate the correlation the estimation made: its inputs are the
     // reference opening and the coarsely moved recording opening.
@@ -103,11 +104,13 @@ void linear_work(benchmark::State& state, const lumetra::kernels::Table& kernels
     spectral::cross_correlate(
         std::span<const double, lumetra::kSpan>(s.reference.data(), lumetra::kSpan),
         std::span<const double, lumetra::kSpan>(moved.data(), lumetra::kSpan),
-        std::span<double, lumetra::kLags>(stored().data(), lumetra::kLags));
+        std::span<double, lumetra::kLags>(stored().data(), lumetra::kLags),
+        spectral::static_workspace(), spectral::tables());
   }
   lumetra::Estimate copy{};
   for (auto _ : state) {
-    copy = lumetra::estimate(s.ref, s.rec, 0.0, {stored_xcorr, &kernels});
+    copy =
+        lumetra::estimate(s.ref, s.rec, 0.0, lumetra::static_workspace(), {stored_xcorr, &kernels});
     benchmark::DoNotOptimize(copy);
   }
   if (copy.failed != 0.0 || copy.step_level[0] != e.step_level[0]) {

@@ -1,10 +1,15 @@
 # am_add_library(<name> EXPORTS <list> [DESCRIPTION <text>] SOURCES <src>...
-#                [OBJECTS <object-lib>...])
+#                ENTRY <src>... [OBJECTS <object-lib>...])
 #
 # Builds one measurement library the same way for every library:
-#   <name>_objects  the library's own sources, compiled once (PIC, hidden)
-#   <name>_core     static library of those objects plus the shared object
-#                   libraries (runtime, spectral): what tests and host tools link
+#   <name>_objects  its core: the internal C++ of SOURCES, compiled once (PIC,
+#                   hidden), with no exported function and no large static
+#                   array, so that another library can link the cores of
+#                   several (runtime, spectral, lumetra, quenbar) side by side
+#   <name>_entry    its exported entry points (ENTRY): the extern "C"
+#                   wrappers and the static buffers they use
+#   <name>_core     static library of both plus the shared object libraries
+#                   (runtime, spectral): what tests and host tools link
 #   <name>          the shared library, exporting exactly the names of <list>
 #
 # The export list is the single source of truth: one name per line, "DATA"
@@ -45,7 +50,7 @@ function(am_read_export_list list_file out_names out_data)
 endfunction()
 
 function(am_add_library name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "EXPORTS;DESCRIPTION" "SOURCES;OBJECTS")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "EXPORTS;DESCRIPTION" "SOURCES;ENTRY;OBJECTS")
   if(NOT ARG_DESCRIPTION)
     set(ARG_DESCRIPTION "${name} measurement library")
   endif()
@@ -53,11 +58,17 @@ function(am_add_library name)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
   am_read_export_list(${list_file} names data)
 
-  add_library(${name}_objects OBJECT ${ARG_SOURCES})
-  target_link_libraries(${name}_objects PRIVATE am_library_flags)
-  set_target_properties(${name}_objects PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  foreach(part IN ITEMS objects entry)
+    if(part STREQUAL "objects")
+      add_library(${name}_${part} OBJECT ${ARG_SOURCES})
+    else()
+      add_library(${name}_${part} OBJECT ${ARG_ENTRY})
+    endif()
+    target_link_libraries(${name}_${part} PRIVATE am_library_flags)
+    set_target_properties(${name}_${part} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  endforeach()
 
-  set(objects $<TARGET_OBJECTS:${name}_objects>)
+  set(objects $<TARGET_OBJECTS:${name}_objects> $<TARGET_OBJECTS:${name}_entry>)
   foreach(lib IN LISTS ARG_OBJECTS)
     list(APPEND objects $<TARGET_OBJECTS:${lib}>)
   endforeach()

@@ -1,6 +1,8 @@
 // Internal core of lumetra_estimation: the estimate together with the
 // quantities behind it, for the tests, a fuzz harness and host diagnostics.
-// The exported function is a thin wrapper over estimate().
+// The exported function is a thin wrapper over estimate() in the static
+// workspace. The core keeps no state: estimations on separate workspaces
+// may run at the same time.
 //
 // Sample positions count from 0; onset frames and the correlation peak index
 // count from 1, as the outputs of the procedure have always named them.
@@ -14,6 +16,7 @@
 #include "emx_runtime.h"
 #include "lumetra/constants.h"
 #include "lumetra/kernels.h"
+#include "spectral/engine.h"
 
 namespace lumetra {
 
@@ -225,8 +228,50 @@ struct Estimate {
   Diagnostics diagnostics;
 };
 
-// The full cross-correlation used for the fine alignment.
+// The full cross-correlation used for the fine alignment: x, y kSpan
+// samples, r kLags values, r overlapping neither.
 using Correlator = void (*)(const double* x, const double* y, double* r) noexcept;
+
+// The working memory of an estimation: a spectral workspace and the tables.
+// The estimation's own arrays lie in the first work array, where the
+// correlation allows its second input and its output (Engine::correlate):
+// the coarsely moved recording opening (kSpan doubles) from its start, the
+// correlation magnitudes (kLags) after it, 64-byte aligned.
+struct Workspace {
+  spectral::Workspace spectral;
+  const spectral::Tables* tables;
+};
+inline constexpr long kMovedOpeningAt = 0;
+inline constexpr long kMagnitudesAt = kSpan;
+static_assert(kMagnitudesAt % spectral::kChunkDoubles == 0);
+static_assert(kMagnitudesAt + kLags <= spectral::kWorkDoubles);
+
+// The static workspace of lumetra_estimation (defined beside it, so only the
+// fixed library and programs that link its entry point have it): the
+// spectral toolkit's static arrays and tables, built on the first call. Not
+// reentrant.
+const Workspace& static_workspace() noexcept;
+
+// A workspace of its own on the heap: one block of
+// spectral::kWorkspaceDoubles doubles (about 67.7 MB, 2 MiB aligned, on huge
+// pages where the kernel offers them) allocated by the constructor, with the
+// process's shared tables (built by the first one made); released by the
+// destructor. False when the memory for either cannot be had (nothing is
+// thrown; the allocations go through runtime/alloc.h).
+class HeapWorkspace {
+ public:
+  HeapWorkspace() noexcept;
+  ~HeapWorkspace();
+  HeapWorkspace(const HeapWorkspace&) = delete;
+  HeapWorkspace& operator=(const HeapWorkspace&) = delete;
+
+  explicit operator bool() const noexcept { return block_ != nullptr; }
+  const Workspace& get() const noexcept { return workspace_; }
+
+ private:
+  double* block_ = nullptr;
+  Workspace workspace_{};
+};
 
 struct Options {
   Correlator correlate = nullptr;           // nullptr: spectral::cross_correlate
@@ -244,13 +289,14 @@ struct Options {
 // refuse (lengths below its minimums, negative lengths), and openings shorter
 // than the lengths require, are refused the same way (kShortInput; nothing
 // is read). Recording samples not fed by finish() count as 0.0: a host feeds
-// all n_rec of them. Memory is fixed, whatever the lengths. The constructor
-// uses the static buffers of estimate(): not reentrant.
+// all n_rec of them. Memory is fixed, whatever the lengths. Only the
+// constructor uses the workspace: it is free again once the constructor
+// returns.
 class EstimateStream {
  public:
   EstimateStream(std::span<const double> reference_opening,
                  std::span<const double> recording_opening, std::int64_t n_ref, std::int64_t n_rec,
-                 double stepMode, const Options& options = {}) noexcept;
+                 double stepMode, const Workspace& workspace, const Options& options = {}) noexcept;
   // The alignment's diagnostics (copy and aligned_samples included).
   const Diagnostics& alignment() const noexcept { return estimate_.diagnostics; }
   void feed_recording(std::span<const double> chunk) noexcept;
@@ -269,8 +315,10 @@ class EstimateStream {
 // lumetra_estimation's outputs, bit for bit, with their diagnostics. Bad
 // input (null or unreadable records, a reference shorter than
 // required_reference_length, a recording shorter than 720000 samples) gives
-// failed 1.0 and NaN levels without reading either array. Not reentrant.
+// failed 1.0 and NaN levels without reading either array, nor the workspace.
+// Calls may overlap when each has its own workspace.
 Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recording,
-                  double stepMode, const Options& options = {}) noexcept;
+                  double stepMode, const Workspace& workspace,
+                  const Options& options = {}) noexcept;
 
 }  // namespace lumetra

@@ -1,7 +1,9 @@
-// Huge-page advice for large static buffers (see huge_pages.h).
+// Huge-page advice for large buffers (see huge_pages.h).
 #include "runtime/huge_pages.h"
 
 #include <cstdint>
+
+#include "runtime/alloc.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -25,6 +27,31 @@ void advise_huge_pages(void* begin, std::size_t bytes) noexcept {
   static_cast<void>(begin);
   static_cast<void>(bytes);
 #endif
+}
+
+void* allocate_large(std::size_t bytes) noexcept {
+  // The block from the allocator holds, in front of the aligned start, the
+  // pointer release_large hands back to it.
+  constexpr std::size_t kFront = kLargeBufferAlign + sizeof(void*);
+  if (bytes > SIZE_MAX - kFront) {
+    return nullptr;
+  }
+  void* base = allocate(bytes + kFront);
+  if (base == nullptr) {
+    return nullptr;
+  }
+  const auto first = reinterpret_cast<std::uintptr_t>(base) + sizeof(void*);
+  auto* aligned =
+      reinterpret_cast<void**>((first + kLargeBufferAlign - 1) & ~(kLargeBufferAlign - 1));
+  aligned[-1] = base;
+  advise_huge_pages(aligned, bytes);
+  return aligned;
+}
+
+void release_large(void* block) noexcept {
+  if (block != nullptr) {
+    release(static_cast<void**>(block)[-1]);
+  }
 }
 
 }  // namespace runtime

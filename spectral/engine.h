@@ -66,19 +66,62 @@ struct Tables {
   const double* column;
 };
 
-// Builds the tables on the first call (cos and sin are evaluated only then)
-// and returns them. Not reentrant.
+// Where a set of tables is built: the same arrays, writable.
+inline constexpr long kColumnDoubles =
+    static_cast<long>(kColumnGroups) * kGroupTwiddles * kChunkDoubles;  // 32 MiB
+struct TableStorage {
+  double* block_cos;     // kBlock
+  double* block_sin[2];  // kBlock each
+  double* column;        // kColumnDoubles
+};
+
+// The quarter wave, kQuarterLength values cos(2 pi n / N), written to q: the
+// only evaluations of cos and sin (tables.cpp).
+void evaluate_quarter_wave(double* q) noexcept;
+
+// The engine's tables unfolded from the quarter wave q into s (tables.cpp).
+void build_tables(const double* q, const TableStorage& s) noexcept;
+
+// The static tables of the exported functions (fft1.cpp): built on the first
+// call (cos and sin are evaluated only then) and returned. Not reentrant.
 const Tables& tables() noexcept;
 
-// The cached quarter wave: kQuarterLength values cos(2 pi n / N).
+// Their cached quarter wave, kept for the exported table builders (fft1.cpp).
 const double* cached_quarter_wave() noexcept;
+
+// One set of tables on the heap for the whole process (tables.cpp), for
+// callers that own their workspaces: built on the first call, its quarter
+// wave released once the tables are unfolded from it, and kept until the
+// process ends. Concurrent first calls build it once, and every call
+// returns the same set. nullptr when the memory cannot be had; a later call
+// tries again.
+const Tables* shared_tables() noexcept;
+
+// The working memory of the transforms and the correlation: whatever a call
+// writes besides its output. Every array is 64-byte aligned and disjoint
+// from the others. A caller that owns one may run calls on other
+// workspaces at the same time (the tables are only read).
+struct Workspace {
+  double* work[2];  // kWorkDoubles each
+  double* cross;    // kBlock chunks: a residue group's cross-spectrum; staging
+  double* scratch;  // kBlock chunks: the inverse's pass A of a residue group
+};
+inline constexpr long kScratchDoubles = static_cast<long>(kBlock) * kChunkDoubles;  // 256 KiB
+// All of a workspace, the arrays back to back in this order (each a whole
+// number of 64-byte lines).
+inline constexpr long kWorkspaceDoubles = 2 * kWorkDoubles + 2 * kScratchDoubles;
+static_assert(kWorkDoubles % kChunkDoubles == 0 && kScratchDoubles % kChunkDoubles == 0);
+// The workspace laid out so from p (64-byte aligned).
+constexpr Workspace workspace_at(double* p) noexcept {
+  return {{p, p + kWorkDoubles}, p + 2 * kWorkDoubles, p + 2 * kWorkDoubles + kScratchDoubles};
+}
 
 // One instruction-set variant of the engine: its table of kernels, filled by
 // make_engine (engine_impl.h) in engine_sse2.cpp and engine_avx2.cpp. Arrays
 // of complex values are doubles, interleaved re, im unless a name says
 // otherwise; work arrays hold kWorkDoubles, z values in the residue layout
-// (the same size), staging and cross kBlock chunks; all disjoint from each
-// other and from the arguments.
+// (the same size), staging kBlock chunks; all disjoint from each other and
+// from the arguments unless said otherwise.
 struct Engine {
   // fft: x kSpan samples -> y kN values, interleaved, natural order; the
   // results pass through staging.
@@ -88,18 +131,20 @@ struct Engine {
   // first regrouped into z.
   void (*inverse)(const double* x, double* work, double* z, double* staging, double* y,
                   const Tables& t) noexcept;
-  // xcorr: x, y kSpan samples -> r kLags values (lags -719999..719999).
-  void (*correlate)(const double* x, const double* y, double* work_x, double* work_y,
-                    double* work_inverse, double* cross, double* r, const Tables& t) noexcept;
+  // xcorr: x, y kSpan samples -> r kLags values (lags -719999..719999) in
+  // the workspace w. y is read completely before work[0] is first written,
+  // and r written only after work[0] was last read, so y and r may each lie
+  // inside work[0] (not overlapping each other there); x lies in neither work
+  // array, and nothing lies in work[1], cross or scratch. x and y are read
+  // completely before r is written, so r may overlap them elsewhere.
+  void (*correlate)(const double* x, const double* y, double* r, const Workspace& w,
+                    const Tables& t) noexcept;
   runtime::Isa isa;
 };
 
-// The static arrays of the transforms and the correlation (not reentrant).
-struct WorkArrays {
-  double* work[3];  // kWorkDoubles each
-  double* cross;    // kBlock * kChunkDoubles
-};
-const WorkArrays& work_arrays() noexcept;
+// The static workspace of the exported fft, ifft and xcorr (engine.cpp),
+// advised for huge pages on first use: not reentrant.
+const Workspace& static_workspace() noexcept;
 
 // The variants, one per instruction set (engine_sse2.cpp, engine_avx2.cpp).
 // Take them through engine() and engine_for(), which check that the

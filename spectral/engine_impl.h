@@ -337,10 +337,11 @@ AM_INLINE void RealSamples<S>::prefetch(int rho, int i) const noexcept {
 // twiddle of lane l, row t at stage s is W(m), m = (l + t * kBlock) mod 2^(s-1),
 // which is 0 only in group 0, lane 0, for rows with t mod 2^(s-13) = 0.
 
-// Where pass B finds row t, the block t that pass A left.
+// Where pass B finds the chunk of columns l0..l0+3 (l0 a multiple of 4) in
+// row t, the block t that pass A left.
 struct WorkRows {  // block t as row t of a work array
   double* work;
-  AM_INLINE double* operator[](int t) const noexcept { return work + kRowStride * t; }
+  AM_INLINE double* chunk(int t, int l0) const noexcept { return work + kRowStride * t + 2 * l0; }
 };
 
 // Where pass B puts points k..k+3 (k a multiple of 4) after the last stage.
@@ -510,7 +511,7 @@ struct RowPrefetch {
   int t = 0;
   AM_INLINE void step() noexcept {
     if (l0 >= 0) {
-      S::prefetch_far(rows[t] + 2 * l0);
+      S::prefetch_far(rows.chunk(t, l0));
       ++t;
     }
   }
@@ -564,8 +565,8 @@ inline void column_group_stages(const Rows rows, const Sink sink, const double* 
   // all rows are loaded in one run, which keeps many loads in flight.
   const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
   for (int t = 0; t < kRows; t += 2) {
-    Cx<S> a = load_chunk<S>(rows[t] + 2 * l0);
-    Cx<S> b = load_chunk<S>(rows[t + 1] + 2 * l0);
+    Cx<S> a = load_chunk<S>(rows.chunk(t, l0));
+    Cx<S> b = load_chunk<S>(rows.chunk(t + 1, l0));
     butterfly<S, kGroup0>(a, b, w);
     store_chunk<S>(buf + kChunkDoubles * t, a);
     store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
@@ -632,22 +633,68 @@ void inverse(const double* x, double* work, double* z, double* staging, double* 
   transform<S, true>(RegionValues<S>{z}, work, staging, y, t.block_cos, t.block_sin[1], t.column);
 }
 
-// The correlation, one residue group at a time. Both signals go through
-// pass A; then for each residue group rho..rho+3 the 8 column groups
-// l0 = rho + 512 v (v < 8) run pass B on x's and on y's column with the same
-// twiddles, and complete the group's cross-spectrum in `cross`, which stays
-// in the cache; the inverse's pass A takes it from there at once. The
-// inverse's pass B then writes the lags.
+// The correlation, one residue group at a time, in two work arrays. Both
+// signals go through pass A, y into work_y first and then x into work_x (so
+// that y may lie in work_x). Then for each residue group rho..rho+3 the 8
+// column groups l0 = rho + 512 v (v < 8) run pass B on x's and on y's column
+// with the same twiddles, and complete the group's cross-spectrum in
+// `cross`, which stays in the cache; the inverse's pass A takes it from there
+// at once, into `scratch`, and its 4 blocks then move into the slots of
+// work_y that those column groups have just read (ResidueSlots): 4096
+// chunks either way. The inverse's pass B reads them there and writes the
+// lags; work_x is dead by then, so r may lie in it too.
+//
+// Residue group rho reads the chunks rho / 4 + 128 v (v < 8) of every row t
+// of work_y; chunk q of the inverse's block for residue rho + lane goes to
+// row lane * 128 + q / 8, chunk rho / 4 + 128 (q mod 8), a bijection of
+// those 4096 slots. A column group of the inverse's pass B (q = l0 / 4)
+// then reads 4 runs of 128 consecutive chunks, one in each of 4 rows.
+constexpr int kGroupsPerResidue = kBlock / kRows;  // column groups of a residue group
+constexpr int kResidueGroups = kRows / kLanes;     // chunks of one v in a row of work_y
+static_assert(kBlock / kLanes == kResidueGroups * kGroupsPerResidue);
+constexpr long residue_slot(int rho, int lane, int q) noexcept {
+  const int row = lane * kResidueGroups + q / kGroupsPerResidue;
+  const int chunk = rho / kLanes + kResidueGroups * (q % kGroupsPerResidue);
+  return kRowStride * row + static_cast<long>(kChunkDoubles) * chunk;
+}
+
+// The inverse's block t in work_y: it came from residue u = rev9(t), lane
+// u mod 4 of the residue group u - u mod 4.
+struct ResidueSlots {
+  double* work;
+  AM_INLINE double* chunk(int t, int l0) const noexcept {
+    const int u = kRowReversal.value[t];
+    return work + residue_slot(u - u % kLanes, u % kLanes, l0 / kLanes);
+  }
+};
+
+// The 4 blocks of residue group rho from `scratch` (block lane at lane *
+// kBlock points) into their slots in work, whole 64-byte chunks, streamed
+// past the caches: the inverse's pass B reads them only after all the
+// forward column groups.
 template <class S>
-void correlate(const double* x, const double* y, double* work_x, double* work_y,
-               double* work_inverse, double* cross, double* r, const Tables& t) noexcept {
-  pass_a<S>(RealSamples<S>{x}, work_x, t.block_cos, t.block_sin[0]);
+void move_to_slots(const double* scratch, int rho, double* work) noexcept {
+  for (int lane = 0; lane < kLanes; ++lane) {
+    const double* from = scratch + 2L * kBlock * lane;
+    for (int q = 0; q < kBlock / kLanes; ++q, from += kChunkDoubles) {
+      double* to = work + residue_slot(rho, lane, q);
+      S::template store<true>(to, S::load(from));
+      S::template store<true>(to + kLanes, S::load(from + kLanes));
+    }
+  }
+}
+
+template <class S>
+void correlate(const double* x, const double* y, double* r, const Workspace& w,
+               const Tables& t) noexcept {
+  double* work_x = w.work[0];
+  double* work_y = w.work[1];
   pass_a<S>(RealSamples<S>{y}, work_y, t.block_cos, t.block_sin[0]);
+  pass_a<S>(RealSamples<S>{x}, work_x, t.block_cos, t.block_sin[0]);
   alignas(64) double x_rows[kRows * kChunkDoubles];
   alignas(64) double y_rows[kRows * kChunkDoubles];
   const WorkRows xr{work_x};
   const WorkRows yr{work_y};
-  constexpr int kGroupsPerResidue = kBlock / kRows;
   for (int rho = 0; rho < kRows; rho += kLanes) {
     for (int v = 0; v < kGroupsPerResidue; ++v) {
       const int l0 = rho + v * kRows;
@@ -656,7 +703,7 @@ void correlate(const double* x, const double* y, double* work_x, double* work_y,
                                                  : -1;
       const double* tw = t.column + (l0 / kLanes) * kGroupTwiddles * kChunkDoubles;
       const RowsOut<S> to_x{x_rows};
-      const CrossOut<S> to_cross{x_rows, cross};
+      const CrossOut<S> to_cross{x_rows, w.cross};
       if (l0 == 0) {
         column_group_stages<S, false, true>(xr, to_x, tw, x_rows, l0, next);
         column_group_stages<S, false, true>(yr, to_cross, tw, y_rows, l0, next);
@@ -667,11 +714,13 @@ void correlate(const double* x, const double* y, double* work_x, double* work_y,
     }
     double* blocks[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
-      blocks[lane] = work_inverse + kRowStride * kRowReversal.value[rho + lane];
+      blocks[lane] = w.scratch + 2L * kBlock * lane;
     }
-    pass_a_group<S>(GroupValues<S>{cross}, rho, blocks, t.block_cos, t.block_sin[1]);
+    pass_a_group<S>(GroupValues<S>{w.cross}, rho, blocks, t.block_cos, t.block_sin[1]);
+    move_to_slots<S>(w.scratch, rho, work_y);
   }
-  pass_b<S, true>(WorkRows{work_inverse}, LagsOut<S>{r, cross}, t.column);
+  S::stream_fence();
+  pass_b<S, true>(ResidueSlots{work_y}, LagsOut<S>{r, w.cross}, t.column);
 }
 
 // The engine for the instruction-set traits Isa.

@@ -7,8 +7,8 @@ namespace spectral {
 void forward_transform(std::span<const double, kSpan> x, std::span<Complex, kN> y,
                        const Engine& e) noexcept {
   const Tables& t = tables();
-  const WorkArrays& a = work_arrays();
-  e.forward(x.data(), a.work[0], a.cross, &y.data()->re, t);
+  const Workspace& w = static_workspace();
+  e.forward(x.data(), w.work[0], w.cross, &y.data()->re, t);
 }
 
 }  // namespace spectral

@@ -7,8 +7,8 @@ namespace spectral {
 void inverse_transform(std::span<const Complex, kN> x, std::span<Complex, kN> y,
                        const Engine& e) noexcept {
   const Tables& t = tables();
-  const WorkArrays& a = work_arrays();
-  e.inverse(&x.data()->re, a.work[0], a.work[1], a.cross, &y.data()->re, t);
+  const Workspace& w = static_workspace();
+  e.inverse(&x.data()->re, w.work[0], w.work[1], w.cross, &y.data()->re, t);
 }
 
 }  // namespace spectral

@@ -71,11 +71,12 @@ lumetra::Estimate run(const std::vector<double>& reference, const std::vector<do
   const Wrapped ref(reference);
   const Wrapped rec(recording);
   const lumetra::Estimate fast =
-      lumetra::estimate(ref.record, rec.record, stepMode, {correlate, &lumetra::kernels::best()});
+      lumetra::estimate(ref.record, rec.record, stepMode, lumetra::static_workspace(),
+                        {correlate, &lumetra::kernels::best()});
   const lumetra::Estimate slow = straight::estimate(ref.record, rec.record, stepMode, correlate);
   expect_same(fast, slow, "fast path against the straightforward path");
   const lumetra::Estimate base =
-      lumetra::estimate(ref.record, rec.record, stepMode,
+      lumetra::estimate(ref.record, rec.record, stepMode, lumetra::static_workspace(),
                         {correlate, lumetra::kernels::for_isa(runtime::Isa::kSse2)});
   expect_same(base, slow, "sse2 path against the straightforward path");
   // The streaming form: the openings and the lengths, then the recording in
@@ -85,7 +86,7 @@ lumetra::Estimate run(const std::vector<double>& reference, const std::vector<do
         std::span<const double>(reference).first(std::min<std::size_t>(reference.size(), 720001)),
         std::span<const double>(recording).first(std::min<std::size_t>(recording.size(), 720000)),
         static_cast<std::int64_t>(reference.size()), static_cast<std::int64_t>(recording.size()),
-        stepMode, {correlate, nullptr});
+        stepMode, lumetra::static_workspace(), {correlate, nullptr});
     EXPECT_EQ(bits(stream.alignment().total_delay), bits(fast.diagnostics.total_delay));
     for (std::size_t p = 0; p < recording.size(); p += chunk) {
       stream.feed_recording(
@@ -101,7 +102,8 @@ lumetra::Estimate fast(const std::vector<double>& reference, const std::vector<d
                        double stepMode, lumetra::Correlator correlate) {
   const Wrapped ref(reference);
   const Wrapped rec(recording);
-  return lumetra::estimate(ref.record, rec.record, stepMode, {correlate, nullptr});
+  return lumetra::estimate(ref.record, rec.record, stepMode, lumetra::static_workspace(),
+                           {correlate, nullptr});
 }
 
 // The coarse delay the estimation will find for a pair.
@@ -498,7 +500,7 @@ void expect_refused(const emxArray_real_T* ref, const emxArray_real_T* rec, doub
   EXPECT_EQ(level[kSteps], 5.0) << what << ": written past stepLevel";
   EXPECT_EQ(range[kSteps], 5.0) << what << ": written past stepRange";
   EXPECT_TRUE(std::isnan(peak)) << what;
-  const lumetra::Estimate e = lumetra::estimate(ref, rec, stepMode);
+  const lumetra::Estimate e = lumetra::estimate(ref, rec, stepMode, lumetra::static_workspace());
   EXPECT_EQ(e.diagnostics.causes, cause) << what;
   EXPECT_EQ(e.diagnostics.peak.index, 0) << what;
 }
@@ -535,7 +537,8 @@ TEST_F(Estimation, RefusedInputsGiveNaNLevels) {
   const Wrapped sr(short_ref);
   expect_refused(sr.record, rec.record, 0.0, lumetra::kShortInput, "reference short for 25.2 s");
   const lumetra::Estimate ok =
-      lumetra::estimate(sr.record, rec.record, 1.0, {straight::remembered_xcorr, nullptr});
+      lumetra::estimate(sr.record, rec.record, 1.0, lumetra::static_workspace(),
+                        {straight::remembered_xcorr, nullptr});
   EXPECT_EQ(ok.failed, 0.0) << "long enough for 24.7 s steps";
   const std::vector<double> tiny_ref(720000, 1.0);
   const Wrapped tr(tiny_ref);

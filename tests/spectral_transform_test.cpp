@@ -91,9 +91,9 @@ void ifft_with(const spectral::Engine& e, const complex_T* x, complex_T* y) {
                               std::span<complex_T, kN>(y, kN), e);
 }
 void xcorr_with(const spectral::Engine& e, const double* x, const double* y, double* r) {
-  spectral::cross_correlate(std::span<const double, kSpan>(x, kSpan),
-                            std::span<const double, kSpan>(y, kSpan),
-                            std::span<double, kLags>(r, kLags), e);
+  spectral::cross_correlate(
+      std::span<const double, kSpan>(x, kSpan), std::span<const double, kSpan>(y, kSpan),
+      std::span<double, kLags>(r, kLags), spectral::static_workspace(), spectral::tables(), e);
 }
 
 // ------------------------------------------------------------ inputs --

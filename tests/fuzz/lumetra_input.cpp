@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   poison(reference, true);
   poison(recording, true);
-  const lumetra::Estimate e = lumetra::estimate(reference.get(), recording.get(), step_mode);
+  const lumetra::Estimate e =
+      lumetra::estimate(reference.get(), recording.get(), step_mode, lumetra::static_workspace());
   double level[11];
   double range[11];
   double peak = 0.0;
