@@ -316,11 +316,10 @@ void am_snr_report_init(am_snr_report* report) noexcept {
   *report = am_snr_report{};
   report->struct_size = sizeof *report;
   report->snr_db = report->fs = kNaN;
-  for (double* v :
-       {&report->frame_length, &report->frame_count, &report->active_frames,
-        &report->activity_factor, &report->active_power_sum, &report->inactive_power_sum,
-        &report->noise_power, &report->signal_power, &report->noise_power_db,
-        &report->signal_power_db, &report->non_finite_value}) {
+  for (double* v : {&report->frame_length, &report->frame_count, &report->active_frames,
+                    &report->activity_factor, &report->active_power_sum,
+                    &report->inactive_power_sum, &report->noise_power, &report->signal_power,
+                    &report->noise_power_db, &report->signal_power_db, &report->non_finite_value}) {
     *v = kNaN;
   }
   report->non_finite_position = -1;

@@ -66,9 +66,8 @@ void write_report(const ReferenceSummary& s, const lumetra::Estimate& e,
     const lumetra::Stretch& settled = s.layout.settled[k];
     const std::int64_t held =
         std::clamp<std::int64_t>(d.aligned_samples - settled.first, 0, settled.count);
-    r.coverage[k] = settled.count == 0
-                        ? kNaN
-                        : static_cast<double>(held) / static_cast<double>(settled.count);
+    r.coverage[k] =
+        settled.count == 0 ? kNaN : static_cast<double>(held) / static_cast<double>(settled.count);
     if (d.copy != lumetra::Copy::kFailed && held < settled.count) {
       r.uncovered_steps |= 1u << k;
     }
@@ -274,8 +273,8 @@ int GainMeasurement::feed(const double* x, std::int64_t n) noexcept {
     // opening are not needed after that.
     const ReferenceSummary& s = reference_->summary();
     stream_.emplace(std::span<const double>(s.opening, kSpan + 1),
-                    std::span<const double>(opening_.data(), kSpan), s.length,
-                    s.choice.step_mode, workspace_->get());
+                    std::span<const double>(opening_.data(), kSpan), s.length, s.choice.step_mode,
+                    workspace_->get());
     workspace_.reset();
     stream_->feed_recording({opening_.data(), static_cast<std::size_t>(kSpan)});
     opening_ = runtime::Buffer<double>();
@@ -293,7 +292,7 @@ int GainMeasurement::finish(am_gain_report& report) noexcept {
       return AM_ERR_SHORT_RECORDING;
     }
     report_.struct_size = sizeof report_;
-    write_report(reference_->summary(), stream_->finish(fed_), fed_, non_finite_, report_);
+    write_report(reference_->summary(), stream_->finish(), fed_, non_finite_, report_);
     stream_.reset();
     finished_ = true;
   }

@@ -51,8 +51,8 @@ class SnrMeasurement {
 
   am_snr_options options_{};
   double fs_ = 0.0;
-  std::int64_t opening_ = 0;              // samples of each opening kept for the lag
-  runtime::Buffer<double> openings_[2];   // gate, measured
+  std::int64_t opening_ = 0;             // samples of each opening kept for the lag
+  runtime::Buffer<double> openings_[2];  // gate, measured
   std::int64_t fed_[2] = {0, 0};
   bool lag_known_ = false;
   Lag lag_;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <span>
 
 #include "lumetra/estimation.h"
@@ -334,11 +335,15 @@ Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recor
 
 EstimateStream::EstimateStream(std::span<const double> reference_opening,
                                std::span<const double> recording_opening, std::int64_t n_ref,
-                               std::int64_t n_rec, double stepMode, const Workspace& workspace,
+                               double stepMode, const Workspace& workspace,
                                const Options& options) noexcept
-    : meter_(StepLayout{}, 0, options.kernels != nullptr ? *options.kernels : kernels::best()) {
+    : n_ref_(n_ref),
+      meter_(StepLayout{}, 0, options.kernels != nullptr ? *options.kernels : kernels::best()) {
   const double period = step_period(stepMode);
-  std::uint32_t refusal = check_input(n_ref, n_rec, period);
+  // The recording's length is known at the end; its opening is all the
+  // alignment reads.
+  std::uint32_t refusal =
+      check_input(n_ref, static_cast<std::int64_t>(recording_opening.size()), period);
   // The openings must hold what the alignment reads (check_input has made
   // sure the lengths do).
   if (refusal == 0 && (static_cast<std::int64_t>(reference_opening.size()) < kSpan + 1 ||
@@ -355,7 +360,10 @@ EstimateStream::EstimateStream(std::span<const double> reference_opening,
   align(reference_opening.first(kSpan + 1), recording_opening.first<kSpan>(), workspace,
         options.correlate, kernels, d);
   causes_ = trust_test(magnitudes(workspace), d);
-  valid_ = aligned_extent(n_ref, n_rec, causes_, start_, d).valid;
+  // A recording that goes on past the reference's end: the meter takes
+  // every aligned position the recording can fill.
+  valid_ =
+      aligned_extent(n_ref, std::numeric_limits<std::int64_t>::max(), causes_, start_, d).valid;
   meter_ = StepMeter(step_layout(period, n_ref), n_ref, kernels);
 }
 
@@ -397,6 +405,10 @@ Estimate EstimateStream::finish() const noexcept {
     return estimate_;
   }
   Estimate e = estimate_;
+  // The recording ends with the samples fed: the aligned positions past its
+  // end were never fed to the meter, and count as 0.0 there.
+  std::int64_t start = 0;
+  aligned_extent(n_ref_, std::max<std::int64_t>(fed_, kSpan), causes_, start, e.diagnostics);
   conclude(meter_.finish(), causes_, e);
   return e;
 }

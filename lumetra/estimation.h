@@ -279,25 +279,25 @@ struct Options {
 };
 
 // estimate() in a streaming form, for hosts that decode the signals as they
-// measure. The constructor aligns from the two openings and the two lengths
-// (the alignment, the trust test and the aligned start: d.total_delay, known
-// then); the recording is then fed in order from its position 0 (the opening
-// again included), in chunks of any size; finish() gives estimate()'s
-// outputs and diagnostics bit for bit. reference_opening holds the
-// reference's first kSpan + 1 samples (or all of them when it is shorter),
-// recording_opening the recording's first kSpan. Inputs estimate() would
-// refuse (lengths below its minimums, negative lengths), and openings shorter
-// than the lengths require, are refused the same way (kShortInput; nothing
-// is read). Recording samples not fed by finish() count as 0.0: a host feeds
-// all n_rec of them. Memory is fixed, whatever the lengths. Only the
-// constructor uses the workspace: it is free again once the constructor
-// returns.
+// measure. The constructor aligns from the two openings and the reference's
+// length (the alignment, the trust test and the aligned start: d.total_delay,
+// known then); the recording is then fed in order from its position 0 (the
+// opening again included), in chunks of any size, and ends where the feeding
+// stops: finish() gives estimate()'s outputs and diagnostics, bit for bit,
+// for a recording of the samples fed. reference_opening holds the
+// reference's first kSpan + 1 samples, recording_opening the recording's
+// first kSpan. A reference estimate() would refuse (a length below its
+// minimum, or negative), and openings shorter than that, are refused the
+// same way (kShortInput; nothing is read). Memory is fixed, whatever the
+// lengths. Only the constructor uses the workspace: it is free again once
+// the constructor returns.
 class EstimateStream {
  public:
   EstimateStream(std::span<const double> reference_opening,
-                 std::span<const double> recording_opening, std::int64_t n_ref, std::int64_t n_rec,
-                 double stepMode, const Workspace& workspace, const Options& options = {}) noexcept;
-  // The alignment's diagnostics (copy and aligned_samples included).
+                 std::span<const double> recording_opening, std::int64_t n_ref, double stepMode,
+                 const Workspace& workspace, const Options& options = {}) noexcept;
+  // The alignment's diagnostics: copy and aligned_samples as if the
+  // recording went on past the reference's end.
   const Diagnostics& alignment() const noexcept { return estimate_.diagnostics; }
   void feed_recording(std::span<const double> chunk) noexcept;
   Estimate finish() const noexcept;
@@ -306,8 +306,9 @@ class EstimateStream {
   Estimate estimate_{};
   std::uint32_t causes_ = 0;
   bool refused_ = false;
+  std::int64_t n_ref_ = 0;
   std::int64_t start_ = 0;  // recording position of aligned position 0
-  std::int64_t valid_ = 0;  // aligned positions that hold recording samples
+  std::int64_t valid_ = 0;  // aligned positions the meter takes at most
   std::int64_t fed_ = 0;    // recording samples fed so far
   StepMeter meter_;
 };

@@ -84,7 +84,7 @@ Fixed fixed_gain(const std::vector<double>& reference, const std::vector<double>
       wrap(const_cast<double*>(recording.data()), static_cast<std::int32_t>(recording.size()), 1);
   Fixed f{};
   lib.function<Estimate>("lumetra_estimation")(ref, rec, 0.0, 0.0, step_mode, f.level, f.range,
-                                                &f.peak, &f.failed);
+                                               &f.peak, &f.failed);
   destroy(ref);
   destroy(rec);
   return f;
@@ -95,8 +95,8 @@ double fixed_snr(const std::vector<double>& gate, const std::vector<double>& mea
   EXPECT_TRUE(lib.loaded()) << lib.path();
   using Wrap = emxArray_real_T* (*)(double*, std::int32_t, std::int32_t);
   using Destroy = void (*)(emxArray_real_T*);
-  using Estimate = void (*)(const emxArray_real_T*, const emxArray_real_T*, double, double*,
-                            double*);
+  using Estimate =
+      void (*)(const emxArray_real_T*, const emxArray_real_T*, double, double*, double*);
   auto wrap = lib.function<Wrap>("emxCreateWrapper_real_T");
   lib.function<void (*)()>("SNR_estimation_initialize")();
   emxArray_real_T* g =
@@ -177,10 +177,11 @@ TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
        "non_finite_samples", 1u << AM_CAUSE_NON_FINITE_SAMPLES},
       {"Inf in the recording's opening",
        [](std::vector<double>&, std::vector<double>& rec, int&) { rec[100] = -kInf; },
-       "non_finite_samples", 1u << AM_CAUSE_NON_FINITE_SAMPLES},
+       // The correlation is NaN throughout: its first value is the peak.
+       "non_finite_samples", 1u << AM_CAUSE_NON_FINITE_SAMPLES | 1u << AM_CAUSE_DELAY_OUT_OF_RANGE},
       {"the reference as its own recording",
-       [](std::vector<double>& ref, std::vector<double>& rec, int&) { rec = ref; },
-       "not_trusted", 1u << AM_CAUSE_NOT_LAGGING},
+       [](std::vector<double>& ref, std::vector<double>& rec, int&) { rec = ref; }, "not_trusted",
+       1u << AM_CAUSE_NOT_LAGGING},
       {"24.7 s steps given for a 25.2 s stimulus",
        [](std::vector<double>&, std::vector<double>&, int& period) { period = AM_PERIOD_24_7; },
        "trusted", 0},
@@ -291,7 +292,9 @@ TEST(AudiomeasureApi, RefusesBadArgumentsWithAStatus) {
     am_snr_report_init(&r);
     r.snr_db = 123.0;
     const int status = am_snr_measure(g, ng, m, nm, fs, o, &r);
-    EXPECT_EQ(r.snr_db, 123.0) << "a refusal wrote the report";
+    if (status != AM_OK) {
+      EXPECT_EQ(r.snr_db, 123.0) << "a refusal wrote the report";
+    }
     return status;
   };
   EXPECT_EQ(snr(d, 48000, d, 48000, 48000.0, nullptr), AM_OK);
@@ -384,7 +387,8 @@ TEST(AudiomeasureApi, ALongerReportKeepsItsTail) {
   for (double& v : later.added) {
     v = 7.0;
   }
-  std::vector<double> x(48000, 1.0);
+  // A loud gate throughout: every frame active.
+  std::vector<double> x(48000, 10000.0);
   ASSERT_EQ(am_snr_measure(x.data(), 48000, x.data(), 48000, 48000.0, nullptr, &later.known),
             AM_OK);
   EXPECT_EQ(later.known.struct_size, sizeof later);

@@ -85,8 +85,8 @@ lumetra::Estimate run(const std::vector<double>& reference, const std::vector<do
     lumetra::EstimateStream stream(
         std::span<const double>(reference).first(std::min<std::size_t>(reference.size(), 720001)),
         std::span<const double>(recording).first(std::min<std::size_t>(recording.size(), 720000)),
-        static_cast<std::int64_t>(reference.size()), static_cast<std::int64_t>(recording.size()),
-        stepMode, lumetra::static_workspace(), {correlate, nullptr});
+        static_cast<std::int64_t>(reference.size()), stepMode, lumetra::static_workspace(),
+        {correlate, nullptr});
     EXPECT_EQ(bits(stream.alignment().total_delay), bits(fast.diagnostics.total_delay));
     for (std::size_t p = 0; p < recording.size(); p += chunk) {
       stream.feed_recording(

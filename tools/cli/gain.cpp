@@ -287,7 +287,7 @@ GainReport measure_from(const ReferenceSummary& reference, const AudioInfo& reco
     opening.insert(opening.end(), c.begin(), c.begin() + static_cast<std::ptrdiff_t>(keep));
     rest = c.subspan(keep);
   }
-  lumetra::EstimateStream stream(reference.opening, opening, n, recording.frames, r.step_mode,
+  lumetra::EstimateStream stream(reference.opening, opening, n, r.step_mode,
                                  lumetra::static_workspace());
   // The recording's first non-finite sample; whether the measurement uses it
   // is known at the end.
