@@ -1,7 +1,26 @@
 // The non-finite globals and the tests for infinity and NaN.
+#include <atomic>
 #include <cstdint>
 
 #include "emx_runtime.h"
+
+namespace {
+
+// The globals are plain exported variables, but the libraries only touch
+// them as relaxed atomics: an initialisation on one thread while another
+// measures (each host thread may initialise the library it uses) is then no
+// data race. Plain loads and stores of aligned doubles and floats on x86-64,
+// the same instructions as before.
+template <class T>
+void set(T& global, T value) noexcept {
+  std::atomic_ref<T>(global).store(value, std::memory_order_relaxed);
+}
+template <class T>
+T get(T& global) noexcept {
+  return std::atomic_ref<T>(global).load(std::memory_order_relaxed);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -15,20 +34,20 @@ float rtNaNF;
 
 void rt_InitInfAndNaN(size_t realSize) noexcept {
   static_cast<void>(realSize);
-  rtNaN = rtGetNaN();
-  rtNaNF = rtGetNaNF();
-  rtInf = rtGetInf();
-  rtInfF = rtGetInfF();
-  rtMinusInf = rtGetMinusInf();
-  rtMinusInfF = rtGetMinusInfF();
+  set(rtNaN, rtGetNaN());
+  set(rtNaNF, rtGetNaNF());
+  set(rtInf, rtGetInf());
+  set(rtInfF, rtGetInfF());
+  set(rtMinusInf, rtGetMinusInf());
+  set(rtMinusInfF, rtGetMinusInfF());
 }
 
 uint8_t rtIsInf(double value) noexcept {
-  return (value == rtInf || value == rtMinusInf) ? 1 : 0;
+  return (value == get(rtInf) || value == get(rtMinusInf)) ? 1 : 0;
 }
 
 uint8_t rtIsInfF(float value) noexcept {
-  return (value == rtInfF || value == rtMinusInfF) ? 1 : 0;
+  return (value == get(rtInfF) || value == get(rtMinusInfF)) ? 1 : 0;
 }
 
 // Unordered self-comparison: true for every NaN, whatever its sign or payload.

@@ -1,14 +1,18 @@
 // Robustness of lumetra: b_rms with each of its allocations refused in turn
 // gives NaN and leaks nothing (LeakSanitizer in the sanitized build); the
 // estimation asks for no memory at all; estimations in a row, with other
-// input between them, give the same bits every time and take no memory.
+// input between them, give the same bits every time and take no memory; two
+// threads estimating at once in workspaces of their own give the bits of the
+// static path (also built with ThreadSanitizer by scripts/test-tsan).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "lumetra.h"
+#include "lumetra/estimation.h"
 #include "runtime/alloc.h"
 #include "stimulus.h"
 #include "support/heap.h"
@@ -87,14 +91,20 @@ bool same(const Outputs& a, const Outputs& b) {
   return bits(a.peak) == bits(b.peak) && bits(a.failed) == bits(b.failed);
 }
 
-TEST(LumetraLongRun, EstimationsInARowGiveTheSameBitsAndTakeNoMemory) {
-  lumetra_estimation_initialize();
-  const std::vector<double> reference = stimulus::stepped_reference({});
+// The full-length pair of these tests: the stepped reference and a recording
+// of it with gains, noise and a delay.
+std::vector<double> device_recording(const std::vector<double>& reference) {
   stimulus::Device device;
   device.delay = 12000;
   device.step_gain_db = {-1.0, -2.0, 0.5, -3.0, 0.0, -1.5, -0.5, 1.0, -2.5, -4.0, 0.25};
   device.noise_db = -70.0;
-  const std::vector<double> recording = stimulus::record(reference, device, 25.2);
+  return stimulus::record(reference, device, 25.2);
+}
+
+TEST(LumetraLongRun, EstimationsInARowGiveTheSameBitsAndTakeNoMemory) {
+  lumetra_estimation_initialize();
+  const std::vector<double> reference = stimulus::stepped_reference({});
+  const std::vector<double> recording = device_recording(reference);
   // Between the calls: a recording that fails (it leads the reference), so
   // that any state a failed call left behind would show.
   stimulus::Device leading;
@@ -116,6 +126,60 @@ TEST(LumetraLongRun, EstimationsInARowGiveTheSameBitsAndTakeNoMemory) {
   EXPECT_EQ(seam::live_blocks(), live);
   EXPECT_LE(testing_support::heap_in_use(), heap_before + testing_support::kHeapSlack);
   lumetra_estimation_terminate();
+}
+
+// Every output and diagnostic of an estimate, as bits.
+std::vector<std::uint64_t> estimate_bits(const lumetra::Estimate& e) {
+  std::vector<std::uint64_t> b;
+  for (int k = 0; k < kSteps; ++k) {
+    b.push_back(bits(e.step_level[k]));
+    b.push_back(bits(e.step_range[k]));
+  }
+  const lumetra::Diagnostics& d = e.diagnostics;
+  for (const double v : {e.peak_level, e.failed, d.coarse_delay, d.coarse_too_large, d.peak.value,
+                         d.trust_ratio, d.total_delay}) {
+    b.push_back(bits(v));
+  }
+  for (const std::int64_t v : {std::int64_t{d.onsets.reference}, std::int64_t{d.onsets.recording},
+                               std::int64_t{d.peak.index}, static_cast<std::int64_t>(d.copy),
+                               d.aligned_samples, std::int64_t{d.causes}}) {
+    b.push_back(static_cast<std::uint64_t>(v));
+  }
+  return b;
+}
+
+TEST(LumetraThreads, OwnWorkspacesGiveTheBitsOfTheStaticPath) {
+  lumetra_estimation_initialize();
+  const std::vector<double> reference = stimulus::stepped_reference({});
+  const std::vector<double> recording = device_recording(reference);
+  Record ref = testing_support::column_wrapper(const_cast<std::vector<double>&>(reference));
+  Record rec = testing_support::column_wrapper(const_cast<std::vector<double>&>(recording));
+  const lumetra::Estimate alone =
+      lumetra::estimate(ref.get(), rec.get(), 0.0, lumetra::static_workspace());
+  ASSERT_EQ(alone.failed, 0.0);
+
+  // Both threads start together, so that they also build the shared tables
+  // at the same time.
+  constexpr int kThreads = 2;
+  lumetra::Estimate each[kThreads];
+  bool had_workspace[kThreads] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const lumetra::HeapWorkspace workspace;
+      had_workspace[t] = static_cast<bool>(workspace);
+      if (workspace) {
+        each[t] = lumetra::estimate(ref.get(), rec.get(), 0.0, workspace.get());
+      }
+    });
+  }
+  for (std::thread& th : threads) {
+    th.join();
+  }
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_TRUE(had_workspace[t]) << "thread " << t;
+    EXPECT_EQ(estimate_bits(each[t]), estimate_bits(alone)) << "thread " << t;
+  }
 }
 
 }  // namespace
