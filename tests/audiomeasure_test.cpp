@@ -1,6 +1,7 @@
 // The hosts' library through its C API (the C host of audiomeasure_host.c
 // and direct calls): the fixed libraries' bits on the demonstration pairs,
-// whole and streamed in any chunks and from several threads at once; the
+// whole and streamed in any chunks (audiomeasure_threads_test.cpp: from
+// several threads at once); the
 // verdicts of pairs a real bench meets; every refusal; reports that grow;
 // every allocation failure. The fixed libraries are loaded by name, as a
 // host loads them.
@@ -11,7 +12,6 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,7 +19,7 @@
 #include "audiomeasure_host.h"
 #include "emx_runtime.h"
 #include "runtime/alloc.h"
-#include "stimulus.h"
+#include "support/demo_pair.h"
 #include "support/library_cases.h"
 #include "support/records.h"
 #include "synth.h"
@@ -29,35 +29,7 @@ namespace {
 using testing_support::bits;
 using testing_support::kInf;
 using testing_support::kNaN;
-
-// Two reports hold the same bits, field for field (the structs have no
-// padding, so their bytes are their fields).
-template <class Report>
-bool same_bytes(const Report& a, const Report& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// The demonstration pair of lumetra-measure --make-demo: 25.2 s steps, a
-// device 12345 samples late with a gain of its own on every step, noise at
-// -80 dB. Made once for every test that needs it.
-struct DemoPair {
-  std::vector<double> reference;
-  std::vector<double> recording;
-  stimulus::Device device;
-};
-
-const DemoPair& demo_pair() {
-  static const DemoPair* pair = [] {
-    auto* p = new DemoPair;
-    p->reference = stimulus::stepped_reference({});
-    p->device.delay = 12345;
-    p->device.step_gain_db = {0.5, -1.0, 1.5, -2.0, 2.5, -3.0, 0.25, -0.75, 3.5, -1.25, 1.0};
-    p->device.noise_db = -80.0;
-    p->recording = stimulus::record(p->reference, p->device, 25.2);
-    return p;
-  }();
-  return *pair;
-}
+using testing_support::same_bytes;
 
 struct Fixed {
   double level[AM_STEPS];
@@ -117,8 +89,8 @@ int gain(const std::vector<double>& reference, const std::vector<double>& record
                    static_cast<std::int64_t>(recording.size()), period, chunk, &report);
 }
 
-TEST(AudiomeasureGain, DemoPairGivesTheFixedBitsWholeStreamedAndFromTwoThreads) {
-  const DemoPair& p = demo_pair();
+TEST(AudiomeasureGain, DemoPairGivesTheFixedBitsWholeAndStreamed) {
+  const testing_support::DemoPair& p = testing_support::demo_pair();
   const Fixed fixed = fixed_gain(p.reference, p.recording, 0.0);
 
   am_gain_report whole;
@@ -144,24 +116,12 @@ TEST(AudiomeasureGain, DemoPairGivesTheFixedBitsWholeStreamedAndFromTwoThreads) 
     ASSERT_EQ(gain(p.reference, p.recording, AM_PERIOD_AUTO, chunk, streamed), AM_OK);
     EXPECT_TRUE(same_bytes(streamed, whole)) << chunk;
   }
-
-  // Two threads measuring at once, one whole and one streamed.
-  am_gain_report concurrent[2];
-  int status[2] = {-1, -1};
-  std::thread a([&] { status[0] = gain(p.reference, p.recording, 0, 0, concurrent[0]); });
-  std::thread b([&] { status[1] = gain(p.reference, p.recording, 0, 262144, concurrent[1]); });
-  a.join();
-  b.join();
-  for (int t = 0; t < 2; ++t) {
-    ASSERT_EQ(status[t], AM_OK);
-    EXPECT_TRUE(same_bytes(concurrent[t], whole)) << t;
-  }
 }
 
 // What a bench meets, each case from the demonstration pair: its verdict,
 // the causes, and the field that says what is wrong.
 TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
-  const DemoPair& p = demo_pair();
+  const testing_support::DemoPair& p = testing_support::demo_pair();
   struct Case {
     const char* name;
     void (*spoil)(std::vector<double>& reference, std::vector<double>& recording, int& period);
@@ -223,7 +183,7 @@ TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
   }
 }
 
-TEST(AudiomeasureSnr, DemoGivesTheFixedBitsWholeStreamedAlignedAndFromTwoThreads) {
+TEST(AudiomeasureSnr, DemoGivesTheFixedBitsWholeStreamedAndAligned) {
   const synth::SnrScene scene = synth::speech_in_noise(48000.0, 20.0, 20.0, 1);
   const auto n = static_cast<std::int64_t>(scene.gate.size());
   const double fixed = fixed_snr(scene.gate, scene.measured, 48000.0);
@@ -258,19 +218,6 @@ TEST(AudiomeasureSnr, DemoGivesTheFixedBitsWholeStreamedAlignedAndFromTwoThreads
     EXPECT_EQ(aligned.measured_first, 480);
     EXPECT_EQ(bits(aligned.snr_db), bits(fixed)) << chunk;
   }
-
-  am_snr_report concurrent[2];
-  std::thread a([&] {
-    host_snr(scene.gate.data(), n, scene.measured.data(), n, 48000.0, 0, 0, 0, &concurrent[0]);
-  });
-  std::thread b([&] {
-    host_snr(scene.gate.data(), n, scene.measured.data(), n, 48000.0, 0, 8192, 8192,
-             &concurrent[1]);
-  });
-  a.join();
-  b.join();
-  EXPECT_TRUE(same_bytes(concurrent[0], whole));
-  EXPECT_TRUE(same_bytes(concurrent[1], whole));
 }
 
 // Every refusal a host can meet, each with the status that names it and
