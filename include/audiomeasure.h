@@ -35,13 +35,18 @@
  * input, writes outside the caller's buffers, or throws into the caller.
  *
  * Options and reports are caller-allocated structs of fixed-width fields,
- * with no implicit padding. Their first field, struct_size, is set by their
- * _init function (am_gain_options_init, ...) to the size this header
- * declares; a caller compiled against an older, smaller version of a struct
- * keeps working: the library reads and writes only the first struct_size
- * bytes (options past them take their defaults). Fields are only ever
- * added at the end. A struct_size smaller than the first version's is
- * refused (AM_ERR_STRUCT_SIZE): call the _init function first.
+ * with no implicit padding. Their first field, struct_size, holds the size
+ * of the struct the caller was built with; fields are only ever added at the
+ * end, and the library reads and writes only the first struct_size bytes
+ * (options past them take their defaults), so a host built against an
+ * older, smaller struct keeps working with a newer library, and a newer
+ * host with an older one. The _init functions (am_gain_options_init, ...)
+ * are inline in this header: they pass the caller's sizeof to the
+ * exported am_*_init_size, which writes the defaults of the fields it knows
+ * within that size, zeros past them, and struct_size. A host that declares
+ * the structs itself (a binding) calls the _size functions with its own
+ * size. A struct_size smaller than the first version's is refused
+ * (AM_ERR_STRUCT_SIZE): call the _init function first.
  *
  * Threads: the library keeps no state but read-only tables (the
  * correlation's twiddle factors, about 34 MB, built once on first need,
@@ -83,39 +88,46 @@ extern "C" {
 #define AUDIOMEASURE_NOEXCEPT
 #endif
 
+/* The _init functions, compiled into the host with its own sizeof. */
+#if defined(_MSC_VER) && !defined(__cplusplus)
+#define AUDIOMEASURE_INLINE static __inline
+#else
+#define AUDIOMEASURE_INLINE static inline
+#endif
+
 /* ------------------------------------------------------------ constants -- */
 
-#define AM_STEPS 11                /* steps of the stepped test signal */
-#define AM_GAIN_RATE 48000         /* Hz: the rate of every gain measurement */
-#define AM_GAIN_SPAN 720000        /* samples: the 15 s alignment opening */
-#define AM_GAIN_LAGS 1439999       /* correlation values, 2 * AM_GAIN_SPAN - 1 */
-#define AM_GAIN_ONSET_HOP 240      /* samples per onset frame of the coarse alignment */
+#define AM_STEPS 11                   /* steps of the stepped test signal */
+#define AM_GAIN_RATE 48000            /* Hz: the rate of every gain measurement */
+#define AM_GAIN_SPAN 720000           /* samples: the 15 s alignment opening */
+#define AM_GAIN_LAGS 1439999          /* correlation values, 2 * AM_GAIN_SPAN - 1 */
+#define AM_GAIN_ONSET_HOP 240         /* samples per onset frame of the coarse alignment */
 #define AM_GAIN_COARSE_LIMIT 360000.0 /* largest coarse delay, samples */
-#define AM_GAIN_MAX_DELAY 240000.0 /* largest accepted |total delay|, samples (5 s) */
-#define AM_GAIN_TRUST_LIMIT 0.04   /* largest accepted trust ratio */
-#define AM_PERIOD_STEADY_DB 1.0    /* a layout fits when its median step spread is at most this */
-#define AM_PERIOD_UNSTEADY_DB 3.0  /* ... and the other layout's is at least this */
-#define AM_PERIOD_GUARD 4800       /* samples left out at each end of a step when judging */
-#define AM_MAX_SAMPLES 2147483647  /* the most samples a signal may hold (2^31 - 1) */
+#define AM_GAIN_MAX_DELAY 240000.0    /* largest accepted |total delay|, samples (5 s) */
+#define AM_GAIN_TRUST_LIMIT 0.04      /* largest accepted trust ratio */
+#define AM_PERIOD_STEADY_DB 1.0   /* a layout fits when its median step spread is at most this */
+#define AM_PERIOD_UNSTEADY_DB 3.0 /* ... and the other layout's is at least this */
+#define AM_PERIOD_GUARD 4800      /* samples left out at each end of a step when judging */
+#define AM_MAX_SAMPLES 2147483647 /* the most samples a signal may hold (2^31 - 1) */
 
 /* ------------------------------------------------------- names and texts -- */
 
 /* Statuses. */
 enum {
   AM_OK = 0,
-  AM_ERR_NULL = -1,            /* a required pointer is NULL */
-  AM_ERR_LENGTH = -2,          /* a length is negative or above AM_MAX_SAMPLES */
-  AM_ERR_RATE = -3,            /* fs is not a finite rate of at least 200 Hz */
-  AM_ERR_OPTION = -4,          /* an option is out of range */
-  AM_ERR_STRUCT_SIZE = -5,     /* struct_size is not set: call the struct's _init function */
-  AM_ERR_SHORT_REFERENCE = -6, /* the reference lacks the opening and 10 whole steps */
-  AM_ERR_SHORT_RECORDING = -7, /* the recording is shorter than the 15 s opening */
-  AM_ERR_SHORT_GATE = -8,      /* the gate holds no whole 5 ms frame */
-  AM_ERR_SHORT_MEASURED = -9,  /* the measured signal is shorter than the gate's frames */
-  AM_ERR_NO_SHARED_FRAME = -10, /* shifted by the lag, the signals share no whole frame */
+  AM_ERR_NULL = -1,              /* a required pointer is NULL */
+  AM_ERR_LENGTH = -2,            /* a length is negative or above AM_MAX_SAMPLES */
+  AM_ERR_RATE = -3,              /* fs is not a finite rate of at least 200 Hz */
+  AM_ERR_OPTION = -4,            /* an option is out of range */
+  AM_ERR_STRUCT_SIZE = -5,       /* struct_size is not set: call the struct's _init function */
+  AM_ERR_SHORT_REFERENCE = -6,   /* the reference lacks the opening and 10 whole steps */
+  AM_ERR_SHORT_RECORDING = -7,   /* the recording is shorter than the 15 s opening */
+  AM_ERR_SHORT_GATE = -8,        /* the gate holds no whole 5 ms frame */
+  AM_ERR_SHORT_MEASURED = -9,    /* the measured signal is shorter than the gate's frames */
+  AM_ERR_NO_SHARED_FRAME = -10,  /* shifted by the lag, the signals share no whole frame */
   AM_ERR_REFERENCE_LENGTH = -11, /* the reference fed is not as long as announced */
-  AM_ERR_STATE = -12,          /* the call does not fit the object's state (see each) */
-  AM_ERR_OUT_OF_MEMORY = -13   /* memory for the measurement could not be had */
+  AM_ERR_STATE = -12,            /* the call does not fit the object's state (see each) */
+  AM_ERR_OUT_OF_MEMORY = -13     /* memory for the measurement could not be had */
 };
 
 /* Verdicts: what a report's numbers may be used for. */
@@ -126,8 +138,8 @@ enum {
   AM_VERDICT_INCOMPLETE = 2,         /* the recording ends before some step's measured half */
   AM_VERDICT_NON_FINITE_SAMPLES = 3, /* a sample the measurement uses is NaN or infinite */
   /* SNR */
-  AM_VERDICT_FINITE = 4,     /* a finite SNR */
-  AM_VERDICT_NOT_FINITE = 5  /* the SNR is NaN or infinite: reason says why */
+  AM_VERDICT_FINITE = 4,    /* a finite SNR */
+  AM_VERDICT_NOT_FINITE = 5 /* the SNR is NaN or infinite: reason says why */
   /* (AM_VERDICT_NON_FINITE_SAMPLES serves the SNR as well) */
 };
 
@@ -268,11 +280,11 @@ typedef struct am_gain_report {
   uint32_t uncovered_steps;
 
   /* The step period. */
-  int32_t step_period;          /* AM_PERIOD_25_2 or AM_PERIOD_24_7: the one measured */
-  double step_period_s;         /* 25.2 or 24.7 */
-  double step_mode;             /* lumetra_estimation's stepMode: 0.0 (25.2 s) or 1.0 (24.7 s) */
-  int32_t step_period_source;   /* AM_PERIOD_SOURCE_OPTION or AM_PERIOD_SOURCE_AUTO */
-  int32_t step_period_warning;  /* AM_PERIOD_WARNING_* */
+  int32_t step_period;         /* AM_PERIOD_25_2 or AM_PERIOD_24_7: the one measured */
+  double step_period_s;        /* 25.2 or 24.7 */
+  double step_mode;            /* lumetra_estimation's stepMode: 0.0 (25.2 s) or 1.0 (24.7 s) */
+  int32_t step_period_source;  /* AM_PERIOD_SOURCE_OPTION or AM_PERIOD_SOURCE_AUTO */
+  int32_t step_period_warning; /* AM_PERIOD_WARNING_* */
   /* Both layouts judged on the reference (also when the option gave the
    * period): [0] 25.2 s, [1] 24.7 s. A layout's figure is the median of
    * the spreads of steps 1 to 10, each over the whole step less
@@ -296,9 +308,9 @@ typedef struct am_gain_report {
   int32_t aligned; /* AM_ALIGNED_* */
   double peak_value;
   double trust_ratio;
-  double total_delay;    /* samples, as the procedure computes it */
-  double total_delay_ms; /* total_delay / 48 */
-  int64_t delay;         /* total_delay as an integer */
+  double total_delay;      /* samples, as the procedure computes it */
+  double total_delay_ms;   /* total_delay / 48 */
+  int64_t delay;           /* total_delay as an integer */
   int64_t aligned_samples; /* aligned positions that hold recording samples */
 
   int64_t reference_length; /* samples measured */
@@ -314,12 +326,23 @@ typedef struct am_gain_report {
   double non_finite_value;
 } am_gain_report;
 
-/* Writes the defaults and struct_size. */
-AUDIOMEASURE_API void am_gain_options_init(am_gain_options* options) AUDIOMEASURE_NOEXCEPT;
+/* Writes the defaults of the first `size` bytes and struct_size = size. */
+AUDIOMEASURE_API void am_gain_options_init_size(am_gain_options* options,
+                                                uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
-/* Sets struct_size and clears the rest (NaN numbers, 0 counts); call it on
- * a report before handing it to a measure or finish call. */
-AUDIOMEASURE_API void am_gain_report_init(am_gain_report* report) AUDIOMEASURE_NOEXCEPT;
+/* Sets struct_size = size and clears the rest (NaN numbers, 0 counts, -1
+ * positions); call it on a report before handing it to a measure or finish
+ * call. */
+AUDIOMEASURE_API void am_gain_report_init_size(am_gain_report* report,
+                                               uint32_t size) AUDIOMEASURE_NOEXCEPT;
+
+/* The defaults, for a struct of the caller's size. */
+AUDIOMEASURE_INLINE void am_gain_options_init(am_gain_options* options) AUDIOMEASURE_NOEXCEPT {
+  am_gain_options_init_size(options, (uint32_t)sizeof *options);
+}
+AUDIOMEASURE_INLINE void am_gain_report_init(am_gain_report* report) AUDIOMEASURE_NOEXCEPT {
+  am_gain_report_init_size(report, (uint32_t)sizeof *report);
+}
 
 /*
  * am_gain_reference_minimum - the shortest reference the period allows:
@@ -426,8 +449,7 @@ AUDIOMEASURE_API int am_gain_create(const am_gain_reference* reference,
  * AM_ERR_NULL, AM_ERR_LENGTH (count negative, or more than AM_MAX_SAMPLES
  * in all), AM_ERR_STATE (already finished).
  */
-AUDIOMEASURE_API int am_gain_feed_recording(am_gain_measurement* measurement,
-                                            const double* samples,
+AUDIOMEASURE_API int am_gain_feed_recording(am_gain_measurement* measurement, const double* samples,
                                             int64_t count) AUDIOMEASURE_NOEXCEPT;
 
 /*
@@ -478,12 +500,12 @@ typedef struct am_snr_report {
    * (at most 262144 samples) of each, lags up to 1 s (at most a quarter
    * of that window) either way; 0 when the openings are silent. */
   int64_t lag;
-  int64_t lag_window;  /* samples of each opening correlated */
-  int64_t lag_max;     /* lags -lag_max .. lag_max were tried */
-  int64_t gate_first;  /* first sample of each signal measured */
+  int64_t lag_window; /* samples of each opening correlated */
+  int64_t lag_max;    /* lags -lag_max .. lag_max were tried */
+  int64_t gate_first; /* first sample of each signal measured */
   int64_t measured_first;
-  int64_t gate_samples;    /* gate samples handed to the estimate */
-  int64_t gate_length;     /* samples given */
+  int64_t gate_samples; /* gate samples handed to the estimate */
+  int64_t gate_length;  /* samples given */
   int64_t measured_length;
   /* The first NaN or infinite sample the estimate reads (the frames'
    * samples of the gate, then of the measured signal): AM_SIGNAL_NONE and
@@ -494,11 +516,18 @@ typedef struct am_snr_report {
   double non_finite_value;
 } am_snr_report;
 
-/* Writes the defaults and struct_size. */
-AUDIOMEASURE_API void am_snr_options_init(am_snr_options* options) AUDIOMEASURE_NOEXCEPT;
+/* As for the gain structs: the defaults of the first `size` bytes. */
+AUDIOMEASURE_API void am_snr_options_init_size(am_snr_options* options,
+                                               uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_API void am_snr_report_init_size(am_snr_report* report,
+                                              uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
-/* Sets struct_size and clears the rest; call it before a measure or finish. */
-AUDIOMEASURE_API void am_snr_report_init(am_snr_report* report) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_INLINE void am_snr_options_init(am_snr_options* options) AUDIOMEASURE_NOEXCEPT {
+  am_snr_options_init_size(options, (uint32_t)sizeof *options);
+}
+AUDIOMEASURE_INLINE void am_snr_report_init(am_snr_report* report) AUDIOMEASURE_NOEXCEPT {
+  am_snr_report_init_size(report, (uint32_t)sizeof *report);
+}
 
 /*
  * am_snr_measure - the SNR of `measured` in dB, `gate` deciding which 5 ms
@@ -520,8 +549,8 @@ AUDIOMEASURE_API void am_snr_report_init(am_snr_report* report) AUDIOMEASURE_NOE
  * Verdict: NON_FINITE_SAMPLES (a sample the estimate reads is NaN or
  * infinite), else FINITE or NOT_FINITE by snr_db (reason says why).
  */
-AUDIOMEASURE_API int am_snr_measure(const double* gate, int64_t gate_length,
-                                    const double* measured, int64_t measured_length, double fs,
+AUDIOMEASURE_API int am_snr_measure(const double* gate, int64_t gate_length, const double* measured,
+                                    int64_t measured_length, double fs,
                                     const am_snr_options* options,
                                     am_snr_report* report) AUDIOMEASURE_NOEXCEPT;
 
