@@ -6,6 +6,7 @@ the audiomeasure library.
     report.verdict, report.gain, report.delay, report.step_period
     snr = audiomeasure.measure_snr(gate, measured, fs=48000)
     snr.verdict, snr.snr_db, snr.reason, snr.lag
+    reports = audiomeasure.measure_files("reference.wav", ["a.wav", "b.wav"])
 
 Reports. measure_gain gives a GainReport, measure_snr an SnrReport: frozen
 objects with every field of the C reports am_gain_report and am_snr_report
@@ -72,8 +73,9 @@ import numpy as np
 from . import _native
 from ._version import __version__  # noqa: F401  (the project's version)
 
-__all__ = ["measure_gain", "measure_snr", "GainReport", "SnrReport", "estimate_gain",
-           "estimate_snr", "GainResult", "SnrResult", "STEP_PERIODS", "required_reference_length"]
+__all__ = ["measure_gain", "measure_snr", "measure_files", "measure_snr_files", "GainReport",
+           "SnrReport", "estimate_gain", "estimate_snr", "GainResult", "SnrResult",
+           "STEP_PERIODS", "required_reference_length"]
 
 # step_period in seconds -> lumetra_estimation's stepMode.
 STEP_PERIODS = {25.2: 0.0, 24.7: 1.0}
@@ -466,3 +468,5 @@ def estimate_snr(gate, measured, fs):
     report = _snr(_samples(gate, "gate"), _samples(measured, "measured"), fs, False)
     return SnrResult(report.snr_db, rate)
 
+
+from ._files import measure_files, measure_snr_files  # noqa: E402

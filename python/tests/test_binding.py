@@ -1,6 +1,6 @@
 """The Python binding on its own: declarations against the header, input
 checks, zero-copy arrays, loading, the reports of a synthetic device (their
-verdicts and every field), threads, and the earlier interface
+verdicts and every field), threads, files, and the earlier interface
 against the fixed libraries' entry points and the SNR's closing formula
 worked out here in the same double operations.
 
@@ -494,6 +494,127 @@ class Threads(unittest.TestCase):
             t.join()
         for a, b in zip(alone, together):
             same_report(self, a, b)
+
+
+class Files(unittest.TestCase):
+    """Files written here with soundfile, read back on the 16-bit scale,
+    measured in blocks as the arrays are measured whole."""
+
+    @classmethod
+    def setUpClass(cls):
+        import soundfile
+        cls.sf = soundfile
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.reference, cls.recording = stepped_pair()
+        cls.write("reference.wav", cls.reference.astype(np.int16), "PCM_16")
+        cls.write("recording.wav", cls.recording.astype(np.int16), "PCM_16")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    @classmethod
+    def write(cls, name, data, subtype, rate=RATE):
+        cls.sf.write(cls.at(name), data, rate, subtype=subtype)
+        return cls.at(name)
+
+    @classmethod
+    def at(cls, name):
+        return os.path.join(cls.folder.name, name)
+
+    def test_the_16_bit_scale(self):
+        # soundfile's int32 samples are left-justified: n << 16 is stored
+        # as 256 n in 24 bits and as 65536 n in 32, both read as n / 32768.
+        n = np.array([-32768, -12345, -1, 0, 1, 256, 32767])
+        wide = (n << 16).astype(np.int32)
+        cases = [("PCM_16", n.astype(np.int16), n.astype(np.float64)),
+                 ("PCM_24", wide, (n / 32768.0) * 32767.0),
+                 ("PCM_32", wide, (n / 32768.0) * 32767.0),
+                 ("FLOAT", (n / 32768.0).astype(np.float32), (n / 32768.0) * 32767.0),
+                 ("DOUBLE", np.array([0.1, -1.5, np.inf]), np.array([0.1, -1.5, np.inf]) * 32767.0)]
+        for subtype, stored, want in cases:
+            with self.subTest(subtype=subtype):
+                path = self.write(subtype + ".wav", stored, subtype)
+                with audiomeasure._files._Input(path, None) as f:
+                    got = f.whole()
+                self.assertEqual(got.tobytes(), want.tobytes())
+        stereo = self.write("stereo.wav", np.c_[n, n[::-1]].astype(np.int16), "PCM_16")
+        with audiomeasure._files._Input(stereo, 2) as f:
+            self.assertEqual(f.whole().tolist(), n[::-1].tolist())
+
+    def test_blocks_measure_as_the_arrays_and_refusals_take_their_place(self):
+        sf = self.sf
+        short = self.write("short.wav", self.recording[:RATE].astype(np.int16), "PCM_16")
+        slow = self.write("44100.wav", np.zeros(OPENING, np.int16), "PCM_16", rate=44100)
+        two = self.write("two.wav", np.zeros((OPENING, 2), np.int16), "PCM_16")
+        empty = self.write("empty.wav", np.zeros(0, np.int16), "PCM_16")
+        text = self.at("text.wav")
+        with open(text, "w") as f:
+            f.write("not audio")
+        cut = self.at("cut.wav")
+        with open(self.at("recording.wav"), "rb") as f:
+            data = f.read(44 + 2 * (OPENING + 1000))
+        with open(cut, "wb") as f:
+            f.write(data)
+        results = audiomeasure.measure_files(self.at("reference.wav"), [
+            self.at("recording.wav"), self.at("missing.wav"), short, slow, two, empty, text,
+            self.folder.name])
+        same_report(self, results[0], audiomeasure.measure_gain(self.reference, self.recording))
+        wanted = [(FileNotFoundError, "missing.wav"),
+                  (ValueError, "short.wav: 48000 samples; it needs at least 720000 (15 s): the "
+                   "recording is shorter than the 15 s opening it is aligned by"),
+                  (ValueError, "44100.wav: sample rate 44100 Hz; gain is measured at 48000 Hz "
+                   "only"),
+                  (ValueError, "two.wav: has 2 channels; choose one with channel=N (1 to 2)"),
+                  (ValueError, "empty.wav: holds no samples"),
+                  (OSError, "text.wav: cannot read it as audio: "),
+                  (IsADirectoryError, ": is a folder, not an audio file")]
+        for got, (error, says) in zip(results[1:], wanted):
+            self.assertIsInstance(got, error)
+            self.assertIn(says, str(got))
+            self.assertIsNone(got.__traceback__)
+        self.assertEqual(len(results), 8)
+        # A data chunk shorter than its header: what is there is measured.
+        self.assertEqual(sf.info(cut).frames, OPENING + 1000)
+        self.assertEqual(audiomeasure.measure_files(self.at("reference.wav"), [cut])[0]
+                         .recording_length, OPENING + 1000)
+
+    def test_what_stops_a_batch(self):
+        ref = self.at("reference.wav")
+        short = self.write("short_ref.wav", self.reference[:REFERENCE_24_7 - 1].astype(np.int16),
+                           "PCM_16")
+        for call, error, says in [
+                (lambda: audiomeasure.measure_files(ref, ref), TypeError,
+                 "recording_paths: a list of paths is needed, not one path"),
+                (lambda: audiomeasure.measure_files(ref, [1]), TypeError, "paths are needed"),
+                (lambda: audiomeasure.measure_files(ref, [], channel=0), ValueError,
+                 "channels count from 1"),
+                (lambda: audiomeasure.measure_files(ref, [], step_period=30), ValueError,
+                 "step_period is"),
+                (lambda: audiomeasure.measure_files(short, []), ValueError,
+                 "short_ref.wav: 12575999 samples; with 24.7 s steps it needs at least 12576000"),
+                (lambda: audiomeasure.measure_snr_files(self.at("nope.wav"), []),
+                 FileNotFoundError, "nope.wav"),
+                (lambda: audiomeasure.measure_snr_files(ref, [], align=None), TypeError,
+                 "align: True or False")]:
+            with self.subTest(says=says):
+                with self.assertRaises(error) as caught:
+                    call()
+                self.assertIn(says, str(caught.exception))
+
+    def test_snr_files(self):
+        gate, measured = gate_pair()
+        g = self.write("gate.wav", (gate / 32768).astype(np.float32), "FLOAT", rate=32000)
+        m = self.write("measured.wav", np.round(measured).astype(np.int16), "PCM_16",
+                       rate=32000)
+        other = self.write("measured_48k.wav", np.round(measured).astype(np.int16), "PCM_16")
+        results = audiomeasure.measure_snr_files(g, [m, other], align=True)
+        same_report(self, results[0], audiomeasure.measure_snr(
+            (gate / 32768).astype(np.float32).astype(np.float64) * 32767.0,
+            np.round(measured), 32000, align=True))
+        self.assertIsInstance(results[1], ValueError)
+        self.assertIn("measured_48k.wav: sample rate 48000 Hz; the gate's is 32000 Hz",
+                      str(results[1]))
 
 
 class SnrAgainstTheFormula(unittest.TestCase):
