@@ -1,18 +1,21 @@
-"""Builds the audiomeasure Python package with its two shared libraries inside.
+"""Builds the audiomeasure Python package with its shared libraries inside.
 
     pip install --no-build-isolation .                 (offline, Debian's setuptools)
     /usr/bin/python3 -m build --wheel --no-isolation   (a wheel in dist/)
 
 The build runs CMake on this checkout (the libraries only: no tests, no
-tools) in build/python/, and puts liblumetra.so and libquenbar.so inside the
-package, where audiomeasure._native finds them. It needs CMake and a C and
+tools) in build/python/, and puts libaudiomeasure.so, which the package
+measures with, and the fixed libraries liblumetra.so and libquenbar.so,
+whose entry points _native declares too, inside the package, where
+audiomeasure._native finds them. It needs CMake and a C and
 C++ compiler (Debian: scripts/deps build); without them it stops with one
 line saying so. The version is the project's, from project() in
 CMakeLists.txt.
 
 AUDIOMEASURE_LIBRARY_DIR=<dir> skips CMake and packs the libraries already
-built in <dir>: liblumetra.so and libquenbar.so make a Linux wheel,
-lumetra.dll and quenbar.dll a win_amd64 wheel (from the MinGW cross build).
+built in <dir>: libaudiomeasure.so, liblumetra.so and libquenbar.so make a
+Linux wheel, audiomeasure.dll, lumetra.dll and quenbar.dll a win_amd64 wheel
+(from the MinGW cross build).
 
 The wheel holds no Python extension, only libraries loaded through ctypes:
 it is tagged py3-none-<platform>, for any Python 3 on that platform. There
@@ -35,7 +38,7 @@ from wheel.bdist_wheel import bdist_wheel
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
 BUILD = os.path.join(ROOT, "build", "python")
-LIBRARIES = ("lumetra", "quenbar")
+LIBRARIES = ("audiomeasure", "lumetra", "quenbar")
 if not os.path.exists(os.path.join(ROOT, "CMakeLists.txt")):
     sys.exit("error: audiomeasure builds from a checkout of the whole project, and %s is not "
              "one (no CMakeLists.txt); make the wheel there: python3 -m build --wheel" % ROOT)
@@ -48,7 +51,7 @@ def prebuilt_dir():
 
 def prebuilt_is_windows():
     directory = prebuilt_dir()
-    return directory is not None and os.path.exists(os.path.join(directory, "lumetra.dll"))
+    return directory is not None and os.path.exists(os.path.join(directory, "audiomeasure.dll"))
 
 
 def missing_build_tools():
@@ -74,7 +77,7 @@ def run(command):
 
 
 def build_libraries():
-    """CMake's build of the two libraries; returns {file name in the package:
+    """CMake's build of the libraries; returns {file name in the package:
     built file}."""
     tree = os.path.join(BUILD, "cmake")
     stage = os.path.join(BUILD, "stage")
@@ -107,7 +110,7 @@ def prebuilt_libraries(directory):
 
 class BuildWithLibraries(build_py):
     """The Python files, the project's version written into _version.py, and
-    the two libraries."""
+    the libraries."""
 
     def run(self):
         directory = prebuilt_dir()
@@ -125,8 +128,9 @@ class BuildWithLibraries(build_py):
                     '__version__ = "%s"\n' % VERSION)
         libraries = prebuilt_libraries(directory) if directory else build_libraries()
         if len(libraries) != len(LIBRARIES):
-            raise ExecError("audiomeasure: found %s, not both libraries, in %s"
-                            % (sorted(libraries) or "nothing", directory or BUILD))
+            raise ExecError("audiomeasure: found %s, not the %d libraries %s, in %s"
+                            % (sorted(libraries) or "nothing", len(LIBRARIES),
+                               ", ".join(LIBRARIES), directory or BUILD))
         for file_name, path in libraries.items():
             shutil.copyfile(path, os.path.join(package, file_name))
             os.chmod(os.path.join(package, file_name), 0o755)

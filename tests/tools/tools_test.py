@@ -4,8 +4,8 @@ shared libraries' exported functions: the tools' numbers, which come with the
 diagnostics of the static cores, must be the exported outputs bit for bit.
 
 Environment: AM_TOOL_FILES (the fixture's folder), LUMETRA_MEASURE and
-QUENBAR_SNR (the programs), LUMETRA_LIBRARY and QUENBAR_LIBRARY (the shared
-libraries), and the binding on PYTHONPATH.
+QUENBAR_SNR (the programs), AUDIOMEASURE_LIBRARY, LUMETRA_LIBRARY and
+QUENBAR_LIBRARY (the shared libraries), and the binding on PYTHONPATH.
 """
 
 import csv
@@ -651,6 +651,125 @@ class Batch(Shape):
         killed = [r for r in rows if r[1] == "5"][0]
         self.assertIn("the worker process measuring it killed by signal 9", killed[-1])
         self.assertIn("killed by signal 9", err)
+
+
+def same_number(test, value, got, where):
+    """A --json number and a report's, bit for bit; "NaN" and null, which
+    carry no sign, are any NaN."""
+    value = math.nan if value is None else number(value)
+    if math.isnan(value):
+        test.assertTrue(math.isnan(got), where + ": " + repr(got))
+    else:
+        test.assertEqual(bits(value), bits(float(got)), where)
+
+
+def assert_non_finite(test, document, report):
+    found = document["non_finite_sample"]
+    test.assertEqual(found["file"] if found else "none", report.non_finite_signal)
+    if found:
+        test.assertEqual(found["position"], report.non_finite_position)
+        same_number(test, found["value"], report.non_finite_value, "non_finite_value")
+
+
+GAIN_STEP_FIELDS = [("start_sample", "step_start"), ("samples", "step_samples"),
+                    ("level_db", "step_level"), ("spread_db", "step_range"),
+                    ("reference_level_db", "reference_step_level"),
+                    ("reference_spread_db", "reference_step_range"), ("gain_db", "gain"),
+                    ("coverage", "coverage")]
+GAIN_ALIGNMENT_FIELDS = [("onset_frame_reference",) * 2, ("onset_frame_recording",) * 2,
+                         ("coarse_delay_samples", "coarse_delay"), ("coarse_delay_flag",) * 2,
+                         ("peak_index",) * 2, ("peak_value",) * 2, ("trust_ratio",) * 2,
+                         ("total_delay_samples", "total_delay"), ("total_delay_ms",) * 2,
+                         ("aligned_samples",) * 2]
+
+
+def assert_gain_document(test, d, r):
+    """Every number and name of lumetra-measure's --json document against
+    the binding's GainReport."""
+    for k, step in enumerate(d["steps"]):
+        test.assertEqual(step["step"], k + 1)
+        for key, field in GAIN_STEP_FIELDS:
+            same_number(test, step[key], getattr(r, field)[k], "%s[%d]" % (field, k))
+    for key, field in [("step_mode",) * 2, ("step_period_s",) * 2,
+                       ("peak_level_db", "peak_level"), ("failed",) * 2]:
+        same_number(test, d[key], getattr(r, field), field)
+    for key, field in GAIN_ALIGNMENT_FIELDS:
+        same_number(test, d["alignment"][key], getattr(r, field), field)
+    test.assertEqual(r.delay, int(number(d["alignment"]["total_delay_samples"])))
+    check = d["step_period_check"]
+    same_number(test, check["fitting_period_s"], r.fitting_period_s, "fitting_period_s")
+    for k, layout in enumerate(check["layouts"]):
+        test.assertEqual(layout["held"], bool(r.layout_held[k]))
+        same_number(test, layout["median_step_spread_db"], r.median_step_spread_db[k],
+                    "median_step_spread_db[%d]" % k)
+    test.assertEqual(
+        (d["verdict"], d["verdict_causes"], d["causes"], d["uncovered_steps"],
+         d["alignment"]["aligned"], repr(d["step_period_s"]), d["step_period_source"],
+         d["step_period_warning"] is None, d["reference"]["samples"], d["recording"]["samples"]),
+        (r.verdict, list(r.verdict_causes), list(r.causes), list(r.uncovered_steps), r.aligned,
+         r.step_period, r.step_period_source, r.step_period_warning is None,
+         r.reference_length, r.recording_length))
+    assert_non_finite(test, d, r)
+
+
+def assert_snr_document(test, d, r):
+    """Every number and name of quenbar-snr's --json document against the
+    binding's SnrReport."""
+    same_number(test, d["snr_db"], r.snr_db, "snr_db")
+    for key, value in d["diagnostics"].items():
+        same_number(test, value, getattr(r, key), key)
+    lag = d["lag"]
+    same_number(test, lag["ms"], r.lag * 1000.0 / r.fs, "lag ms")
+    test.assertEqual(
+        (d["verdict"], d["reason"], d["rate_hz"], lag["samples"], lag["window_samples"],
+         lag["max_lag_samples"], lag["aligned"], lag["gate_first_sample"],
+         lag["measured_first_sample"], d["gate"]["samples"], d["measured"]["samples"]),
+        (r.verdict, r.reason, r.fs, r.lag, r.lag_window, r.lag_max, r.aligned, r.gate_first,
+         r.measured_first, r.gate_length, r.measured_length))
+    assert_non_finite(test, d, r)
+
+
+class Binding(Shape):
+    """The binding's file functions read the tools' files as the tools do
+    and report what the tools report: every number of each --jsonl line, bit
+    for bit; a file the tool refuses is an exception in its place."""
+
+    def compare(self, program, first, files, options, measure, assert_document):
+        code, out, err = run(program, path(first), *[path(f) for f in files], "--jsonl",
+                             *options)
+        lines = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual(len(lines), len(files), err)
+        reports = measure(path(first), [path(f) for f in files])
+        for name, document, report in zip(files, lines, reports):
+            with self.subTest(program=os.path.basename(program), file=name, options=options):
+                if "error" in document:
+                    self.assertIsInstance(report, (OSError, ValueError), document["error"])
+                else:
+                    self.assertNotIsInstance(report, Exception)
+                    assert_document(self, document, report)
+
+    def test_gain(self):
+        measure = audiomeasure.measure_files
+        for first, files, options, kwargs in [
+                ("reference.wav", ["recording.wav", "recording_24bit.wav", "recording_30s.wav",
+                                   "recording_nan.wav", "no_such_file.wav",
+                                   "reference_44100.wav", "truncated_data.wav"], [], {}),
+                ("reference.wav", ["recording.wav"], ["--step-period", "24.7"],
+                 {"step_period": 24.7}),
+                ("reference_inf.wav", ["recording.wav"], [], {}),
+                ("reference.wav", ["recording_stereo.wav"], ["--channel", "2"], {"channel": 2})]:
+            self.compare(LUMETRA_MEASURE, first, files, options,
+                         lambda a, b: measure(a, b, **kwargs), assert_gain_document)
+
+    def test_snr(self):
+        measure = audiomeasure.measure_snr_files
+        for first, files, options, kwargs in [
+                ("gate.wav", ["measured.wav", "gate_silent.wav", "measured_44100.wav",
+                              "not_audio.wav"], [], {}),
+                ("gate.wav", ["measured.wav", "gate_8bit.wav"], ["--align"], {"align": True}),
+                ("gate_8bit.wav", ["measured.wav"], [], {})]:
+            self.compare(QUENBAR_SNR, first, files, options,
+                         lambda a, b: measure(a, b, **kwargs), assert_snr_document)
 
 
 if __name__ == "__main__":
