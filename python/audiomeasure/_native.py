@@ -35,6 +35,8 @@ import os
 import sys
 import threading
 
+from ._version import __version__
+
 _HERE = os.path.dirname(os.path.abspath(__file__))
 _CHECKOUT = os.path.dirname(os.path.dirname(_HERE))
 
@@ -160,7 +162,6 @@ def _declare_audiomeasure(lib):
             ("am_enum_text", [ctypes.c_int, ctypes.c_int], ctypes.c_char_p),
             ("am_status_text", [ctypes.c_int], ctypes.c_char_p),
             ("am_gain_reference_minimum", [ctypes.c_int], _i64),
-            ("am_gain_report_init", [ctypes.c_void_p], None),
             ("am_gain_measure", [D, _i64, D, _i64, P(GainOptions), P(GainReport)], ctypes.c_int),
             ("am_gain_reference_create", [P(GainOptions), _i64, P(_Handle)], ctypes.c_int),
             ("am_gain_reference_feed", [_Handle, D, _i64], ctypes.c_int),
@@ -170,21 +171,21 @@ def _declare_audiomeasure(lib):
             ("am_gain_feed_recording", [_Handle, D, _i64], ctypes.c_int),
             ("am_gain_finish", [_Handle, P(GainReport)], ctypes.c_int),
             ("am_gain_destroy", [_Handle], None),
-            ("am_snr_report_init", [ctypes.c_void_p], None),
             ("am_snr_measure", [D, _i64, D, _i64, _d, P(SnrOptions), P(SnrReport)],
              ctypes.c_int)]:
         _declare(lib, function, argtypes, restype)
-    # The reports this library writes must hold every field declared here.
-    # Its _init functions write the library's own size, so they are called
-    # on a scratch buffer, never on a declared struct.
-    scratch = ctypes.create_string_buffer(1 << 16)
-    for report, declared in (("am_gain_report", GainReport), ("am_snr_report", SnrReport)):
-        getattr(lib, report + "_init")(scratch)
-        size = _u32.from_buffer(scratch).value
-        if size < ctypes.sizeof(declared):
-            raise _NotTheLibrary(
-                "its %s has %d bytes, fewer than the %d this package reads: an older version, "
-                "%s" % (report, size, ctypes.sizeof(declared), lib.am_version().decode()))
+    # The reports this library writes must hold every field declared here:
+    # a library older than this package writes fewer (it writes no more than
+    # its own struct_size, and the rest would stay 0).
+    found = lib.am_version().decode()
+    if _version_tuple(found) < _version_tuple(__version__):
+        raise _NotTheLibrary(
+            "it is version %s, older than this package's %s: its reports lack fields this "
+            "package reads" % (found, __version__))
+
+
+def _version_tuple(text):
+    return tuple(int(part) for part in text.split(".")[:3] if part.isdigit())
 
 
 def _declare_runtime(lib):
