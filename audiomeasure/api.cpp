@@ -53,6 +53,24 @@ bool rate_ok(double fs) noexcept {
   return quenbar::usable_frame_length(quenbar::frame_length(fs));
 }
 
+// The defaults in `full`, written to the caller's struct of `size` bytes:
+// the fields the library knows within that size, zeros past them, and
+// struct_size = size.
+template <class Struct>
+void init_sized(const Struct& full, Struct* caller, std::uint32_t size) noexcept {
+  if (caller == nullptr) {
+    return;
+  }
+  auto* bytes = reinterpret_cast<unsigned char*>(caller);
+  std::memcpy(bytes, &full, std::min<std::size_t>(size, sizeof full));
+  if (size > sizeof full) {
+    std::memset(bytes + sizeof full, 0, size - sizeof full);
+  }
+  if (size >= sizeof(std::uint32_t)) {
+    caller->struct_size = size;
+  }
+}
+
 // Copies a report filled by the library to the caller's, as far as the
 // caller's struct_size reaches (its struct_size kept).
 template <class Report>
@@ -110,33 +128,28 @@ const char* am_version(void) noexcept {
   return AUDIOMEASURE_VERSION;
 }
 
-void am_gain_options_init(am_gain_options* options) noexcept {
-  if (options != nullptr) {
-    *options = am_gain_options{};
-    options->struct_size = sizeof *options;
-    options->step_period = AM_PERIOD_AUTO;
-  }
+void am_gain_options_init_size(am_gain_options* options, uint32_t size) noexcept {
+  am_gain_options full{};
+  full.step_period = AM_PERIOD_AUTO;
+  init_sized(full, options, size);
 }
 
-void am_gain_report_init(am_gain_report* report) noexcept {
-  if (report == nullptr) {
-    return;
-  }
-  *report = am_gain_report{};
-  report->struct_size = sizeof *report;
-  std::fill_n(report->step_level, AM_STEPS, kNaN);
-  std::fill_n(report->step_range, AM_STEPS, kNaN);
-  std::fill_n(report->reference_step_level, AM_STEPS, kNaN);
-  std::fill_n(report->reference_step_range, AM_STEPS, kNaN);
-  std::fill_n(report->gain, AM_STEPS, kNaN);
-  std::fill_n(report->coverage, AM_STEPS, kNaN);
-  report->peak_level = report->failed = kNaN;
-  report->step_period_s = report->step_mode = report->fitting_period_s = kNaN;
-  report->median_step_spread_db[0] = report->median_step_spread_db[1] = kNaN;
-  report->coarse_delay = report->coarse_delay_flag = report->peak_value = kNaN;
-  report->trust_ratio = report->total_delay = report->total_delay_ms = kNaN;
-  report->non_finite_position = -1;
-  report->non_finite_value = kNaN;
+void am_gain_report_init_size(am_gain_report* report, uint32_t size) noexcept {
+  am_gain_report full{};
+  std::fill_n(full.step_level, AM_STEPS, kNaN);
+  std::fill_n(full.step_range, AM_STEPS, kNaN);
+  std::fill_n(full.reference_step_level, AM_STEPS, kNaN);
+  std::fill_n(full.reference_step_range, AM_STEPS, kNaN);
+  std::fill_n(full.gain, AM_STEPS, kNaN);
+  std::fill_n(full.coverage, AM_STEPS, kNaN);
+  full.peak_level = full.failed = kNaN;
+  full.step_period_s = full.step_mode = full.fitting_period_s = kNaN;
+  full.median_step_spread_db[0] = full.median_step_spread_db[1] = kNaN;
+  full.coarse_delay = full.coarse_delay_flag = full.peak_value = kNaN;
+  full.trust_ratio = full.total_delay = full.total_delay_ms = kNaN;
+  full.non_finite_position = -1;
+  full.non_finite_value = kNaN;
+  init_sized(full, report, size);
 }
 
 int64_t am_gain_reference_minimum(int step_period) noexcept {
@@ -301,28 +314,23 @@ void am_gain_destroy(am_gain_measurement* measurement) noexcept {
   let_go(reference);
 }
 
-void am_snr_options_init(am_snr_options* options) noexcept {
-  if (options != nullptr) {
-    *options = am_snr_options{};
-    options->struct_size = sizeof *options;
-    options->align = 0;
-  }
+void am_snr_options_init_size(am_snr_options* options, uint32_t size) noexcept {
+  am_snr_options full{};
+  full.align = 0;
+  init_sized(full, options, size);
 }
 
-void am_snr_report_init(am_snr_report* report) noexcept {
-  if (report == nullptr) {
-    return;
-  }
-  *report = am_snr_report{};
-  report->struct_size = sizeof *report;
-  report->snr_db = report->fs = kNaN;
-  for (double* v : {&report->frame_length, &report->frame_count, &report->active_frames,
-                    &report->activity_factor, &report->active_power_sum,
-                    &report->inactive_power_sum, &report->noise_power, &report->signal_power,
-                    &report->noise_power_db, &report->signal_power_db, &report->non_finite_value}) {
+void am_snr_report_init_size(am_snr_report* report, uint32_t size) noexcept {
+  am_snr_report full{};
+  full.snr_db = full.fs = kNaN;
+  for (double* v :
+       {&full.frame_length, &full.frame_count, &full.active_frames, &full.activity_factor,
+        &full.active_power_sum, &full.inactive_power_sum, &full.noise_power, &full.signal_power,
+        &full.noise_power_db, &full.signal_power_db, &full.non_finite_value}) {
     *v = kNaN;
   }
-  report->non_finite_position = -1;
+  full.non_finite_position = -1;
+  init_sized(full, report, size);
 }
 
 int am_snr_measure(const double* gate, int64_t gate_length, const double* measured,

@@ -103,6 +103,7 @@ void write_report(const ReferenceSummary& s, const lumetra::Estimate& e,
 
   r.non_finite_signal = AM_SIGNAL_NONE;
   r.non_finite_position = -1;
+  r.non_finite_value = kNaN;
   if (s.non_finite) {
     r.non_finite_signal = AM_SIGNAL_REFERENCE;
     r.non_finite_position = s.non_finite.position;

@@ -90,6 +90,7 @@ void write_report(const Outcome& o, am_snr_report& r) noexcept {
   const std::int64_t used = quenbar::frames_span(d.frame_count, d.frame_length);
   r.non_finite_signal = AM_SIGNAL_NONE;
   r.non_finite_position = -1;
+  r.non_finite_value = std::numeric_limits<double>::quiet_NaN();
   for (int s : {kGate, kMeasured}) {
     if (o.bad[s] && o.bad[s].position < o.first[s] + used) {
       r.non_finite_signal = s == kGate ? AM_SIGNAL_GATE : AM_SIGNAL_MEASURED;

@@ -35,13 +35,18 @@
  * input, writes outside the caller's buffers, or throws into the caller.
  *
  * Options and reports are caller-allocated structs of fixed-width fields,
- * with no implicit padding. Their first field, struct_size, is set by their
- * _init function (am_gain_options_init, ...) to the size this header
- * declares; a caller compiled against an older, smaller version of a struct
- * keeps working: the library reads and writes only the first struct_size
- * bytes (options past them take their defaults). Fields are only ever
- * added at the end. A struct_size smaller than the first version's is
- * refused (AM_ERR_STRUCT_SIZE): call the _init function first.
+ * with no implicit padding. Their first field, struct_size, holds the size
+ * of the struct the caller was built with; fields are only ever added at the
+ * end, and the library reads and writes only the first struct_size bytes
+ * (options past them take their defaults), so a host built against an
+ * older, smaller struct keeps working with a newer library, and a newer
+ * host with an older one. The _init functions (am_gain_options_init, ...)
+ * are inline in this header: they pass the caller's sizeof to the
+ * exported am_*_init_size, which writes the defaults of the fields it knows
+ * within that size, zeros past them, and struct_size. A host that declares
+ * the structs itself (a binding) calls the _size functions with its own
+ * size. A struct_size smaller than the first version's is refused
+ * (AM_ERR_STRUCT_SIZE): call the _init function first.
  *
  * Threads: the library keeps no state but read-only tables (the
  * correlation's twiddle factors, about 34 MB, built once on first need,
@@ -83,6 +88,13 @@ extern "C" {
 #define AUDIOMEASURE_NOEXCEPT
 #endif
 
+/* The _init functions, compiled into the host with its own sizeof. */
+#if defined(_MSC_VER) && !defined(__cplusplus)
+#define AUDIOMEASURE_INLINE static __inline
+#else
+#define AUDIOMEASURE_INLINE static inline
+#endif
+
 /* ------------------------------------------------------------ constants -- */
 
 #define AM_STEPS 11                   /* steps of the stepped test signal */
@@ -99,8 +111,7 @@ extern "C" {
 #define AM_MAX_SAMPLES 2147483647 /* the most samples a signal may hold (2^31 - 1) */
 #define AM_SNR_LAG_WINDOW_S 10.0  /* s of each SNR signal's opening the lag is read from */
 #define AM_SNR_LAG_MAX_S 5.0      /* the largest lag searched, s either way */
-#define AM_SNR_LAG_NEIGHBOURHOOD_S 0.005 /* s around the lag's peak its rivals are not sought in \
-                                          */
+#define AM_SNR_LAG_NEIGHBOURHOOD_S 0.005 /* s about the lag's peak where no rival counts */
 #define AM_SNR_LAG_PROMINENCE 2.0  /* a reliable lag's peak over its largest rival, at least */
 #define AM_DRIFT_EXPLAINS_PPM 20.0 /* a drift this large explains a failed alignment */
 
@@ -406,12 +417,23 @@ typedef struct am_gain_report {
   int32_t reserved1;
 } am_gain_report;
 
-/* Writes the defaults and struct_size. */
-AUDIOMEASURE_API void am_gain_options_init(am_gain_options* options) AUDIOMEASURE_NOEXCEPT;
+/* Writes the defaults of the first `size` bytes and struct_size = size. */
+AUDIOMEASURE_API void am_gain_options_init_size(am_gain_options* options,
+                                                uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
-/* Sets struct_size and clears the rest (NaN numbers, 0 counts); call it on
- * a report before handing it to a measure or finish call. */
-AUDIOMEASURE_API void am_gain_report_init(am_gain_report* report) AUDIOMEASURE_NOEXCEPT;
+/* Sets struct_size = size and clears the rest (NaN numbers, 0 counts, -1
+ * positions); call it on a report before handing it to a measure or finish
+ * call. */
+AUDIOMEASURE_API void am_gain_report_init_size(am_gain_report* report,
+                                               uint32_t size) AUDIOMEASURE_NOEXCEPT;
+
+/* The defaults, for a struct of the caller's size. */
+AUDIOMEASURE_INLINE void am_gain_options_init(am_gain_options* options) AUDIOMEASURE_NOEXCEPT {
+  am_gain_options_init_size(options, (uint32_t)sizeof *options);
+}
+AUDIOMEASURE_INLINE void am_gain_report_init(am_gain_report* report) AUDIOMEASURE_NOEXCEPT {
+  am_gain_report_init_size(report, (uint32_t)sizeof *report);
+}
 
 /*
  * am_gain_reference_minimum - the shortest reference the period allows:
@@ -599,11 +621,18 @@ typedef struct am_snr_report {
   int32_t reserved1;
 } am_snr_report;
 
-/* Writes the defaults and struct_size. */
-AUDIOMEASURE_API void am_snr_options_init(am_snr_options* options) AUDIOMEASURE_NOEXCEPT;
+/* As for the gain structs: the defaults of the first `size` bytes. */
+AUDIOMEASURE_API void am_snr_options_init_size(am_snr_options* options,
+                                               uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_API void am_snr_report_init_size(am_snr_report* report,
+                                              uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
-/* Sets struct_size and clears the rest; call it before a measure or finish. */
-AUDIOMEASURE_API void am_snr_report_init(am_snr_report* report) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_INLINE void am_snr_options_init(am_snr_options* options) AUDIOMEASURE_NOEXCEPT {
+  am_snr_options_init_size(options, (uint32_t)sizeof *options);
+}
+AUDIOMEASURE_INLINE void am_snr_report_init(am_snr_report* report) AUDIOMEASURE_NOEXCEPT {
+  am_snr_report_init_size(report, (uint32_t)sizeof *report);
+}
 
 /*
  * am_snr_measure - the SNR of `measured` in dB, `gate` deciding which 5 ms
