@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "audiomeasure.h"
 #include "audiomeasure/fft.h"
 #include "runtime/buffer.h"
 
 namespace am {
 namespace {
 
-constexpr double kWindowSeconds = 4.0;
-constexpr std::int64_t kMaxWindow = std::int64_t{1} << 18;
-constexpr double kMaxLagSeconds = 1.0;
+constexpr double kWindowSeconds = AM_SNR_LAG_WINDOW_S;
+constexpr std::int64_t kMaxWindow = std::int64_t{1} << 19;
+constexpr double kMaxLagSeconds = AM_SNR_LAG_MAX_S;
+constexpr double kNeighbourhoodSeconds = AM_SNR_LAG_NEIGHBOURHOOD_S;
+constexpr double kReliableProminence = AM_SNR_LAG_PROMINENCE;
 
 double finite_or_zero(double v) noexcept {
   return std::isfinite(v) ? v : 0.0;
@@ -28,8 +32,22 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
   lag = {};
   const auto shorter = static_cast<std::int64_t>(std::min(gate.size(), measured.size()));
   lag.window = std::min(shorter, lag_opening(fs));
-  lag.max_lag = std::min(static_cast<std::int64_t>(kMaxLagSeconds * fs), lag.window / 4);
+  lag.max_lag = std::min(static_cast<std::int64_t>(kMaxLagSeconds * fs), lag.window / 2);
+  lag.prominence = std::numeric_limits<double>::quiet_NaN();
   if (lag.max_lag < 1) {
+    return true;
+  }
+  // A silent opening matches nothing (its transform would hold only the
+  // other's rounding, which the weighting below would make look like a
+  // match).
+  double gate_energy = 0.0;
+  double measured_energy = 0.0;
+  for (std::int64_t i = 0; i < lag.window; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    gate_energy += finite_or_zero(gate[k]) * finite_or_zero(gate[k]);
+    measured_energy += finite_or_zero(measured[k]) * finite_or_zero(measured[k]);
+  }
+  if (!(gate_energy > 0.0) || !(measured_energy > 0.0)) {
     return true;
   }
   // Both windows as one complex signal z = x + i y, zero-padded to N >=
@@ -64,6 +82,20 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
     z[k] = times(std::conj(xk), yk);
     z[m] = times(std::conj(xm), ym);
   }
+  // Each frequency weighted to unit magnitude (the phase transform): the
+  // correlation of what the two have in common at every frequency alike,
+  // a sharp peak at the lag however coloured or periodic the signals are
+  // (voiced speech, music); a frequency too weak to carry a phase keeps
+  // what it has.
+  double mean = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    mean += std::abs(z[k]);
+  }
+  mean /= static_cast<double>(n);
+  const double floor = 1e-3 * mean;
+  for (std::size_t k = 0; k < n; ++k) {
+    z[k] /= std::abs(z[k]) + floor;
+  }
   fft<true>(z.data(), n, twiddles.data());
   // r_d sits at index d mod N.
   const auto at = [&](std::int64_t d) {
@@ -81,7 +113,18 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
   }
   if (!(best > 0.0) || !std::isfinite(best)) {
     lag.samples = 0;
+    return true;
   }
+  // The strongest rival, away from the peak.
+  const auto near = static_cast<std::int64_t>(kNeighbourhoodSeconds * fs);
+  double rival = 0.0;
+  for (std::int64_t d = -lag.max_lag; d <= lag.max_lag; ++d) {
+    if (d < lag.samples - near || d > lag.samples + near) {
+      rival = std::max(rival, at(d));
+    }
+  }
+  lag.prominence = best / rival;
+  lag.reliable = lag.prominence >= kReliableProminence;
   return true;
 }
 

@@ -32,6 +32,15 @@ void QualityMeter::reset() noexcept {
 }
 
 void QualityMeter::feed(const double* reference, const double* recording, std::int64_t n) noexcept {
+  take(reference, recording, n);
+}
+
+void QualityMeter::feed(const float* reference, const double* recording, std::int64_t n) noexcept {
+  take(reference, recording, n);
+}
+
+template <class Sample>
+void QualityMeter::take(const Sample* reference, const double* recording, std::int64_t n) noexcept {
   for (std::int64_t i = 0; i < n; ++i) {
     const double r = recording[i];
     sum_ += r;

@@ -64,9 +64,12 @@ class QualityMeter {
   // Starts a new half, forgetting the last.
   void reset() noexcept;
   void feed(const double* reference, const double* recording, std::int64_t n) noexcept;
+  void feed(const float* reference, const double* recording, std::int64_t n) noexcept;
   StepQuality finish() const noexcept;
 
  private:
+  template <class Sample>
+  void take(const Sample* reference, const double* recording, std::int64_t n) noexcept;
   void take_segment() noexcept;
   void end_fit() noexcept;
 

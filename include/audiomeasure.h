@@ -112,7 +112,7 @@ extern "C" {
 #define AM_SNR_LAG_WINDOW_S 10.0  /* s of each SNR signal's opening the lag is read from */
 #define AM_SNR_LAG_MAX_S 5.0      /* the largest lag searched, s either way */
 #define AM_SNR_LAG_NEIGHBOURHOOD_S 0.005 /* s about the lag's peak where no rival counts */
-#define AM_SNR_LAG_PROMINENCE 2.0  /* a reliable lag's peak over its largest rival, at least */
+#define AM_SNR_LAG_PROMINENCE 3.0  /* a reliable lag's peak over its largest rival, at least */
 #define AM_DRIFT_EXPLAINS_PPM 20.0 /* a drift this large explains a failed alignment */
 
 /* ------------------------------------------------------- names and texts -- */
@@ -592,7 +592,9 @@ typedef struct am_snr_report {
    * late), from the cross-correlation of their openings: the first
    * AM_SNR_LAG_WINDOW_S seconds (at most 524288 samples) of each, lags up
    * to AM_SNR_LAG_MAX_S seconds (at most half that window) either way; 0
-   * when the openings are silent. Of equally strong lags the one nearest 0
+   * when an opening is silent. Each frequency is weighted to unit
+   * magnitude (the phase transform), so the peak is sharp however coloured
+   * or periodic the signals; of equally strong lags the one nearest 0
    * wins. */
   int64_t lag;
   int64_t lag_window; /* samples of each opening correlated */
@@ -733,10 +735,23 @@ typedef struct am_judgement {
   uint32_t failed_steps[AM_CHECK_COUNT];
 } am_judgement;
 
-/* Every bound NaN (no limits), and struct_size. */
-AUDIOMEASURE_API void am_gain_limits_init(am_gain_limits* limits) AUDIOMEASURE_NOEXCEPT;
-AUDIOMEASURE_API void am_snr_limits_init(am_snr_limits* limits) AUDIOMEASURE_NOEXCEPT;
-AUDIOMEASURE_API void am_judgement_init(am_judgement* judgement) AUDIOMEASURE_NOEXCEPT;
+/* Every bound NaN (no limits), a judgement cleared, and struct_size =
+ * size; inline _init forms as for the other structs. */
+AUDIOMEASURE_API void am_gain_limits_init_size(am_gain_limits* limits,
+                                               uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_API void am_snr_limits_init_size(am_snr_limits* limits,
+                                              uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_API void am_judgement_init_size(am_judgement* judgement,
+                                             uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_INLINE void am_gain_limits_init(am_gain_limits* limits) AUDIOMEASURE_NOEXCEPT {
+  am_gain_limits_init_size(limits, (uint32_t)sizeof *limits);
+}
+AUDIOMEASURE_INLINE void am_snr_limits_init(am_snr_limits* limits) AUDIOMEASURE_NOEXCEPT {
+  am_snr_limits_init_size(limits, (uint32_t)sizeof *limits);
+}
+AUDIOMEASURE_INLINE void am_judgement_init(am_judgement* judgement) AUDIOMEASURE_NOEXCEPT {
+  am_judgement_init_size(judgement, (uint32_t)sizeof *judgement);
+}
 
 /*
  * am_gain_judge, am_snr_judge - the report's figures against the limits
