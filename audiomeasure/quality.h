@@ -57,7 +57,7 @@ struct StepQuality {
 // Fed the pairs (reference, recording) of one settled half in order, in
 // chunks of any size, finish() gives the half's StepQuality; the samples
 // after the last whole fit count for the DC offset and the clipping only.
-// About 40 KB, on the heap of its owner; init() before the first feed.
+// About 70 KB, on the heap of its owner; init() before the first feed.
 class QualityMeter {
  public:
   void init() noexcept;
@@ -71,13 +71,28 @@ class QualityMeter {
   template <class Sample>
   void take(const Sample* reference, const double* recording, std::int64_t n) noexcept;
   void take_segment() noexcept;
+  void transform() noexcept;
   void end_fit() noexcept;
 
-  Complex twiddles_[kSegment / 2];
-  double window_[kSegment];
-  Complex segment_[kSegment];  // reference in the real parts, recording in the imaginary
-  int filled_ = 0;             // samples of the segment in progress
-  int segments_ = 0;           // segments of the fit in progress
+  // The segment in progress, as it comes: the reference (as float), the
+  // recording.
+  float segment_x_[kSegment];
+  double segment_r_[kSegment];
+  int filled_ = 0;    // samples of the segment in progress
+  int segments_ = 0;  // segments of the fit in progress
+  // The transform of z = reference + i recording, both windowed, in float
+  // (a judgement needs no more: its rounding lies 140 dB below the
+  // strongest frequency): split real and imaginary parts, stored at their
+  // bit-reversed indices so that the butterflies run in place to natural
+  // order.
+  float re_[kSegment];
+  float im_[kSegment];
+  int reversed_[kSegment];
+  // Stage h of the butterflies (h = 4, 8, ...) finds its twiddles
+  // e^(-i pi j / h), j < h, at [h, 2h).
+  float cos_[kSegment];
+  float sin_[kSegment];
+  float window_[kSegment];
   // The fit in progress: auto- and cross-spectra summed over its segments.
   double sxx_[kBins];
   double srr_[kBins];
@@ -85,8 +100,12 @@ class QualityMeter {
   Complex previous_sxr_[kBins];  // the last whole fit's cross-spectrum
   bool has_previous_ = false;
   StepQuality q_;
-  double sum_ = 0.0;     // the recording's samples, in order
-  double sum_sq_ = 0.0;  // their squares
+  // The recording's samples and their squares, each segment's summed
+  // apart and then added in segment order (so the sums do not depend on
+  // how the samples were cut into chunks); count_ holds the samples of the
+  // whole segments.
+  double sum_ = 0.0;
+  double sum_sq_ = 0.0;
   std::int64_t count_ = 0;
 };
 
