@@ -6,6 +6,7 @@
 // never sees a byte written past it.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -26,8 +27,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The first version's sizes: a struct_size below them was not set by an
 // _init function.
-constexpr std::uint32_t kGainReportFirstSize = sizeof(am_gain_report);
-constexpr std::uint32_t kSnrReportFirstSize = sizeof(am_snr_report);
+constexpr std::uint32_t kGainReportFirstSize = offsetof(am_gain_report, noise_distortion_db);
+constexpr std::uint32_t kSnrReportFirstSize = offsetof(am_snr_report, lag_prominence);
+static_assert(kGainReportFirstSize == 920 && kSnrReportFirstSize == 200);
 
 // An object of the library on its heap, through the allocation seam;
 // nullptr when the memory cannot be had.
@@ -87,7 +89,8 @@ struct am_gain_reference {
 };
 
 struct am_gain_measurement {
-  explicit am_gain_measurement(am_gain_reference* r) noexcept : reference(r), body(r->body) {}
+  am_gain_measurement(am_gain_reference* r, bool correct_drift) noexcept
+      : reference(r), body(r->body, correct_drift) {}
   am_gain_reference* reference;  // held until the measurement is destroyed
   am::GainMeasurement body;
 };
@@ -131,6 +134,10 @@ const char* am_version(void) noexcept {
 void am_gain_options_init_size(am_gain_options* options, uint32_t size) noexcept {
   am_gain_options full{};
   full.step_period = AM_PERIOD_AUTO;
+  full.max_noise_distortion_db = -16.0;
+  full.max_spread_excess_db = 1.0;
+  full.max_clipped_samples = 0;
+  full.drift_correct = 0;
   init_sized(full, options, size);
 }
 
@@ -149,6 +156,10 @@ void am_gain_report_init_size(am_gain_report* report, uint32_t size) noexcept {
   full.trust_ratio = full.total_delay = full.total_delay_ms = kNaN;
   full.non_finite_position = -1;
   full.non_finite_value = kNaN;
+  std::fill_n(full.noise_distortion_db, AM_STEPS, kNaN);
+  std::fill_n(full.dc_offset_db, AM_STEPS, kNaN);
+  std::fill_n(full.spread_excess_db, AM_STEPS, kNaN);
+  full.drift_ppm = kNaN;
   init_sized(full, report, size);
 }
 
@@ -266,7 +277,7 @@ int am_gain_create(const am_gain_reference* reference, am_gain_measurement** out
   // The measurement holds its reference until it is destroyed: a host may
   // let go of the reference first.
   auto* held = const_cast<am_gain_reference*>(reference);
-  am_gain_measurement* m = make<am_gain_measurement>(held);
+  am_gain_measurement* m = make<am_gain_measurement>(held, held->body.options().drift_correct != 0);
   if (m == nullptr) {
     return AM_ERR_OUT_OF_MEMORY;
   }
@@ -330,6 +341,7 @@ void am_snr_report_init_size(am_snr_report* report, uint32_t size) noexcept {
     *v = kNaN;
   }
   full.non_finite_position = -1;
+  full.lag_prominence = kNaN;
   init_sized(full, report, size);
 }
 

@@ -2,58 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
-#include <numbers>
+#include <limits>
 
+#include "audiomeasure.h"
+#include "audiomeasure/fft.h"
 #include "runtime/buffer.h"
 
 namespace am {
 namespace {
 
-using Complex = std::complex<double>;
-
-// a b, without the checks for infinite parts that std::complex's product
-// makes (a call per product): the values here are finite.
-Complex times(Complex a, Complex b) noexcept {
-  const double re = a.real() * b.real() - a.imag() * b.imag();
-  const double im = a.real() * b.imag() + a.imag() * b.real();
-  return {re, im};
-}
-
-constexpr double kWindowSeconds = 4.0;
-constexpr std::int64_t kMaxWindow = std::int64_t{1} << 18;
-constexpr double kMaxLagSeconds = 1.0;
-
-// In-place radix-2 FFT of x[0 .. n) (n a power of two): X_k = sum_j x_j
-// e^(-2 pi i k j / n), or with +i when Inverse (not scaled by 1/n).
-// twiddles[j] = e^(-2 pi i j / n) for j < n / 2. Indices count from 0.
-template <bool Inverse>
-void fft(Complex* x, std::size_t n, const Complex* twiddles) noexcept {
-  for (std::size_t i = 1, j = 0; i < n; ++i) {
-    std::size_t bit = n >> 1;
-    for (; (j & bit) != 0; bit >>= 1) {
-      j ^= bit;
-    }
-    j ^= bit;
-    if (i < j) {
-      std::swap(x[i], x[j]);
-    }
-  }
-  // Butterflies block by block, so that each stage walks the array once.
-  for (std::size_t len = 2; len <= n; len <<= 1) {
-    const std::size_t half = len / 2;
-    const std::size_t stride = n / len;
-    for (std::size_t s = 0; s < n; s += len) {
-      for (std::size_t m = 0; m < half; ++m) {
-        const Complex w = Inverse ? std::conj(twiddles[m * stride]) : twiddles[m * stride];
-        const Complex u = x[s + m];
-        const Complex v = times(x[s + m + half], w);
-        x[s + m] = u + v;
-        x[s + m + half] = u - v;
-      }
-    }
-  }
-}
+constexpr double kWindowSeconds = AM_SNR_LAG_WINDOW_S;
+constexpr std::int64_t kMaxWindow = std::int64_t{1} << 19;
+constexpr double kMaxLagSeconds = AM_SNR_LAG_MAX_S;
+constexpr double kNeighbourhoodSeconds = AM_SNR_LAG_NEIGHBOURHOOD_S;
+constexpr double kReliableProminence = AM_SNR_LAG_PROMINENCE;
 
 double finite_or_zero(double v) noexcept {
   return std::isfinite(v) ? v : 0.0;
@@ -70,8 +32,22 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
   lag = {};
   const auto shorter = static_cast<std::int64_t>(std::min(gate.size(), measured.size()));
   lag.window = std::min(shorter, lag_opening(fs));
-  lag.max_lag = std::min(static_cast<std::int64_t>(kMaxLagSeconds * fs), lag.window / 4);
+  lag.max_lag = std::min(static_cast<std::int64_t>(kMaxLagSeconds * fs), lag.window / 2);
+  lag.prominence = std::numeric_limits<double>::quiet_NaN();
   if (lag.max_lag < 1) {
+    return true;
+  }
+  // A silent opening matches nothing (its transform would hold only the
+  // other's rounding, which the weighting below would make look like a
+  // match).
+  double gate_energy = 0.0;
+  double measured_energy = 0.0;
+  for (std::int64_t i = 0; i < lag.window; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    gate_energy += finite_or_zero(gate[k]) * finite_or_zero(gate[k]);
+    measured_energy += finite_or_zero(measured[k]) * finite_or_zero(measured[k]);
+  }
+  if (!(gate_energy > 0.0) || !(measured_energy > 0.0)) {
     return true;
   }
   // Both windows as one complex signal z = x + i y, zero-padded to N >=
@@ -90,10 +66,7 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
                ? Complex(finite_or_zero(gate[k]), finite_or_zero(measured[k]))
                : Complex();
   }
-  for (std::size_t j = 0; j < n / 2; ++j) {
-    twiddles[j] =
-        std::polar(1.0, -2.0 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(n));
-  }
+  fft_twiddles(twiddles.data(), n);
   fft<false>(z.data(), n, twiddles.data());
   // X_k = (Z_k + conj Z_(N-k)) / 2, Y_k = (Z_k - conj Z_(N-k)) / 2i; the
   // correlation r_d = sum_i x_i y_(i+d) has the transform conj(X_k) Y_k.
@@ -108,6 +81,20 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
     const Complex ym = times(zm - std::conj(zk), Complex(0.0, -0.5));
     z[k] = times(std::conj(xk), yk);
     z[m] = times(std::conj(xm), ym);
+  }
+  // Each frequency weighted to unit magnitude (the phase transform): the
+  // correlation of what the two have in common at every frequency alike,
+  // a sharp peak at the lag however coloured or periodic the signals are
+  // (voiced speech, music); a frequency too weak to carry a phase keeps
+  // what it has.
+  double mean = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    mean += std::abs(z[k]);
+  }
+  mean /= static_cast<double>(n);
+  const double floor = 1e-3 * mean;
+  for (std::size_t k = 0; k < n; ++k) {
+    z[k] /= std::abs(z[k]) + floor;
   }
   fft<true>(z.data(), n, twiddles.data());
   // r_d sits at index d mod N.
@@ -126,7 +113,18 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
   }
   if (!(best > 0.0) || !std::isfinite(best)) {
     lag.samples = 0;
+    return true;
   }
+  // The strongest rival, away from the peak.
+  const auto near = static_cast<std::int64_t>(kNeighbourhoodSeconds * fs);
+  double rival = 0.0;
+  for (std::int64_t d = -lag.max_lag; d <= lag.max_lag; ++d) {
+    if (d < lag.samples - near || d > lag.samples + near) {
+      rival = std::max(rival, at(d));
+    }
+  }
+  lag.prominence = best / rival;
+  lag.reliable = lag.prominence >= kReliableProminence;
   return true;
 }
 

@@ -44,6 +44,9 @@ constexpr Entry kStatuses[] = {
     {AM_ERR_STATE, "bad_state",
      "the call does not fit the state of the measurement (it is finished, or not ready)"},
     {AM_ERR_OUT_OF_MEMORY, "out_of_memory", "memory for the measurement could not be had"},
+    {AM_ERR_UNRELIABLE_LAG, "unreliable_lag",
+     "the lag between the signals does not stand out (none within the search, or several "
+     "alike), so it is not applied"},
 };
 
 constexpr Entry kVerdicts[] = {
@@ -58,6 +61,9 @@ constexpr Entry kVerdicts[] = {
      "partly on silence"},
     {AM_VERDICT_NON_FINITE_SAMPLES, "non_finite_samples",
      "a sample the measurement uses is NaN or infinite"},
+    {AM_VERDICT_QUESTIONABLE, "questionable",
+     "aligned and whole, but the reading of some step is doubtful: noise and distortion near "
+     "its level, clipping, or a level that moves within it"},
     {AM_VERDICT_FINITE, "finite", "a finite SNR"},
     {AM_VERDICT_NOT_FINITE, "not_finite", "the SNR is NaN or infinite: its reason says why"},
 };
@@ -77,6 +83,19 @@ constexpr Entry kCauses[] = {
     {AM_CAUSE_STEPS_NOT_COVERED, "steps_not_covered",
      "the recording ends early: the measured half of some steps comes only partly from it, the "
      "rest is silence padding"},
+    {AM_CAUSE_SILENT_REFERENCE, "silent_reference",
+     "the reference's 15 s opening is silent (0 throughout): there is nothing to align by"},
+    {AM_CAUSE_SILENT_RECORDING, "silent_recording",
+     "the recording's 15 s opening is silent (0 throughout): there is nothing to align"},
+    {AM_CAUSE_CLOCK_DRIFT, "clock_drift",
+     "the recording's clock drifts against the reference's, which smears the correlation peak: "
+     "converting the recording by the drift (drift correction) lets it align"},
+    {AM_CAUSE_NOISE_DISTORTION, "noise_distortion",
+     "noise and distortion (what no linear response to the reference explains) come near the "
+     "step's level"},
+    {AM_CAUSE_CLIPPING, "clipping", "samples of the step are at or beyond full scale"},
+    {AM_CAUSE_UNSTEADY, "unsteady",
+     "the step's level moves: its 50 ms block levels spread more than the reference's own"},
 };
 static_assert(std::size(kCauses) == AM_CAUSE_COUNT);
 static_assert(std::size(lumetra::kCauseTexts) == AM_CAUSE_NO_USABLE_BLOCK);
@@ -114,6 +133,22 @@ constexpr Entry kPeriodWarnings[] = {
      "the reference's steps fit the other step period, not the one given"},
 };
 
+constexpr Entry kChecks[] = {
+    {AM_CHECK_GAIN, "gain", "the step's gain: the recording's level less the reference's, dB"},
+    {AM_CHECK_SPREAD, "spread", "the step's spread of 50 ms block levels, dB"},
+    {AM_CHECK_NOISE_DISTORTION, "noise_distortion",
+     "the step's noise and distortion relative to its explained level, dB"},
+    {AM_CHECK_CLIPPED, "clipped_samples", "the step's samples at or beyond full scale"},
+    {AM_CHECK_DELAY, "delay", "how far the recording lags the reference, samples (its size)"},
+    {AM_CHECK_DRIFT, "drift", "the recording's clock drift, ppm (its size)"},
+    {AM_CHECK_SNR, "snr", "the signal-to-noise ratio, dB"},
+};
+
+constexpr Entry kLimitOutcomes[] = {
+    {AM_LIMITS_PASS, "pass", "every figure is inside its limits"},
+    {AM_LIMITS_FAIL, "fail", "some figure is outside its limits"},
+};
+
 constexpr Entry kAligned[] = {
     {AM_ALIGNED_NONE, "none", "the alignment failed, so the steps are measured on silence"},
     {AM_ALIGNED_WHOLE, "whole", "every aligned position holds a recording sample"},
@@ -149,6 +184,10 @@ std::span<const Entry> table(int kind) noexcept {
       return kAligned;
     case AM_ENUM_SIGNAL:
       return kSignals;
+    case AM_ENUM_CHECK:
+      return kChecks;
+    case AM_ENUM_LIMITS:
+      return kLimitOutcomes;
     default:
       return {};
   }

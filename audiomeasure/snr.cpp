@@ -24,12 +24,15 @@ void first_samples(bool align, const Lag& lag, std::int64_t (&first)[2]) noexcep
 // The refusal for signals of these lengths, or AM_OK with the gate samples
 // handed to the estimate: the whole gate, or, aligned, the pairs the
 // shifted signals share.
-int check_lengths(double fs, const std::int64_t (&length)[2], bool align,
+int check_lengths(double fs, const std::int64_t (&length)[2], bool align, const Lag& lag,
                   const std::int64_t (&first)[2], std::int64_t& gate_samples) noexcept {
   const double L = quenbar::frame_length(fs);
   const double F = quenbar::frame_count(static_cast<double>(length[kGate]), L);
   if (F < 1.0) {
     return AM_ERR_SHORT_GATE;
+  }
+  if (align && !lag.reliable) {
+    return AM_ERR_UNRELIABLE_LAG;
   }
   if (!align) {
     if (length[kMeasured] < quenbar::frames_span(F, L)) {
@@ -80,6 +83,8 @@ void write_report(const Outcome& o, am_snr_report& r) noexcept {
   r.lag = o.lag.samples;
   r.lag_window = o.lag.window;
   r.lag_max = o.lag.max_lag;
+  r.lag_prominence = o.lag.prominence;
+  r.lag_reliable = o.lag.reliable ? 1 : 0;
   r.gate_first = o.first[kGate];
   r.measured_first = o.first[kMeasured];
   r.gate_samples = o.gate_samples;
@@ -149,7 +154,7 @@ int measure_snr(const double* gate, std::int64_t gate_length, const double* meas
     return AM_ERR_OUT_OF_MEMORY;
   }
   first_samples(o.align, o.lag, o.first);
-  if (const int refusal = check_lengths(fs, o.length, o.align, o.first, o.gate_samples);
+  if (const int refusal = check_lengths(fs, o.length, o.align, o.lag, o.first, o.gate_samples);
       refusal != AM_OK) {
     return refusal;
   }
@@ -320,7 +325,7 @@ int SnrMeasurement::finish(am_snr_report& report) noexcept {
     }
   }
   first_samples(o.align, lag, o.first);
-  if (const int refusal = check_lengths(fs_, o.length, o.align, o.first, o.gate_samples);
+  if (const int refusal = check_lengths(fs_, o.length, o.align, lag, o.first, o.gate_samples);
       refusal != AM_OK) {
     return refusal;
   }

@@ -109,6 +109,11 @@ extern "C" {
 #define AM_PERIOD_UNSTEADY_DB 3.0 /* ... and the other layout's is at least this */
 #define AM_PERIOD_GUARD 4800      /* samples left out at each end of a step when judging */
 #define AM_MAX_SAMPLES 2147483647 /* the most samples a signal may hold (2^31 - 1) */
+#define AM_SNR_LAG_WINDOW_S 10.0  /* s of each SNR signal's opening the lag is read from */
+#define AM_SNR_LAG_MAX_S 5.0      /* the largest lag searched, s either way */
+#define AM_SNR_LAG_NEIGHBOURHOOD_S 0.005 /* s about the lag's peak where no rival counts */
+#define AM_SNR_LAG_PROMINENCE 3.0  /* a reliable lag's peak over its largest rival, at least */
+#define AM_DRIFT_EXPLAINS_PPM 20.0 /* a drift this large explains a failed alignment */
 
 /* ------------------------------------------------------- names and texts -- */
 
@@ -127,7 +132,8 @@ enum {
   AM_ERR_NO_SHARED_FRAME = -10,  /* shifted by the lag, the signals share no whole frame */
   AM_ERR_REFERENCE_LENGTH = -11, /* the reference fed is not as long as announced */
   AM_ERR_STATE = -12,            /* the call does not fit the object's state (see each) */
-  AM_ERR_OUT_OF_MEMORY = -13     /* memory for the measurement could not be had */
+  AM_ERR_OUT_OF_MEMORY = -13,    /* memory for the measurement could not be had */
+  AM_ERR_UNRELIABLE_LAG = -14    /* align: the lag does not stand out, so it is not applied */
 };
 
 /* Verdicts: what a report's numbers may be used for. */
@@ -137,6 +143,8 @@ enum {
   AM_VERDICT_NOT_TRUSTED = 1,        /* the alignment failed or no step has a block (failed 1) */
   AM_VERDICT_INCOMPLETE = 2,         /* the recording ends before some step's measured half */
   AM_VERDICT_NON_FINITE_SAMPLES = 3, /* a sample the measurement uses is NaN or infinite */
+  AM_VERDICT_QUESTIONABLE = 6,       /* aligned and whole, but a step's reading is doubtful:
+                                        noise and distortion, clipping or unsteadiness */
   /* SNR */
   AM_VERDICT_FINITE = 4,    /* a finite SNR */
   AM_VERDICT_NOT_FINITE = 5 /* the SNR is NaN or infinite: reason says why */
@@ -157,7 +165,15 @@ enum {
   AM_CAUSE_NOT_LAGGING = 7,
   AM_CAUSE_NO_USABLE_BLOCK = 8,
   AM_CAUSE_STEPS_NOT_COVERED = 9, /* see uncovered_steps and coverage */
-  AM_CAUSE_COUNT = 10
+  /* Why the alignment failed, where the library can tell: */
+  AM_CAUSE_SILENT_REFERENCE = 10, /* the reference's opening is 0 throughout */
+  AM_CAUSE_SILENT_RECORDING = 11, /* the recording's opening is 0 throughout */
+  AM_CAUSE_CLOCK_DRIFT = 12,      /* the clocks drift apart (drift_ppm), which smears the peak */
+  /* Why a step is questionable (step_questionable): */
+  AM_CAUSE_NOISE_DISTORTION = 13, /* noise and distortion near the step's level */
+  AM_CAUSE_CLIPPING = 14,         /* samples at or beyond full scale */
+  AM_CAUSE_UNSTEADY = 15,         /* its spread exceeds the reference's */
+  AM_CAUSE_COUNT = 16
 };
 
 /* Why an SNR is what it is (quenbar's reasons). */
@@ -215,8 +231,25 @@ enum {
   AM_ENUM_PERIOD_SOURCE = 5,
   AM_ENUM_PERIOD_WARNING = 6,
   AM_ENUM_ALIGNED = 7,
-  AM_ENUM_SIGNAL = 8
+  AM_ENUM_SIGNAL = 8,
+  AM_ENUM_CHECK = 9,
+  AM_ENUM_LIMITS = 10
 };
+
+/* The checks of a device's limits (am_gain_judge, am_snr_judge). */
+enum {
+  AM_CHECK_GAIN = 0,             /* every step's gain, dB */
+  AM_CHECK_SPREAD = 1,           /* every step's spread (step_range), dB */
+  AM_CHECK_NOISE_DISTORTION = 2, /* every step's noise_distortion_db */
+  AM_CHECK_CLIPPED = 3,          /* every step's clipped_samples */
+  AM_CHECK_DELAY = 4,            /* |delay|, samples */
+  AM_CHECK_DRIFT = 5,            /* |drift_ppm| */
+  AM_CHECK_SNR = 6,              /* snr_db */
+  AM_CHECK_COUNT = 7
+};
+
+/* A judgement's outcome. */
+enum { AM_LIMITS_PASS = 0, AM_LIMITS_FAIL = 1 };
 
 /* The stable name of value in enumeration kind ("out_of_memory",
  * "trusted", "peak_not_prominent", "no_active_frame", "25.2", "auto",
@@ -241,6 +274,30 @@ AUDIOMEASURE_API const char* am_version(void) AUDIOMEASURE_NOEXCEPT;
 typedef struct am_gain_options {
   uint32_t struct_size; /* set by am_gain_options_init */
   int32_t step_period;  /* AM_PERIOD_AUTO (default), AM_PERIOD_25_2 or AM_PERIOD_24_7 */
+  /*
+   * When a step's reading is questionable (see the report's step quality).
+   * Defaults, and why:
+   *   - noise and distortion above -16 dB re the step's level: noise adds
+   *     its power to the step's, so at -16 dB the level reads 0.1 dB high,
+   *     the resolution a gain is judged to (a -73 dB step over a -90 dB
+   *     noise floor stays clear of it);
+   *   - more than 0 clipped samples: a clipped step's level is the
+   *     converter's limit, not the device's;
+   *   - a spread more than 1 dB above the reference's own: the device's
+   *     level moved within the step (a dropout, a gain jump), which a
+   *     single level cannot describe.
+   */
+  double max_noise_distortion_db; /* default -16.0 */
+  double max_spread_excess_db;    /* default 1.0 */
+  int64_t max_clipped_samples;    /* default 0 */
+  /* 1: when the recording's clock drifts against the reference's
+   * (drift_ppm), convert the recording by the drift and measure it again;
+   * the report then describes the converted recording (drift_corrected 1).
+   * The results are then no longer those of lumetra_estimation on the
+   * recording given. A streaming measurement keeps the whole recording for
+   * it. Default 0. */
+  int32_t drift_correct;
+  int32_t reserved0;
 } am_gain_options;
 
 /*
@@ -324,6 +381,40 @@ typedef struct am_gain_report {
   int32_t reserved0;
   int64_t non_finite_position;
   double non_finite_value;
+
+  /*
+   * Step quality, from each step's settled half of the aligned recording
+   * (NaN, 0 for a step without one, or when the alignment failed):
+   *   - noise_distortion_db: the power of what no linear response to the
+   *     reference explains (gain and phase at every frequency, fitted over
+   *     runs of 85 ms), over the power it explains, dB;
+   *   - dc_offset_db: the recording's mean over its RMS, dB;
+   *   - spread_excess_db: step_range less reference_step_range;
+   *   - clipped_samples: samples at or beyond full scale (|x| >= 32767).
+   * step_questionable holds, per step, the causes that make its reading
+   * questionable by the options' limits (bits 1u << AM_CAUSE_NOISE_DISTORTION,
+   * _CLIPPING, _UNSTEADY); questionable_steps the steps with any (bit k - 1
+   * for step k).
+   */
+  double noise_distortion_db[AM_STEPS];
+  double dc_offset_db[AM_STEPS];
+  double spread_excess_db[AM_STEPS];
+  int64_t clipped_samples[AM_STEPS];
+  uint32_t step_questionable[AM_STEPS];
+  uint32_t questionable_steps;
+
+  /*
+   * The recording's clock against the reference's, from how the steps
+   * slide against the reference: parts per million, positive when the
+   * recording runs fast (its content comes earlier and earlier, as in a
+   * recording sped up by 1 + drift_ppm / 1e6); NaN when the steps do not
+   * show it (a recording of other content, silence). drift_corrected is 1
+   * when the recording measured is the one converted by the drift (option
+   * drift_correct); recording_length is then the converted length.
+   */
+  double drift_ppm;
+  int32_t drift_corrected;
+  int32_t reserved1;
 } am_gain_report;
 
 /* Writes the defaults of the first `size` bytes and struct_size = size. */
@@ -471,8 +562,10 @@ typedef struct am_snr_options {
   uint32_t struct_size; /* set by am_snr_options_init */
   /* 1: measure gate[i] against measured[i + lag], the lag estimated from
    * the signals' openings (the one that is late loses its first |lag|
-   * samples, the gate is cut to what the measured signal covers);
-   * 0 (default): measure them as they are, the lag only reported. */
+   * samples, the gate is cut to what the measured signal covers), when
+   * the lag is reliable (else AM_ERR_UNRELIABLE_LAG: a lag that does not
+   * stand out is not applied); 0 (default): measure them as they are, the
+   * lag only reported. */
   int32_t align;
 } am_snr_options;
 
@@ -496,9 +589,13 @@ typedef struct am_snr_report {
   double noise_power_db;
   double signal_power_db;
   /* The lag of the measured signal behind the gate (> 0: measured is
-   * late), from the cross-correlation of their openings: the first 4 s
-   * (at most 262144 samples) of each, lags up to 1 s (at most a quarter
-   * of that window) either way; 0 when the openings are silent. */
+   * late), from the cross-correlation of their openings: the first
+   * AM_SNR_LAG_WINDOW_S seconds (at most 524288 samples) of each, lags up
+   * to AM_SNR_LAG_MAX_S seconds (at most half that window) either way; 0
+   * when an opening is silent. Each frequency is weighted to unit
+   * magnitude (the phase transform), so the peak is sharp however coloured
+   * or periodic the signals; of equally strong lags the one nearest 0
+   * wins. */
   int64_t lag;
   int64_t lag_window; /* samples of each opening correlated */
   int64_t lag_max;    /* lags -lag_max .. lag_max were tried */
@@ -514,6 +611,16 @@ typedef struct am_snr_report {
   int32_t reserved0;
   int64_t non_finite_position;
   double non_finite_value;
+
+  /* How the lag's correlation peak stands out: its magnitude over the
+   * largest outside AM_SNR_LAG_NEIGHBOURHOOD_S seconds of it (Inf when there
+   * is none; NaN when the correlation is 0 everywhere). The lag is
+   * reliable when that is at least AM_SNR_LAG_PROMINENCE: a lag beyond the
+   * search, or signals without a distinct match (a steady tone, silence),
+   * give no such peak. */
+  double lag_prominence;
+  int32_t lag_reliable;
+  int32_t reserved1;
 } am_snr_report;
 
 /* As for the gain structs: the defaults of the first `size` bytes. */
@@ -588,6 +695,74 @@ AUDIOMEASURE_API int am_snr_finish(am_snr_measurement* measurement,
 
 /* Frees the measurement (NULL: nothing). */
 AUDIOMEASURE_API void am_snr_destroy(am_snr_measurement* measurement) AUDIOMEASURE_NOEXCEPT;
+
+/* --------------------------------------------------------------- limits -- */
+
+/*
+ * A device's limits, judged on a report. Whether the measurement can be
+ * used is the report's verdict; whether the device is inside its limits is
+ * the judgement. A bench retests a device whose verdict is anything but
+ * trusted (or finite) and rejects one whose usable reading fails its
+ * limits. Bounds are inclusive; NaN means no bound. A step whose settled
+ * half is empty is not judged; a figure that is NaN fails any bound it has
+ * (it was not shown to be inside).
+ */
+typedef struct am_gain_limits {
+  uint32_t struct_size; /* set by am_gain_limits_init */
+  int32_t reserved0;
+  double gain_min_db[AM_STEPS]; /* gain: the recording's level less the reference's */
+  double gain_max_db[AM_STEPS];
+  double spread_max_db[AM_STEPS];           /* step_range */
+  double noise_distortion_max_db[AM_STEPS]; /* noise_distortion_db */
+  double clipped_max[AM_STEPS];             /* clipped_samples */
+  double delay_max_samples;                 /* |delay| */
+  double drift_max_ppm;                     /* |drift_ppm| */
+} am_gain_limits;
+
+typedef struct am_snr_limits {
+  uint32_t struct_size; /* set by am_snr_limits_init */
+  int32_t reserved0;
+  double snr_min_db;
+  double snr_max_db;
+} am_snr_limits;
+
+typedef struct am_judgement {
+  uint32_t struct_size;   /* set by am_judgement_init */
+  int32_t outcome;        /* AM_LIMITS_PASS, or AM_LIMITS_FAIL when any check fails */
+  uint32_t failed_checks; /* bits 1u << AM_CHECK_* */
+  /* Per check, what failed: the steps (bit k - 1 for step k) of the
+   * per-step checks, bit 0 for the others. */
+  uint32_t failed_steps[AM_CHECK_COUNT];
+} am_judgement;
+
+/* Every bound NaN (no limits), a judgement cleared, and struct_size =
+ * size; inline _init forms as for the other structs. */
+AUDIOMEASURE_API void am_gain_limits_init_size(am_gain_limits* limits,
+                                               uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_API void am_snr_limits_init_size(am_snr_limits* limits,
+                                              uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_API void am_judgement_init_size(am_judgement* judgement,
+                                             uint32_t size) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_INLINE void am_gain_limits_init(am_gain_limits* limits) AUDIOMEASURE_NOEXCEPT {
+  am_gain_limits_init_size(limits, (uint32_t)sizeof *limits);
+}
+AUDIOMEASURE_INLINE void am_snr_limits_init(am_snr_limits* limits) AUDIOMEASURE_NOEXCEPT {
+  am_snr_limits_init_size(limits, (uint32_t)sizeof *limits);
+}
+AUDIOMEASURE_INLINE void am_judgement_init(am_judgement* judgement) AUDIOMEASURE_NOEXCEPT {
+  am_judgement_init_size(judgement, (uint32_t)sizeof *judgement);
+}
+
+/*
+ * am_gain_judge, am_snr_judge - the report's figures against the limits
+ * (read), into the judgement (written). AM_ERR_NULL, AM_ERR_STRUCT_SIZE
+ * (any of the three structs not set by its _init). A bound below its
+ * lower bound is AM_ERR_OPTION.
+ */
+AUDIOMEASURE_API int am_gain_judge(const am_gain_report* report, const am_gain_limits* limits,
+                                   am_judgement* judgement) AUDIOMEASURE_NOEXCEPT;
+AUDIOMEASURE_API int am_snr_judge(const am_snr_report* report, const am_snr_limits* limits,
+                                  am_judgement* judgement) AUDIOMEASURE_NOEXCEPT;
 
 #ifdef __cplusplus
 }
