@@ -35,10 +35,14 @@ static double* read_wav(const char* path, long* length) {
   unsigned char head[12], chunk[8], format[16];
   int have_format = 0;
   FILE* f = fopen(path, "rb");
-  if (f == NULL || fread(head, 1, 12, f) != 12 || memcmp(head, "RIFF", 4) != 0 ||
+  if (f == NULL) {
+    fprintf(stderr, "%s: cannot open it\n", path);
+    return NULL;
+  }
+  if (fread(head, 1, 12, f) != 12 || memcmp(head, "RIFF", 4) != 0 ||
       memcmp(head + 8, "WAVE", 4) != 0) {
     fprintf(stderr, "%s: not a WAV file\n", path);
-    if (f != NULL) fclose(f);
+    fclose(f);
     return NULL;
   }
   while (fread(chunk, 1, 8, f) == 8) {
