@@ -150,7 +150,8 @@ namespace AudioMeasure
         public fixed uint failed_steps[Native.Checks];
     }
 
-    /// <summary>The measurement a streaming gain reference holds.</summary>
+    // The native objects behind GainReference, GainMeasurement and SnrMeasurement:
+    // each destroyed once, when its last user lets go of it.
     internal sealed class GainReferenceHandle : SafeHandle
     {
         private GainReferenceHandle() : base(IntPtr.Zero, true) { }
