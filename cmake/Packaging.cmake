@@ -3,7 +3,7 @@
 #     imported targets audiomeasure::lumetra and audiomeasure::quenbar, with
 #     their include directory; same-major versions are compatible;
 #   - lumetra.pc and quenbar.pc for pkg-config;
-#   - the licence (and, on Windows, the hosts' README and C example);
+#   - the licence (and, on Windows, the hosts' README and C examples);
 # and CPack's settings for the Debian package that scripts/package makes.
 #
 # Every installed path is relative to the installation's own place, found at
@@ -44,8 +44,8 @@ if(WIN32)
   # The zip's top folder: what a Windows user opens first.
   install(FILES LICENSE DESTINATION . COMPONENT runtime)
   configure_file(docs/windows/README.txt.in ${PROJECT_BINARY_DIR}/package/README.txt @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/package/README.txt docs/windows/example.c DESTINATION .
-          COMPONENT development)
+  install(FILES ${PROJECT_BINARY_DIR}/package/README.txt docs/windows/example.c
+                docs/windows/example_gain.c DESTINATION . COMPONENT development)
 else()
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 endif()
