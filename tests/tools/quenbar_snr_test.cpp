@@ -5,10 +5,10 @@
 #include <cmath>
 #include <limits>
 
-#include "cli/audio_file.h"
-#include "cli/json.h"
-#include "cli/options.h"
-#include "cli/quenbar_snr.h"
+#include "common/command_line.h"
+#include "common/json.h"
+#include "common/sample_source.h"
+#include "quenbar-snr/quenbar_snr.h"
 #include "quenbar/snr.h"
 #include "tools/tool_support.h"
 

@@ -1,4 +1,4 @@
-#include "cli/batch.h"
+#include "common/batch.h"
 
 #include <poll.h>
 #include <sched.h>
@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/json.h"
-#include "cli/options.h"
+#include "common/command_line.h"
+#include "common/json.h"
 
 namespace cli {
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/audio_file.h"
-#include "cli/report.h"
-#include "cli/step_period.h"
+#include "common/report_text.h"
+#include "common/sample_source.h"
+#include "lumetra-measure/step_period.h"
 #include "lumetra/estimation.h"
 
 namespace cli {

@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "cli/audio_file.h"
-#include "cli/json.h"
+#include "common/json.h"
+#include "common/sample_source.h"
 
 namespace cli {
 

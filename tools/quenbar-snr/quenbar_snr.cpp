@@ -1,16 +1,16 @@
-#include "cli/quenbar_snr.h"
+#include "quenbar-snr/quenbar_snr.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <optional>
 
-#include "cli/audio_file.h"
-#include "cli/batch.h"
-#include "cli/json.h"
-#include "cli/options.h"
-#include "cli/report.h"
-#include "cli/snr_report.h"
+#include "common/batch.h"
+#include "common/command_line.h"
+#include "common/json.h"
+#include "common/report_text.h"
+#include "common/sample_source.h"
+#include "quenbar-snr/snr_measure.h"
 #include "quenbar.h"
 
 namespace cli {

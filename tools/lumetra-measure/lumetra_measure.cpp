@@ -1,4 +1,4 @@
-#include "cli/lumetra_measure.h"
+#include "lumetra-measure/lumetra_measure.h"
 
 #include <unistd.h>
 
@@ -6,12 +6,12 @@
 #include <memory>
 #include <optional>
 
-#include "cli/audio_file.h"
-#include "cli/batch.h"
-#include "cli/gain.h"
-#include "cli/json.h"
-#include "cli/options.h"
-#include "cli/output.h"
+#include "common/batch.h"
+#include "common/command_line.h"
+#include "common/json.h"
+#include "common/output_file.h"
+#include "common/sample_source.h"
+#include "lumetra-measure/gain_measure.h"
 #include "lumetra.h"
 
 namespace cli {

@@ -1,11 +1,11 @@
-#include "cli/step_period.h"
+#include "lumetra-measure/step_period.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-#include "cli/report.h"
+#include "common/report_text.h"
 #include "lumetra/estimation.h"
 
 namespace cli {

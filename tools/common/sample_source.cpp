@@ -1,4 +1,4 @@
-#include "cli/audio_file.h"
+#include "common/sample_source.h"
 
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <new>
 #include <span>
 
-#include "cli/output.h"
-#include "cli/resample.h"
+#include "common/output_file.h"
+#include "common/resample.h"
 
 namespace cli {
 namespace {

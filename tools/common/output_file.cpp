@@ -1,4 +1,4 @@
-#include "cli/output.h"
+#include "common/output_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cli/audio_file.h"
-#include "cli/options.h"
+#include "common/command_line.h"
+#include "common/sample_source.h"
 
 namespace cli {
 namespace {

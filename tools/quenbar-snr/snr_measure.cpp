@@ -1,4 +1,4 @@
-#include "cli/snr_report.h"
+#include "quenbar-snr/snr_measure.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,9 +9,9 @@
 #include <span>
 
 #include "audiomeasure_version.h"
-#include "cli/json.h"
-#include "cli/record.h"
-#include "cli/report.h"
+#include "common/json.h"
+#include "common/record.h"
+#include "common/report_text.h"
 #include "quenbar/stream.h"
 #include "synth.h"
 

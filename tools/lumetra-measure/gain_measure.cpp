@@ -1,4 +1,4 @@
-#include "cli/gain.h"
+#include "lumetra-measure/gain_measure.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,10 +9,10 @@
 #include <span>
 
 #include "audiomeasure_version.h"
-#include "cli/json.h"
-#include "cli/plot.h"
-#include "cli/record.h"
-#include "cli/report.h"
+#include "common/json.h"
+#include "common/record.h"
+#include "common/report_text.h"
+#include "lumetra-measure/step_chart.h"
 #include "lumetra.h"
 #include "stimulus.h"
 

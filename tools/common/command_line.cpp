@@ -1,4 +1,4 @@
-#include "cli/options.h"
+#include "common/command_line.h"
 
 #include <stdio.h>
 
@@ -10,7 +10,7 @@
 #include <new>
 
 #include "audiomeasure_version.h"
-#include "cli/audio_file.h"
+#include "common/sample_source.h"
 
 namespace cli {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/audio_file.h"
-#include "cli/lag.h"
-#include "cli/report.h"
+#include "common/report_text.h"
+#include "common/sample_source.h"
+#include "quenbar-snr/lag.h"
 #include "quenbar/snr.h"
 
 namespace cli {

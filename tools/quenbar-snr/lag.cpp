@@ -1,4 +1,4 @@
-#include "cli/lag.h"
+#include "quenbar-snr/lag.h"
 
 #include <algorithm>
 #include <cmath>

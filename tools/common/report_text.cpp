@@ -1,4 +1,4 @@
-#include "cli/report.h"
+#include "common/report_text.h"
 
 #include <algorithm>
 #include <cmath>
