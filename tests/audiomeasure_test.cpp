@@ -1,7 +1,7 @@
 // The hosts' library through its C API (the C host of audiomeasure_host.c
 // and direct calls): the fixed libraries' bits on the demonstration pairs,
 // whole and streamed in any chunks (audiomeasure_threads_test.cpp: from
-// several threads at once); the
+// several threads at once); the step period a reference tells; the
 // verdicts of pairs a real bench meets; every refusal; reports that grow;
 // every allocation failure. The fixed libraries are loaded by name, as a
 // host loads them.
@@ -11,14 +11,17 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "audiomeasure.h"
+#include "audiomeasure/step_period.h"
 #include "audiomeasure_host.h"
 #include "emx_runtime.h"
 #include "runtime/alloc.h"
+#include "stimulus.h"
 #include "support/demo_pair.h"
 #include "support/library_cases.h"
 #include "support/records.h"
@@ -180,6 +183,90 @@ TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
       EXPECT_EQ(r.fitting_period_s, 25.2);
       EXPECT_GT(r.median_step_spread_db[1], AM_PERIOD_UNSTEADY_DB);
     }
+  }
+}
+
+// The step period read from the reference (auto), and the choice beside a
+// period given: stimuli of either period; one that also holds 10 steps of
+// 25.2 s; one whose level drops by 12 dB every other second (steady under
+// neither); one tone throughout (steady under both). The whole-array check
+// and its streaming form give the same bits.
+TEST(AudiomeasureGain, TheReferenceTellsItsStepPeriod) {
+  const auto stepped = [](double period, double last, bool chopped, bool plain) {
+    stimulus::Stepped s;
+    s.step_seconds = period;
+    s.last_step_seconds = last;
+    if (plain) {
+      s.level_db.fill(-12.0);
+      s.tone_hz.fill(1000.0);
+    }
+    std::vector<double> x = stimulus::stepped_reference(s);
+    for (std::size_t i = 0; chopped && i < x.size(); ++i) {
+      x[i] *= (i / 48000) % 2 == 0 ? 1.0 : 0.25;
+    }
+    return x;
+  };
+  struct Case {
+    std::vector<double> reference;
+    double spread_25_2, spread_24_7;  // median step spreads, dB; NaN: not held
+    double fitting;                   // NaN: none clearly
+    int given;                        // the period option
+    int measured;                     // the period measured
+    int warning;
+  };
+  constexpr int kAuto = AM_PERIOD_AUTO;
+  constexpr int k252 = AM_PERIOD_25_2;
+  constexpr int k247 = AM_PERIOD_24_7;
+  const Case cases[] = {
+      {stepped(25.2, 1.0, false, false), 0.0, 7.5, 25.2, kAuto, k252, AM_PERIOD_WARNING_NONE},
+      {stepped(24.7, 1.0, false, false), kNaN, 0.0, 24.7, kAuto, k247, AM_PERIOD_WARNING_NONE},
+      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, kAuto, k247, AM_PERIOD_WARNING_NONE},
+      {stepped(25.2, 1.0, true, false), 12.04, 19.54, kNaN, kAuto, k252,
+       AM_PERIOD_WARNING_NO_CLEAR_FIT},
+      {stepped(24.7, 1.0, true, false), kNaN, 12.04, kNaN, kAuto, k247,
+       AM_PERIOD_WARNING_NO_CLEAR_FIT},
+      {stepped(25.2, 1.0, false, true), 0.0, 0.0, kNaN, kAuto, k252,
+       AM_PERIOD_WARNING_NO_CLEAR_FIT},
+      {stepped(25.2, 1.0, false, false), 0.0, 7.5, 25.2, k247, k247,
+       AM_PERIOD_WARNING_CONTRADICTED},
+      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, k252, k252,
+       AM_PERIOD_WARNING_CONTRADICTED},
+      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, k247, k247, AM_PERIOD_WARNING_NONE},
+      {stepped(25.2, 1.0, true, false), 12.04, 19.54, kNaN, k247, k247, AM_PERIOD_WARNING_NONE},
+  };
+  for (const Case& c : cases) {
+    const am::PeriodCheck check = am::check_step_period(c.reference);
+    const std::string what = std::to_string(c.reference.size()) + " samples, given " +
+                             am_enum_name(AM_ENUM_PERIOD, c.given);
+    const double expected[2] = {c.spread_25_2, c.spread_24_7};
+    for (int i = 0; i < 2; ++i) {
+      const am::LayoutFit& f = check.layouts[i];
+      EXPECT_EQ(f.held, !std::isnan(expected[i])) << what;
+      if (f.held) {
+        EXPECT_NEAR(f.median_spread_db, expected[i], 0.05) << what << " layout " << f.period;
+      }
+    }
+    EXPECT_EQ(std::isnan(check.fitting), std::isnan(c.fitting)) << what;
+    if (!std::isnan(c.fitting)) {
+      EXPECT_EQ(check.fitting, c.fitting) << what;
+    }
+    // The streaming form, fed in chunks of a prime size, gives the same bits.
+    am::PeriodStream stream(static_cast<std::int64_t>(c.reference.size()));
+    const std::span<const double> all(c.reference);
+    for (std::size_t p = 0; p < all.size(); p += 65521) {
+      stream.feed(all.subspan(p, std::min<std::size_t>(65521, all.size() - p)));
+    }
+    const am::PeriodCheck streamed = stream.finish();
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(bits(streamed.layouts[i].median_spread_db), bits(check.layouts[i].median_spread_db))
+          << what;
+    }
+    EXPECT_EQ(bits(streamed.fitting), bits(check.fitting)) << what;
+    const am::PeriodChoice p = am::choose_period(c.given, check);
+    EXPECT_EQ(p.period, c.measured) << what;
+    EXPECT_EQ(p.step_mode, c.measured == k252 ? 0.0 : 1.0) << what;
+    EXPECT_EQ(p.source, c.given == kAuto ? AM_PERIOD_SOURCE_AUTO : AM_PERIOD_SOURCE_OPTION) << what;
+    EXPECT_EQ(p.warning, c.warning) << what;
   }
 }
 

@@ -17,7 +17,9 @@
 
 #include "common/batch.h"
 #include "common/command_line.h"
+#include "common/csv.h"
 #include "common/json.h"
+#include "common/output_file.h"
 #include "common/resample.h"
 #include "common/sample_source.h"
 #include "tools/tool_support.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "common/sample_source.h"
+#include "common/command_line.h"
 
 namespace cli {
 namespace {

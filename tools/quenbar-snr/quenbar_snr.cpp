@@ -1,17 +1,16 @@
 #include "quenbar-snr/quenbar_snr.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <optional>
+#include <filesystem>
 
 #include "common/batch.h"
 #include "common/command_line.h"
+#include "common/csv.h"
 #include "common/json.h"
-#include "common/report_text.h"
-#include "common/sample_source.h"
+#include "common/output_file.h"
 #include "quenbar-snr/snr_measure.h"
-#include "quenbar.h"
+#include "quenbar-snr/snr_render.h"
+#include "synth.h"
 
 namespace cli {
 namespace {
@@ -91,7 +90,7 @@ nothing on stdout. A batch exits with the highest of its files' statuses
 (a worker that dies gives its file 5); 2 and 4 stop it as a whole.
 )";
 
-// The options, declared for CLI11. --resample is read by the measurement.
+// The options, declared for CLI11.
 const std::vector<OptionDecl> kOptions = {
     {"--channel", true, {}},  {"--make-demo", true, {}}, {"--jobs", true, {}},
     {"--json", false, {}},    {"--jsonl", false, {}},    {"--csv", false, {}},
@@ -99,134 +98,98 @@ const std::vector<OptionDecl> kOptions = {
     {"--version", false, {}},
 };
 
-const std::vector<std::string> kCsvHeader = {"path",        "exit_status",  "verdict",
-                                             "snr_db",      "reason",       "activity_factor",
-                                             "noise_power", "signal_power", "error"};
-
-std::string row_start(const std::string& status, const char* verdict, const std::string& snr,
-                      const std::string& activity, const std::string& lag) {
-  char row[128];
-  std::snprintf(row, sizeof(row), "%6s  %-18s  %9s  %8s  %7s  ", status.c_str(), verdict,
-                snr.c_str(), activity.c_str(), lag.c_str());
-  return row;
-}
-
-// The gate of a batch: its header, checked once; its samples in memory only
-// when it comes from standard input, which cannot be read again. Otherwise
-// each worker reads it again as it measures, so that no process holds a
-// whole recording.
-struct Gate {
-  AudioInfo info;
-  std::optional<Audio> samples;
+// How the files are measured, whether one or many.
+struct Settings {
+  int channel = 0;
+  bool align = false;     // the measured signal shifted by its lag
+  bool resample = false;  // a measured file at another rate converted to the gate's
 };
 
-// One measured file of a batch, against the gate.
-FileResult measure_one(const Gate& gate, const std::string& path, int channel, bool align,
-                       bool resample, BatchFormat format) {
-  InputFile file(path, channel);
-  if (resample) {
-    file.resample_to(gate.info.rate);
-  }
-  check_snr_inputs(gate.info, file.info(), align);
-  SNR_estimation_initialize();
-  SnrReport report;
-  if (gate.samples) {
-    report = measure_snr(*gate.samples, file, align);
-  } else {
-    InputFile gate_file(gate.info.path, channel);
-    report = measure_snr(gate_file, file, align);
-  }
-  SNR_estimation_terminate();
+Settings settings(const CommandLine& line) {
+  return {channel_option(line), line.has("--align"), line.has("--resample")};
+}
+
+BatchLayout batch_layout() {
+  return {kName,     snr_csv_header(), {"SNR dB", "activity", "lag"},
+          {9, 8, 7}, "measured",       "measured files"};
+}
+
+// One file measured, as a batch prints it: its row or line, its status and
+// its warnings.
+FileResult file_result(const SnrModel& m, BatchFormat format) {
   FileResult r;
-  r.status = std::string(snr_verdict(report)) == "finite" ? kExitTrusted : kExitNotTrusted;
-  r.err = truncation_warning(kName, report.measured);
-  if (const std::string w = lag_warning(report); !w.empty()) {
+  r.status = exit_status(m);
+  r.err = truncation_warning(kName, m.measured);
+  if (const std::string w = lag_warning(m); !w.empty()) {
     r.err += std::string(kName) + ": " + w + "\n";
   }
-  const quenbar::Diagnostics& d = report.estimate.diagnostics;
-  if (format == BatchFormat::kJsonl) {
-    r.out = compact(snr_json(report));
-  } else if (format == BatchFormat::kCsv) {
-    r.out = csv_row({path, std::to_string(r.status), snr_verdict(report),
-                     shortest(report.estimate.snr_db), quenbar::reason_text(d.reason).name,
-                     shortest(d.activity_factor), shortest(d.noise_power), shortest(d.signal_power),
-                     ""});
-  } else {
-    r.out = row_start(std::to_string(r.status), snr_verdict(report),
-                      number_text(report.estimate.snr_db), number_text(d.activity_factor, "%.4f"),
-                      std::to_string(report.lag.samples)) +
-            path + "\n";
+  switch (format) {
+    case BatchFormat::kJsonl:
+      r.out = compact(snr_json(m));
+      break;
+    case BatchFormat::kCsv:
+      r.out = csv_row(snr_csv_fields(m));
+      break;
+    case BatchFormat::kTable:
+      r.out =
+          summary_row(batch_layout(), std::to_string(r.status), am_verdict_name(m.report.verdict),
+                      snr_summary_figures(m), m.measured.path) +
+          "\n";
+      break;
   }
   return r;
 }
 
 // GATE and several measured files (or one, with --jsonl or --csv): the
-// gate read and checked once, each measured file in a worker process.
-int run_batch_of(const CommandLine& line, int channel, bool align, bool resample,
-                 BatchFormat format, std::FILE* out, std::FILE* err) {
+// gate read and checked once (a gate that cannot be decoded stops the batch
+// before anything is measured), each measured file in a worker process,
+// which reads the gate again beside it.
+int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format, std::FILE* out,
+                 std::FILE* err) {
   const std::vector<std::string> files(line.operands.begin() + 1, line.operands.end());
   const int jobs = std::min(jobs_option(line, processors()), static_cast<int>(files.size()));
-  InputFile gate_file(line.operands[0], channel);
-  // The gate against itself: every check that concerns it alone, from its
-  // header, and again once it is read (a gate that cannot be decoded stops
-  // the batch before anything is measured). It is read in chunks and let
-  // go, unless it is standard input.
-  check_snr_inputs(gate_file.info(), gate_file.info(), align);
-  Gate gate;
-  if (gate_file.info().path == "-") {
-    gate.samples = gate_file.read();
-    gate.info = gate.samples->info;
-  } else {
-    std::vector<double> chunk(65536);
-    while (gate_file.read_chunk(chunk) > 0) {
+  SampleSource gate_file(line.operands[0], s.channel);
+  // The gate against itself: every check that concerns it alone.
+  check_snr_inputs(gate_file.info(), gate_file.info(), s.align);
+  const SnrGate gate = prepare_gate(gate_file, s.align);
+  std::fputs(truncation_warning(kName, gate.info).c_str(), err);
+  const auto measure_one = [&](const std::string& path) {
+    SampleSource file(path, s.channel);
+    if (s.resample) {
+      file.resample_to(gate.info.rate);
     }
-    gate.info = gate_file.info();
-    gate.info.frames = gate_file.chunk_samples();
-  }
-  check_snr_inputs(gate.info, gate.info, align);
-  warn_if_truncated(err, kName, gate.info);
-
-  BatchJob job;
-  job.program = kName;
-  job.files = files;
-  job.jobs = jobs;
-  job.measure = [&](const std::string& path) {
-    return measure_one(gate, path, channel, align, resample, format);
+    check_snr_inputs(gate.info, file.info(), s.align);
+    SampleSource gate_again =
+        gate.samples ? SampleSource(*gate.samples) : SampleSource(gate.info.path, s.channel);
+    return file_result(measure_snr(gate_again, file, s.align), format);
   };
-  job.error_output = [format](const std::string& path, const std::string& message, int status) {
-    if (format == BatchFormat::kJsonl) {
-      return jsonl_error(path, message, status);
-    }
-    if (format == BatchFormat::kCsv) {
-      std::vector<std::string> fields(kCsvHeader.size());
-      fields[0] = path;
-      fields[1] = std::to_string(status);
-      fields[2] = "error";
-      fields.back() = message;
-      return csv_row(fields);
-    }
-    return row_start(std::to_string(status), "error", "-", "-", "-") + message + "\n";
-  };
-  job.progress = ::isatty(::fileno(err)) ? err : nullptr;
-  const std::vector<FileResult> results = run_batch(job);
+  return run_and_report_batch(batch_layout(), format, "gate  " + describe_file(gate.info), files,
+                              jobs, measure_one, out, err);
+}
 
-  if (format == BatchFormat::kCsv) {
-    std::fputs(csv_row(kCsvHeader).c_str(), out);
-  } else if (format == BatchFormat::kTable) {
-    std::fprintf(out, "gate  %s\n\n", describe_file(gate.info).c_str());
-    std::fputs((row_start("status", "verdict", "SNR dB", "activity", "lag") + "measured\n").c_str(),
-               out);
+// Writes DIR/gate.wav (speech-like bursts with silent pauses) and
+// DIR/measured.wav (the same bursts in white noise, 20 dB below their mean
+// power), 20 s of mono 16-bit PCM at 48000 Hz, and makes DIR when it does
+// not exist. Returns lines that describe them.
+std::vector<std::string> write_snr_demo(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    throw OutputError(dir + ": cannot make the folder: " + ec.message());
   }
-  for (const FileResult& r : results) {
-    std::fputs(r.out.c_str(), out);
-    std::fputs(r.err.c_str(), err);
-  }
-  const int worst = worst_status(results);
-  if (format == BatchFormat::kTable) {
-    std::fprintf(out, "\n%zu measured files; exit status %d, the highest of theirs\n",
-                 results.size(), worst);
-  }
-  return worst;
+  constexpr int kRate = 48000;
+  constexpr double kSeconds = 20.0;
+  constexpr double kSnrDb = 20.0;
+  const synth::SnrScene scene = synth::speech_in_noise(kRate, kSeconds, kSnrDb, 1);
+  const std::string gate_path = (std::filesystem::path(dir) / "gate.wav").string();
+  const std::string measured_path = (std::filesystem::path(dir) / "measured.wav").string();
+  write_wav16(gate_path, scene.gate, kRate);
+  write_wav16(measured_path, scene.measured, kRate);
+  return {
+      gate_path + ": speech-like bursts with silent pauses, 20 s",
+      measured_path + ": the same bursts in white noise, 16-bit PCM at 48000 Hz",
+      "true SNR 20 dB: the bursts' mean power over the noise power",
+  };
 }
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -236,37 +199,29 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   }
   const std::size_t files = measured_files(line, "GATE and at least one MEASURED file");
   const BatchFormat format = batch_format(line, files);
-  const int channel = channel_option(line);
+  const Settings s = settings(line);
   jobs_option(line, 1);  // refused when wrong, even where one file needs no workers
-  const bool align = line.has("--align");
-  const bool resample = line.has("--resample");
   if (files > 1 || format != BatchFormat::kTable) {
-    return run_batch_of(line, channel, align, resample, format, out, err);
+    return run_batch_of(line, s, format, out, err);
   }
 
-  // One measured file: measured here, with the full report.
-  // Headers first: lengths and rates are refused before any sample is read.
-  InputFile gate_file(line.operands[0], channel);
-  InputFile measured_file(line.operands[1], channel);
-  if (resample) {
+  // One measured file, measured here as a batch's worker measures it, with
+  // the full report. Headers first: lengths and rates are refused before
+  // any sample is read.
+  SampleSource gate_file(line.operands[0], s.channel);
+  SampleSource measured_file(line.operands[1], s.channel);
+  if (s.resample) {
     measured_file.resample_to(gate_file.info().rate);
   }
-  check_snr_inputs(gate_file.info(), measured_file.info(), align);
-  // Measured while both files are read, chunk by chunk.
-  SNR_estimation_initialize();
-  const SnrReport report = measure_snr(gate_file, measured_file, align);
-  SNR_estimation_terminate();
-  warn_if_truncated(err, kName, report.gate);
-  warn_if_truncated(err, kName, report.measured);
-  if (const std::string w = lag_warning(report); !w.empty()) {
+  check_snr_inputs(gate_file.info(), measured_file.info(), s.align);
+  const SnrModel m = measure_snr(gate_file, measured_file, s.align);
+  std::fputs(truncation_warning(kName, m.gate).c_str(), err);
+  std::fputs(truncation_warning(kName, m.measured).c_str(), err);
+  if (const std::string w = lag_warning(m); !w.empty()) {
     std::fprintf(err, "%s: %s\n", kName, w.c_str());
   }
-  if (line.has("--json")) {
-    std::fputs(snr_json(report).c_str(), out);
-  } else {
-    print_snr_table(out, report);
-  }
-  return std::string(snr_verdict(report)) == "finite" ? kExitTrusted : kExitNotTrusted;
+  std::fputs((line.has("--json") ? snr_json(m) : snr_table(m)).c_str(), out);
+  return exit_status(m);
 }
 
 }  // namespace

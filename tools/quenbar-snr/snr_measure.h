@@ -1,75 +1,56 @@
-// quenbar-snr: the SNR of a measured signal gated by another, measured on two
-// audio files with the static core of quenbar, and its reports.
+// quenbar-snr's measurement: the gate and the measured file read side by
+// side into the library, into the model every report of the program is
+// drawn from.
 #pragma once
 
-#include <cstdio>
 #include <optional>
-#include <string>
-#include <vector>
 
+#include "audiomeasure.h"
 #include "common/report_text.h"
 #include "common/sample_source.h"
-#include "quenbar-snr/lag.h"
-#include "quenbar/snr.h"
 
 namespace cli {
 
-struct SnrReport {
-  AudioInfo gate;
+// One measured file against its gate: the library's report and the files
+// behind it.
+struct SnrModel {
+  AudioInfo gate;  // as read: frames are the samples read
   AudioInfo measured;
-  Lag lag;                      // of the measured signal behind the gate
-  bool aligned = false;         // --align: the measured signal was shifted by the lag
-  std::int64_t gate_first = 0;  // first sample of each file that was measured
-  std::int64_t measured_first = 0;
-  std::int64_t gate_samples = 0;              // gate samples handed to the estimate
-  std::optional<NonFiniteSample> non_finite;  // the first one the estimate reads
-  quenbar::Estimate estimate{};               // SNR_estimation's result with its diagnostics
+  // The report; its lengths count the samples fed, which stop once they
+  // are more than the measurement can use.
+  am_snr_report report;
+  // The report's non-finite sample with its file, at the file's own rate.
+  std::optional<NonFiniteSample> non_finite;
 };
 
-// Checks, from the files' headers, what quenbar needs: both files at one
-// rate with a frame of at least one sample, a gate of at least one whole
-// frame, and (unless `align`, which cuts the gate to the shifted measured
-// signal) a measured signal at least as long as the gate's whole frames.
-// Throws InputError with the first thing that is wrong.
-void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool align = false);
+// Checks, from the files' headers, what an SNR measurement needs: both
+// files at one rate with a 5 ms frame of at least one sample, a gate of at
+// least one whole frame, and (unless `align`, which cuts the gate to the
+// shifted measured signal) a measured signal at least as long as the
+// gate's whole frames. Throws InputError with the first thing that is
+// wrong.
+void check_snr_inputs(const AudioInfo& gate, const AudioInfo& measured, bool align);
 
-// check_snr_inputs, the lag of the measured signal behind the gate, and the
-// estimate at the files' rate; with `align`, the pairs gate[i] and
-// measured[i + lag] are measured: the file that is late loses its first
-// |lag| samples, and the gate is cut to what the measured signal covers.
-// Throws InputError when less than one frame is left.
-//
-// The files are measured while they are read (quenbar::Stream), both read
-// to their ends in chunks: memory stays bounded whatever their length (the
-// two openings for the lag, a chunk of each). The errors of reading are
-// thrown as InputFile::read throws them, the gate's first. The report is
-// the one of the whole arrays, bit for bit.
-SnrReport measure_snr(InputFile& gate, InputFile& measured, bool align = false);
+// The gate of a batch, read and checked once: its samples in memory only
+// when it comes from standard input, which cannot be read again. Otherwise
+// each worker reads it again as it measures, so that no process holds a
+// whole recording.
+struct SnrGate {
+  AudioInfo info;  // as read
+  std::optional<Audio> samples;
+};
 
-// The same on samples in memory (a gate read from standard input, tests).
-SnrReport measure_snr(const Audio& gate, const Audio& measured, bool align = false);
+SnrGate prepare_gate(SampleSource& file, bool align);
 
-// measure_snr with the gate in memory and the measured signal read while
-// it is measured.
-SnrReport measure_snr(const Audio& gate, InputFile& measured, bool align = false);
+// Measures `measured` gated by `gate`, both read to their ends side by side
+// in equal chunks, so that memory stays bounded whatever their length; with
+// `align`, shifted by their lag. The errors of reading are thrown as
+// SampleSource throws them, the gate's first; the files are checked again
+// as check_snr_inputs does once their lengths are known, and the library's
+// refusals are thrown as check_status does.
+SnrModel measure_snr(SampleSource& gate, SampleSource& measured, bool align);
 
-// "finite" (exit 0), "not_finite" (the SNR is NaN or infinite: the reason
-// says why) or "non_finite_samples" (a file holds NaN or infinite samples
-// that the estimate reads).
-const char* snr_verdict(const SnrReport& r);
-
-// The warning for a lag that was not corrected, or "" when there is none.
-std::string lag_warning(const SnrReport& r);
-
-void print_snr_table(std::FILE* out, const SnrReport& r);
-
-// The --json document (schema "quenbar-snr/1", described in docs/json.md).
-std::string snr_json(const SnrReport& r);
-
-// Writes DIR/gate.wav (speech-like bursts with silent pauses) and
-// DIR/measured.wav (the same bursts in white noise, 20 dB below their mean
-// power), 20 s of mono 16-bit PCM at 48000 Hz, and makes DIR when it does
-// not exist. Returns lines that describe them. Throws OutputError.
-std::vector<std::string> write_snr_demo(const std::string& dir);
+// 0 for a finite SNR from finite samples, else 1.
+int exit_status(const SnrModel& m);
 
 }  // namespace cli
