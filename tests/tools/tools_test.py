@@ -1,7 +1,8 @@
 """lumetra-measure and quenbar-snr run as programs on the files that the test
 fixture made (am_tool_files), against the Python binding, which calls the
-shared libraries' exported functions: the tools' numbers, which come with the
-diagnostics of the static cores, must be the exported outputs bit for bit.
+shared libraries' exported functions: the tools' numbers, which they measure
+through libaudiomeasure with its diagnostics, must be the exported outputs
+bit for bit.
 
 Environment: AM_TOOL_FILES (the fixture's folder), LUMETRA_MEASURE and
 QUENBAR_SNR (the programs), LUMETRA_LIBRARY and QUENBAR_LIBRARY (the shared
@@ -194,6 +195,20 @@ def assert_same_outputs(test, document, result):
         test.assertEqual(bits(number(step["spread_db"])), bits(result.step_ranges[k]), k)
     test.assertEqual(bits(number(document["peak_level_db"])), bits(result.peak_level))
     test.assertEqual(document["failed"], 1 if result.failed else 0)
+
+
+class Startup(Shape):
+    """--help and --version (no measurement, so no working memory and no
+    tables) run in the address space ulimit -v 100000 leaves."""
+
+    def test_help_and_version_in_little_memory(self):
+        for program in (LUMETRA_MEASURE, QUENBAR_SNR):
+            for option in ("--help", "--version"):
+                with self.subTest(program=program, option=option):
+                    code, out, err = run(program, option, memory=100000 * 1024)
+                    self.assertEqual((code, err), (0, ""))
+                    self.assertIn(os.path.basename(program) if option == "--version" else
+                                  "Usage: ", out)
 
 
 class GainOfTheDemoDevice(Shape):
