@@ -110,11 +110,7 @@ TEST_F(QuenbarSnr, MeasuresTheDemonstrationFiles) {
 
   const Ran json = snr({"--json", path("gate.wav"), path("measured.wav")});
   EXPECT_EQ(json.status, cli::kExitTrusted);
-  EXPECT_EQ(json.out.rfind("{\n  \"schema\": \"quenbar-snr/1\",", 0), 0u);
   EXPECT_TRUE(has(json.out, "\"snr_db\": " + cli::shortest(e.snr_db) + ",\n"));
-  EXPECT_TRUE(has(json.out, "\"reason\": \"finite\""));
-  EXPECT_TRUE(has(json.out, "\"frame_length\": 240,"));
-  EXPECT_TRUE(has(json.out, "\"frame_count\": 4000,"));
   EXPECT_TRUE(has(json.out, "\"active_frames\": " + cli::shortest(e.active_frames) + ","));
   EXPECT_TRUE(has(json.out, "\"noise_power_db\": " + cli::shortest(e.noise_power_db)));
 
@@ -126,18 +122,6 @@ TEST_F(QuenbarSnr, MeasuresTheDemonstrationFiles) {
   EXPECT_NE(self.snr_db, e.snr_db);
   EXPECT_EQ(second.status, cli::kExitTrusted);
   EXPECT_TRUE(has(second.out, "\"snr_db\": " + cli::shortest(e.snr_db) + ",\n"));
-}
-
-TEST_F(QuenbarSnr, ExplainsANonFiniteResult) {
-  const Ran table = snr({path("silent.wav"), path("measured.wav")});
-  EXPECT_EQ(table.status, cli::kExitNotTrusted);
-  EXPECT_TRUE(has(table.out, "SNR             NaN dB\n"));
-  EXPECT_TRUE(has(table.out, "result          NaN: no frame of the gate is active")) << table.out;
-  const Ran json = snr({path("silent.wav"), path("measured.wav"), "--json"});
-  EXPECT_EQ(json.status, cli::kExitNotTrusted);
-  EXPECT_TRUE(has(json.out, "\"snr_db\": \"NaN\",\n"));
-  EXPECT_TRUE(has(json.out, "\"reason\": \"no_active_frame\""));
-  EXPECT_TRUE(has(json.out, "\"activity_factor\": 0,"));
 }
 
 TEST_F(QuenbarSnr, VerdictsReasonsAndTheLag) {
@@ -174,6 +158,10 @@ TEST_F(QuenbarSnr, VerdictsReasonsAndTheLag) {
        cli::kExitNotTrusted,
        {"\"reason\": \"silent_measured\"", "\"verdict\": \"not_finite\""},
        ""},
+      {{path("silent.wav"), measured},
+       cli::kExitNotTrusted,
+       {"\"snr_db\": \"NaN\",\n", "\"reason\": \"no_active_frame\"", "\"activity_factor\": 0,"},
+       ""},
       {{gate, path("late.wav")},
        cli::kExitTrusted,
        {"\"samples\": 480,\n    \"ms\": 10,", "\"aligned\": false,"},
@@ -201,6 +189,10 @@ TEST_F(QuenbarSnr, VerdictsReasonsAndTheLag) {
       EXPECT_TRUE(has(r.err, c.warns)) << r.err;
     }
   }
+  const std::string silent = snr({path("silent.wav"), measured}).out;
+  EXPECT_TRUE(has(silent, "SNR             NaN dB\n") &&
+              has(silent, "result          NaN: no frame of the gate is active"))
+      << silent;
   // Aligned, the late copy gives the demonstration's SNR: 20 dB.
   const am_snr_report e = library_report(gate, measured);
   EXPECT_TRUE(has(snr({gate, path("late.wav"), "--align"}).out,
