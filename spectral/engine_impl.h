@@ -718,19 +718,28 @@ void inverse(const double* x, double* work, double* z, double* staging, double* 
 // chunks after block t's in the same row. Pairs come in address order: the
 // lanes' rows one after the other, along each row's run from u = lane.
 struct ResidueSlots {
+  static constexpr int kPairsPerRun = kResidueGroups / 2;  // 64
+  // Lane l's run starts kRunStride after lane 0's (residue_slot).
+  static constexpr long kRunStride = kResidueGroups * kRowStride;
   double* work;
-  AM_INLINE RowPair pair(int i, int l0) const noexcept {
-    constexpr int kPairsPerRun = kResidueGroups / 2;  // 64
-    const int lane = i / kPairsPerRun;
-    const int rho = kLanes * (i % kPairsPerRun);
-    const double* p = work + residue_slot(rho, lane, l0 / kLanes);
-    return {kRowReversal.value[rho + lane], p, p + kPairsPerRun * kChunkDoubles};
+  // Lane 0's run of the column group l0: residue_slot(0, 0, l0 / 4).
+  AM_INLINE const double* run(int l0) const noexcept {
+    return work + residue_slot(0, 0, l0 / kLanes);
   }
+  AM_INLINE RowPair pair(int i, int l0) const noexcept {
+    const int lane = i / kPairsPerRun;
+    const int g = i % kPairsPerRun;  // the residue group of the pair's first block
+    const double* p = run(l0) + kRunStride * lane + kChunkDoubles * g;
+    return {kRowReversal.value[kLanes * g + lane], p, p + kPairsPerRun * kChunkDoubles};
+  }
+  // The runs in address order (each chunk once; the order of the prefetches
+  // changes no value).
   AM_INLINE const double* ahead(int k, int l0) const noexcept {
-    const RowPair p = pair(k / 2, l0);
-    return k % 2 == 0 ? p.first : p.second;
+    return run(l0) + kRunStride * (k / kResidueGroups) + kChunkDoubles * (k % kResidueGroups);
   }
 };
+static_assert(residue_slot(kLanes * 5, 3, 9) ==
+              residue_slot(0, 0, 9) + ResidueSlots::kRunStride * 3 + kChunkDoubles * 5);
 static_assert(kRowReversal.value[kRows / 2] == 1);  // rev9(u + 256) = rev9(u) + 1
 
 template <class S>
