@@ -13,11 +13,14 @@
 
 #include "lumetra/estimation.h"
 #include "lumetra/kernels.h"
+#include "support/common.h"
 #include "support/lumetra_straight.h"
 
 namespace {
 
 using lumetra::kSpan;
+using testing_support::bits;
+using testing_support::first_difference;
 
 struct Coarse {
   lumetra::Onsets onsets;
@@ -26,27 +29,12 @@ struct Coarse {
   std::vector<double> moved;  // b_sig_tmp
 };
 
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 void expect_same(const Coarse& fast, const Coarse& slow, const char* what) {
   EXPECT_EQ(fast.onsets.reference, slow.onsets.reference) << what;
   EXPECT_EQ(fast.onsets.recording, slow.onsets.recording) << what;
-  EXPECT_EQ(std::bit_cast<std::uint64_t>(fast.delay), std::bit_cast<std::uint64_t>(slow.delay))
-      << what;
-  EXPECT_EQ(std::bit_cast<std::uint64_t>(fast.too_large),
-            std::bit_cast<std::uint64_t>(slow.too_large))
-      << what;
-  EXPECT_TRUE(same_bits(fast.moved, slow.moved)) << what;
+  EXPECT_EQ(bits(fast.delay), bits(slow.delay)) << what;
+  EXPECT_EQ(bits(fast.too_large), bits(slow.too_large)) << what;
+  EXPECT_EQ(first_difference(fast.moved, slow.moved), -1) << what;
 }
 
 Coarse fast_align(const std::vector<double>& reference, const std::vector<double>& sig_tmp,
@@ -70,15 +58,13 @@ Coarse align(const std::vector<double>& reference, const std::vector<double>& si
       straight::crude_align(reference.data(), static_cast<std::int64_t>(reference.size()),
                             &slow.delay, &slow.too_large, sig_tmp.data(), slow.moved.data());
   Coarse base{};
-  for (const runtime::Isa isa : runtime::kIsas) {
-    if (const lumetra::kernels::Table* t = lumetra::kernels::for_isa(isa)) {
-      const Coarse fast = fast_align(reference, sig_tmp, *t);
-      expect_same(
-          fast, slow,
-          (std::string(runtime::isa_name(isa)) + " against the straightforward path").c_str());
-      if (isa == runtime::Isa::kSse2) {
-        base = fast;
-      }
+  for (const lumetra::kernels::Table* t : testing_support::runnable(lumetra::kernels::for_isa)) {
+    const Coarse fast = fast_align(reference, sig_tmp, *t);
+    expect_same(
+        fast, slow,
+        (std::string(runtime::isa_name(t->isa)) + " against the straightforward path").c_str());
+    if (t->isa == runtime::Isa::kSse2) {
+      base = fast;
     }
   }
   return base;
@@ -106,7 +92,7 @@ void expect_moved(const Coarse& c, const std::vector<double>& sig_tmp, long d) {
       want[static_cast<std::size_t>(i)] = sig_tmp[static_cast<std::size_t>(from)];
     }
   }
-  EXPECT_TRUE(same_bits(c.moved, want)) << "moved by " << d;
+  EXPECT_EQ(first_difference(c.moved, want), -1) << "moved by " << d;
 }
 
 TEST(CrudeAlign, IdenticalSignalsOfOnesAgreeAtFrame161) {
@@ -177,7 +163,7 @@ TEST(CrudeAlign, NoOnsetCopiesTheRecordingNaNIncluded) {
   EXPECT_EQ(c.onsets.recording, 0);
   EXPECT_EQ(c.delay, 0.0);
   EXPECT_EQ(c.too_large, 0.0);
-  EXPECT_TRUE(same_bits(c.moved, rec));
+  EXPECT_EQ(first_difference(c.moved, rec), -1);
 }
 
 TEST(CrudeAlign, InfiniteRecordingSampleSilencesItsOnset) {
@@ -207,7 +193,7 @@ TEST(CrudeAlign, OnsetsAtTheLastFrameMoveNothing) {
   EXPECT_EQ(plus.onsets.recording, 0);
   EXPECT_EQ(plus.delay, 720000.0);
   EXPECT_EQ(plus.too_large, 1.0);
-  EXPECT_TRUE(same_bits(plus.moved, constant(kSpan, 0.0)));
+  EXPECT_EQ(first_difference(plus.moved, constant(kSpan, 0.0)), -1);
 
   // Recording active only in frames 2839 .. 2999 (from position 681362 on,
   // so that frame 2838 stays silent); reference silent: delay -720000.
@@ -218,7 +204,7 @@ TEST(CrudeAlign, OnsetsAtTheLastFrameMoveNothing) {
   EXPECT_EQ(minus.onsets.recording, 3000);
   EXPECT_EQ(minus.delay, -720000.0);
   EXPECT_EQ(minus.too_large, 0.0);
-  EXPECT_TRUE(same_bits(minus.moved, constant(kSpan, 0.0)));
+  EXPECT_EQ(first_difference(minus.moved, constant(kSpan, 0.0)), -1);
 }
 
 TEST(CrudeAlign, FlagStartsJustAbove360000) {

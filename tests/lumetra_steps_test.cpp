@@ -29,15 +29,8 @@ using testing_support::bits;
 using testing_support::kInf;
 using testing_support::kNaN;
 
-std::vector<const lumetra::kernels::Table*> tables() {
-  std::vector<const lumetra::kernels::Table*> t;
-  for (const runtime::Isa isa : runtime::kIsas) {
-    if (const lumetra::kernels::Table* table = lumetra::kernels::for_isa(isa)) {
-      t.push_back(table);
-    }
-  }
-  return t;
-}
+const std::vector<const lumetra::kernels::Table*> kTables =
+    testing_support::runnable(lumetra::kernels::for_isa);
 
 TEST(Constants, HoldTheirExactBits) {
   EXPECT_EQ(bits(lumetra::kLongStep), 0x4039333333333333u);     // 25.2
@@ -120,7 +113,7 @@ lumetra::Levels measure_all(const std::vector<double>& data, std::int64_t valid,
   const lumetra::Levels want = straight_levels(data, valid, length, period);
   const lumetra::StepLayout layout = lumetra::step_layout(period, length);
   const lumetra::Aligned aligned{valid > 0 ? data.data() : nullptr, length, valid};
-  for (const lumetra::kernels::Table* t : tables()) {
+  for (const lumetra::kernels::Table* t : kTables) {
     const lumetra::Levels got = lumetra::measure(aligned, layout, *t);
     expect_same_levels(got, want, what);
   }
@@ -267,7 +260,7 @@ std::vector<double> magnitudes(double fill) {
 
 lumetra::Peak peak_of(const std::vector<double>& m) {
   const lumetra::Peak want = straight::find_peak(m.data());
-  for (const lumetra::kernels::Table* t : tables()) {
+  for (const lumetra::kernels::Table* t : kTables) {
     const lumetra::Peak got =
         lumetra::find_peak(std::span<const double, kLags>(m.data(), kLags), *t);
     EXPECT_EQ(got.index, want.index) << runtime::isa_name(t->isa);
@@ -365,7 +358,7 @@ TEST(Kernels, AgreeWithPlainLoops) {
   x[961] = kNaN;    // frame 4
   x[1200] = kInf;   // frames 4 and 5 share it
   x[3000] = -kInf;  // frame 12
-  for (const lumetra::kernels::Table* t : tables()) {
+  for (const lumetra::kernels::Table* t : kTables) {
     for (long count = 0; count <= 13; ++count) {
       std::vector<double> got(static_cast<std::size_t>(count) + 1, -7.0);
       t->frame_sums(x.data(), 3, count, got.data());

@@ -23,22 +23,14 @@ namespace {
 
 using testing_support::bits;
 using testing_support::column;
+using testing_support::kInf;
+using testing_support::kNaN;
 using testing_support::Record;
 using testing_support::same_result;
 
-const double kInf = std::numeric_limits<double>::infinity();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
 // The kernel tables this processor can run.
-std::vector<const quenbar::kernels::Table*> tables() {
-  std::vector<const quenbar::kernels::Table*> t;
-  for (const runtime::Isa isa : runtime::kIsas) {
-    if (const quenbar::kernels::Table* table = quenbar::kernels::for_isa(isa)) {
-      t.push_back(table);
-    }
-  }
-  return t;
-}
+const std::vector<const quenbar::kernels::Table*> kTables =
+    testing_support::runnable(quenbar::kernels::for_isa);
 
 // Values that stress the sums: huge (squares overflow), tiny (squares
 // underflow or are subnormal), signed zeros, NaNs of both signs, infinities.
@@ -75,7 +67,7 @@ TEST(FrameSums, EveryKernelGivesTheBitsOfTheOneFrameLoop) {
         want_g[j] = acc_g;
         want_m[j] = acc_m;
       }
-      for (const quenbar::kernels::Table* t : tables()) {
+      for (const quenbar::kernels::Table* t : kTables) {
         const char* name = runtime::isa_name(t->isa);
         std::vector<double> got_g(count + 1, 42.0);  // one sentinel past the end
         std::vector<double> got_m(count + 1, 42.0);
@@ -94,7 +86,7 @@ TEST(FrameSums, EveryKernelGivesTheBitsOfTheOneFrameLoop) {
 }
 
 TEST(FrameSums, TheBestTableIsTheWidestThatRuns) {
-  const std::vector<const quenbar::kernels::Table*> t = tables();
+  const std::vector<const quenbar::kernels::Table*>& t = kTables;
   ASSERT_FALSE(t.empty());
   EXPECT_EQ(t.front()->isa, runtime::Isa::kSse2);
   EXPECT_EQ(&quenbar::kernels::best(), t.back());
@@ -107,7 +99,7 @@ void expect_same_as_reference(const std::vector<double>& gate, const std::vector
   Record g = column(gate);
   Record m = column(measured);
   const double want = reference::snr(g.get(), m.get(), fs).snr_db;
-  for (const quenbar::kernels::Table* t : tables()) {
+  for (const quenbar::kernels::Table* t : kTables) {
     const double got = quenbar::estimate(g.get(), m.get(), fs, *t);
     ASSERT_TRUE(same_result(got, want))
         << what << ", " << runtime::isa_name(t->isa) << ": " << got << " vs " << want << " (bits "

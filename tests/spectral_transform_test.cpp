@@ -38,14 +38,14 @@ using testing_support::same_result;
 // survives depends on the operand order the compiler chose), named with
 // both values in the failure message.
 ::testing::AssertionResult identical(const double* a, const double* b, long n) {
-  for (long k = 0; k < n; ++k) {
-    if (!same_result(a[k], b[k])) {
-      return ::testing::AssertionFailure()
-             << "first difference at double " << k << ": " << std::hexfloat << a[k] << " vs "
-             << b[k] << std::defaultfloat;
-    }
+  const auto length = static_cast<std::size_t>(n);
+  const std::int64_t k = testing_support::first_difference({a, length}, {b, length}, false);
+  if (k < 0) {
+    return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "first difference at double " << k << ": " << std::hexfloat << a[k] << " vs " << b[k]
+         << std::defaultfloat;
 }
 
 const double* doubles(const std::vector<complex_T>& v) {
@@ -73,11 +73,9 @@ struct Guarded {
 // variant named in failure messages.
 template <class F>
 void for_each_engine(F f) {
-  for (const runtime::Isa isa : runtime::kIsas) {
-    if (const spectral::Engine* e = spectral::engine_for(isa)) {
-      SCOPED_TRACE(std::string(runtime::isa_name(isa)) + " engine");
-      f(*e);
-    }
+  for (const spectral::Engine* e : testing_support::runnable(spectral::engine_for)) {
+    SCOPED_TRACE(std::string(runtime::isa_name(e->isa)) + " engine");
+    f(*e);
   }
 }
 

@@ -75,13 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               &slow.delay, &slow.too_large, sig_tmp.data(), straight_moved.data());
   }
 
-  const lumetra::kernels::Table* tables[] = {lumetra::kernels::for_isa(runtime::Isa::kSse2),
-                                             lumetra::kernels::for_isa(runtime::Isa::kAvx2)};
   bool first = !with_straight;
-  for (const lumetra::kernels::Table* table : tables) {
-    if (table == nullptr) {
-      continue;
-    }
+  for (const lumetra::kernels::Table* table :
+       testing_support::runnable(lumetra::kernels::for_isa)) {
     Coarse fast;
     std::fill(moved.begin(), moved.end(), 12345.0);  // every position must be written
     fast.onsets = lumetra::crude_align(reference, &fast.delay, &fast.too_large,

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "emx_runtime.h"
+#include "support/common.h"
 
 namespace fuzz {
 
@@ -34,14 +35,8 @@ inline void check(bool ok, const char* what) {
   }
 }
 
-inline std::uint64_t bits(double x) {
-  return std::bit_cast<std::uint64_t>(x);
-}
-
-// Identical bits, or both NaN (a NaN's payload follows its operands).
-inline bool same_result(double a, double b) {
-  return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
-}
+using testing_support::bits;
+using testing_support::same_result;
 
 // FNV-1a of the whole input: picks the costly checks for a share of the
 // inputs that the corpus cannot steer.

@@ -15,6 +15,7 @@
 #include "quenbar.h"
 #include "quenbar/snr.h"
 #include "runtime/alloc.h"
+#include "support/common.h"
 #include "support/snr_reference.h"
 
 namespace {
@@ -73,11 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SNR_estimation(gate.get(), measured.get(), fs, nullptr, nullptr);
 
   quenbar::Reason reason = quenbar::Reason::kFinite;
-  for (const runtime::Isa isa : runtime::kIsas) {
-    const quenbar::kernels::Table* kernels = quenbar::kernels::for_isa(isa);
-    if (kernels == nullptr) {
-      continue;
-    }
+  for (const quenbar::kernels::Table* kernels :
+       testing_support::runnable(quenbar::kernels::for_isa)) {
     const quenbar::Estimate e =
         quenbar::estimate_with_diagnostics(gate.get(), measured.get(), fs, *kernels);
     fuzz::check(fuzz::same_result(e.snr_db, snr), "kernels disagree");

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "lumetra.h"
+#include "support/common.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -27,32 +28,7 @@ using Initialize = void (*)() noexcept;
 using InitInfAndNaN = void (*)(std::size_t) noexcept;
 using RecordSum = double (*)(const emxArray_real_T*) noexcept;
 
-// splitmix64: the same sequence on every platform.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    state_ += 0x9E3779B97F4A7C15u;
-    std::uint64_t z = state_;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    return z ^ (z >> 31);
-  }
-  // Uniform in [-1, 1): k * 2^-52 - 1 with k < 2^53, both steps exact.
-  double uniform() { return static_cast<double>(next() >> 11) * 0x1p-52 - 1.0; }
-
- private:
-  std::uint64_t state_;
-};
-
-std::vector<double> noise(std::size_t n, double amplitude, std::uint64_t seed) {
-  Random random(seed);
-  std::vector<double> x(n);
-  for (double& v : x) {
-    v = amplitude * random.uniform();
-  }
-  return x;
-}
+using testing_support::noise;
 
 // A one-dimensional record over a vector (the vector keeps the storage).
 struct Wrapped {

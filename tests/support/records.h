@@ -1,14 +1,13 @@
-// Records, special values and bit comparisons for the tests.
+// Records for the tests (with support/common.h: special values and bit
+// comparisons).
 #pragma once
 
-#include <bit>
-#include <cmath>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <vector>
 
 #include "emx_runtime.h"
+#include "support/common.h"
 
 namespace testing_support {
 
@@ -38,24 +37,6 @@ inline Record row_wrapper(std::vector<double>& values) {
 inline Record column_wrapper(std::vector<double>& values) {
   return Record(
       emxCreateWrapper_real_T(values.data(), static_cast<std::int32_t>(values.size()), 1));
-}
-
-inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-inline constexpr double kInf = std::numeric_limits<double>::infinity();
-// The NaN the libraries return (rtNaN): the negative quiet NaN.
-inline constexpr std::uint64_t kNaNBits = 0xFFF8000000000000;
-
-inline std::uint64_t bits(double x) {
-  return std::bit_cast<std::uint64_t>(x);
-}
-inline std::uint32_t bits(float x) {
-  return std::bit_cast<std::uint32_t>(x);
-}
-
-// The same result: identical bits, or both NaN (a NaN's payload follows the
-// operands' NaNs, which the result does not promise).
-inline bool same_result(double a, double b) {
-  return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
 }
 
 }  // namespace testing_support
