@@ -75,15 +75,18 @@ class Runner {
   void add(std::string name, Kind kind, double value) {
     add(std::move(name), kind, std::vector<double>{value});
   }
-  // Looks up an entry point; a missing one leaves the case out.
-  template <class F>
-  F need(const Library& lib, const char* name, const char* case_name) {
-    F f = lib.function<F>(name);
-    if (f == nullptr) {
+  // Looks up an exported name; a missing one leaves the case out, and says so.
+  void* need_symbol(const Library& lib, const char* name, const char* case_name) {
+    void* symbol = lib.symbol(name);
+    if (symbol == nullptr) {
       run_.skipped.push_back(std::string(case_name) + " (" + name + " is not exported by " +
                              lib.path() + ")");
     }
-    return f;
+    return symbol;
+  }
+  template <class F>
+  F need(const Library& lib, const char* name, const char* case_name) {
+    return reinterpret_cast<F>(need_symbol(lib, name, case_name));
   }
 
  private:
@@ -100,12 +103,12 @@ void initialize(Runner& r, const Library& lib, const char* initialize_name, cons
   // The exported variables, read through their exported addresses.
   std::vector<double> globals;
   for (const char* name : {"rtInf", "rtMinusInf", "rtNaN"}) {
-    if (const auto* v = static_cast<const double*>(lib.symbol(name))) {
+    if (const auto* v = static_cast<const double*>(r.need_symbol(lib, name, prefix))) {
       globals.push_back(*v);
     }
   }
   for (const char* name : {"rtInfF", "rtMinusInfF", "rtNaNF"}) {
-    if (const auto* v = static_cast<const float*>(lib.symbol(name))) {
+    if (const auto* v = static_cast<const float*>(r.need_symbol(lib, name, prefix))) {
       globals.push_back(static_cast<double>(std::bit_cast<std::uint32_t>(*v)));
     }
   }
@@ -337,6 +340,42 @@ void snr_cases(Runner& r, const Library& lib) {
   r.add("quenbar.SNR_estimation(degenerate inputs).snrDb", Kind::kDerived, std::move(edge));
 }
 
+// Subnormal numbers, which flush-to-zero and denormals-are-zero would turn
+// into zeros: sums of subnormal values, b_rms of values whose squares are
+// subnormal, and the SNR of such a measured signal under a gate that is
+// active in every other 5 ms frame at 8000 Hz.
+void subnormal_cases(Runner& r, const Library& lumetra, const Library& quenbar) {
+  constexpr std::size_t kN = 400;  // ten 40-sample frames at 8000 Hz
+  std::vector<double> tiny(kN);
+  std::vector<double> small(kN);
+  std::vector<double> gate(kN);
+  for (std::size_t k = 0; k < kN; ++k) {
+    tiny[k] = static_cast<double>(k % 7 + 1) * 0x1p-1070;
+    small[k] = static_cast<double>(k % 5 + 1) * 0x1p-530;
+    gate[k] = k / 40 % 2 == 0 ? 3000.0 : 0.0;
+  }
+  Wrapped t(tiny);
+  Wrapped m(small);
+  Wrapped g(gate);
+  if (auto f = r.need<RecordSum>(lumetra, "b_sum", "lumetra.b_sum(subnormal)")) {
+    r.add("lumetra.b_sum(subnormal)", Kind::kExact, r.call("b_sum", f, &t.record));
+  }
+  if (auto f = r.need<QuenbarSum>(quenbar, "sum", "quenbar.sum(subnormal)")) {
+    r.add("quenbar.sum(subnormal)", Kind::kExact, r.call("sum", f, &t.record));
+  }
+  if (auto f = r.need<RecordSum>(lumetra, "b_rms", "lumetra.b_rms(subnormal squares)")) {
+    r.add("lumetra.b_rms(subnormal squares)", Kind::kExact, r.call("b_rms", f, &m.record));
+  }
+  const char* snr_case = "quenbar.SNR_estimation(subnormal measured)";
+  if (auto f = r.need<SnrEstimation>(quenbar, "SNR_estimation", snr_case)) {
+    double snr = 0.0;
+    double extra = 1.0;
+    r.call("SNR_estimation", f, &g.record, &m.record, 8000.0, &snr, &extra);
+    r.add(std::string(snr_case) + ".snrDb", Kind::kDerived, snr);
+    r.add(std::string(snr_case) + ".extraOut", Kind::kExact, extra);
+  }
+}
+
 }  // namespace
 
 const char* kind_name(Kind kind) {
@@ -398,6 +437,7 @@ Run run_all(const Library& lumetra, const Library& quenbar, CallHooks* hooks) {
   initialize(r, quenbar, "SNR_estimation_initialize", "quenbar");
   record_sums(r, quenbar, "quenbar", "sum");
   snr_cases(r, quenbar);
+  subnormal_cases(r, lumetra, quenbar);
   return run;
 }
 
