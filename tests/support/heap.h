@@ -1,33 +1,74 @@
-// The heap as the robustness tests watch it: the C heap's bytes in use, and a
-// fixture that leaves the libraries' allocation seam disarmed.
+// The heap as the robustness tests watch it. The libraries' allocation seam
+// (runtime/alloc.h) counts every request and block of theirs on every
+// platform; the C heap as a whole shows a block that a library took from
+// malloc or new directly, past the seam. Where the C heap cannot be watched
+// (heap.cpp says how it is watched where it can), a check reports itself
+// as not applicable: the test is counted as skipped, with the reason.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <cstddef>
+#include <cstdint>
 
 #include "runtime/alloc.h"
 
 namespace testing_support {
 
-// Bytes the C heap has handed out and not taken back (0 where a sanitizer
-// replaces the allocator, which then checks for leaks itself, and outside
-// glibc). Blocks that glibc keeps in its per-thread caches count as in use,
-// so the figure moves by a few hundred bytes without a leak: it bounds the
-// growth (by kHeapSlack), and the seam's count of live blocks shows the
-// libraries' own.
-inline constexpr std::size_t kHeapSlack = 16384;
-inline std::size_t heap_in_use() {
-#if defined(__GLIBC__)
-  return mallinfo2().uordblks;
-#else
-  return 0;
-#endif
-}
+// Why the C heap's bytes in use cannot be read here, or nullptr when
+// heap_bytes() follows them (found out once, by watching a 1 MiB block come
+// and go).
+const char* heap_bytes_unavailable();
+// Bytes the C heap holds for the program. Blocks an allocator keeps in its
+// caches count as held, so the figure moves by a few hundred bytes without
+// a leak: growth is bounded by kHeapSlack.
+std::size_t heap_bytes();
+inline constexpr std::int64_t kHeapSlack = 16384;
+
+// Why the C heap's allocation calls cannot be counted here, or nullptr.
+const char* heap_calls_unavailable();
+// Allocation calls (malloc, calloc, realloc and the aligned forms, and new
+// through them) since counting began, on every thread.
+long heap_allocations();
+
+// What the C heap did from its construction on.
+class HeapWatch {
+ public:
+  // The probes of the ways of watching run first, once, outside the watch.
+  HeapWatch() {
+    heap_calls_unavailable();
+    heap_bytes_unavailable();
+    bytes_ = static_cast<std::int64_t>(heap_bytes());
+    allocations_ = heap_allocations();
+  }
+  std::int64_t growth() const { return static_cast<std::int64_t>(heap_bytes()) - bytes_; }
+  long allocations() const { return heap_allocations() - allocations_; }
+
+ private:
+  std::int64_t bytes_ = 0;
+  long allocations_ = 0;
+};
+
+// Expects `calls` allocation calls of the C heap since `watch` began
+// and a heap no larger by more than kHeapSlack; what cannot be watched here
+// makes the test report itself as not applicable, after the rest.
+#define AM_EXPECT_HEAP(watch, calls)                                                             \
+  do {                                                                                           \
+    const char* const am_heap_calls_why = testing_support::heap_calls_unavailable();             \
+    const char* const am_heap_bytes_why = testing_support::heap_bytes_unavailable();             \
+    if (am_heap_calls_why == nullptr) {                                                          \
+      EXPECT_EQ((watch).allocations(), (calls)) << "allocation calls of the C heap";             \
+    }                                                                                            \
+    if (am_heap_bytes_why == nullptr) {                                                          \
+      EXPECT_LE((watch).growth(), testing_support::kHeapSlack) << "C heap growth, bytes";        \
+    }                                                                                            \
+    if (am_heap_calls_why != nullptr || am_heap_bytes_why != nullptr) {                          \
+      GTEST_SKIP() << "not applicable here: "                                                    \
+                   << (am_heap_calls_why != nullptr ? am_heap_calls_why : "")                    \
+                   << (am_heap_calls_why != nullptr && am_heap_bytes_why != nullptr ? "; " : "") \
+                   << (am_heap_bytes_why != nullptr ? am_heap_bytes_why : "");                   \
+    }                                                                                            \
+  } while (0)
 
 // Every test starts and ends with the seam disarmed, its count zero and no
 // byte limit.
