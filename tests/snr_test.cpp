@@ -17,7 +17,6 @@
 
 #include "quenbar.h"
 #include "quenbar/constants.h"
-#include "runtime/alloc.h"
 #include "support/records.h"
 #include "support/snr_reference.h"
 
@@ -486,24 +485,6 @@ TEST(SnrBadInput, NullOutputsAreNotWritten) {
   SNR_estimation(gate.get(), measured.get(), 8000.0, &snr, nullptr);
   EXPECT_EQ(bits(snr), bits(run(s.gate, s.measured, 8000.0).snr_db));
   SNR_estimation(nullptr, nullptr, kNaN, nullptr, nullptr);
-}
-
-// The estimate keeps its working values on the stack: it asks for no memory,
-// so a failing allocator cannot change it.
-TEST(SnrBadInput, EstimateNeedsNoHeap) {
-  const Signals s;
-  Record gate = column(s.gate);
-  Record measured = column(s.measured);
-  double free_heap = 0.0;
-  SNR_estimation(gate.get(), measured.get(), 8000.0, &free_heap, nullptr);
-  for (long k = 1; k <= 3; ++k) {
-    runtime::alloc_seam::fail_nth(k);
-    double snr = 0.0;
-    SNR_estimation(gate.get(), measured.get(), 8000.0, &snr, nullptr);
-    EXPECT_EQ(runtime::alloc_seam::requests(), 0);
-    EXPECT_EQ(bits(snr), bits(free_heap));
-  }
-  runtime::alloc_seam::reset();
 }
 
 TEST(SnrConcurrency, EstimatesMayOverlap) {

@@ -1,6 +1,6 @@
 // b_abs, rms, b_rms and b_log10: exact values, the strict order of the sums,
-// non-finite inputs, records that are not plain vectors, and a failed scratch
-// allocation. Indices count from 0.
+// non-finite inputs and records that are not plain vectors (b_rms without
+// its scratch: lumetra_reliability_test.cpp). Indices count from 0.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "lumetra.h"
-#include "runtime/alloc.h"
 #include "spectral/constants.h"
 #include "support/records.h"
 #include "support/reference_spectral.h"
@@ -162,24 +161,6 @@ TEST(RmsRecord, RecordsThatHoldNoReadableVectorGiveNaN) {
   EXPECT_TRUE(std::isnan(b_rms(&empty_columns)));
   hollow[1] = 1;
   EXPECT_EQ(b_rms(&empty_columns), std::sqrt(14.0 / 3.0));
-}
-
-TEST(RmsRecord, FailedScratchAllocationGivesNaNAndLeaksNothing) {
-  std::vector<double> v = {3.0, 4.0};
-  emxArray_real_T* x = wrap(v);
-  ASSERT_NE(x, nullptr);
-  // The scratch record, its extents and its storage: make each fail in turn.
-  runtime::alloc_seam::reset();
-  b_rms(x);
-  const long requests = runtime::alloc_seam::requests();
-  ASSERT_GE(requests, 3);
-  for (long k = 1; k <= requests; ++k) {
-    runtime::alloc_seam::fail_nth(k);
-    EXPECT_TRUE(std::isnan(b_rms(x))) << "request " << k << " failed";
-  }
-  runtime::alloc_seam::reset();
-  EXPECT_EQ(bits(b_rms(x)), bits(std::sqrt(12.5)));
-  emxDestroyArray_real_T(x);
 }
 
 // --------------------------------------------------------------- b_log10 --
