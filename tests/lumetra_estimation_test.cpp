@@ -129,6 +129,11 @@ void spike_at(std::int32_t peak, double height = 1e6) {
   std::fill(made_up().begin(), made_up().end(), 1.0);
   made_up()[static_cast<std::size_t>(peak - 1)] = height;
 }
+// The made-up correlation as the magnitudes the trust test reads (its
+// values are positive).
+std::span<const double, kLags> made_up_magnitudes() {
+  return std::span<const double, kLags>(made_up().data(), kLags);
+}
 // The 1-based peak index at which a case with coarse delay `coarse` gets
 // total delay `total`.
 std::int32_t peak_for(double coarse, double total) {
@@ -393,19 +398,28 @@ TEST_F(Estimation, TrustCausesEachOnTheirOwn) {
   EXPECT_LT(e.diagnostics.peak.index, lumetra::kFirstTrustedPeak);
   EXPECT_EQ(e.diagnostics.causes, lumetra::kPeakNearEnd);
 
-  // The trust ratio at the limit passes, just above it fails: with 480000
-  // values of 1 around a peak of h the ratio is 1 / h.
+  // A trust ratio of 0.04 passes, the next double above it fails: with
+  // 480000 values of 1 around a peak of h the ratio is 1 / h, 0.04 at 25,
+  // and a peak a few ulps below 25 gives the next double.
   const std::vector<double> rec = delayed(7000);
   const double coarse = coarse_delay(reference(), rec);
-  spike_at(peak_for(coarse, 7000.0), 25.0);
+  const std::int32_t peak = peak_for(coarse, 7000.0);
+  spike_at(peak, 25.0);
   e = run(reference(), rec, 0.0, made_up_xcorr);
   EXPECT_EQ(e.diagnostics.trust_ratio, 0.04);
   EXPECT_EQ(e.failed, 0.0);
   expect_own_levels(e, "ratio at the limit");
-  spike_at(peak_for(coarse, 7000.0), 24.0);
+  const double above = std::nextafter(0.04, 1.0);
+  double h = 25.0;
+  while (lumetra::trust_ratio(made_up_magnitudes(), {peak, h}) <= 0.04) {
+    h = std::nextafter(h, 0.0);
+    spike_at(peak, h);
+  }
+  ASSERT_EQ(lumetra::trust_ratio(made_up_magnitudes(), {peak, h}), above);
   e = run(reference(), rec, 0.0, made_up_xcorr);
+  EXPECT_EQ(e.diagnostics.trust_ratio, above);
   EXPECT_EQ(e.diagnostics.causes, lumetra::kPeakNotProminent);
-  expect_silence(e, "ratio above the limit");
+  expect_silence(e, "ratio one ulp above the limit");
 
   // No usable block: a NaN in every block of every settled half.
   std::vector<double> spoiled = rec;

@@ -32,13 +32,6 @@ using testing_support::kNaN;
 const std::vector<const lumetra::kernels::Table*> kTables =
     testing_support::runnable(lumetra::kernels::for_isa);
 
-TEST(Constants, HoldTheirExactBits) {
-  EXPECT_EQ(bits(lumetra::kLongStep), 0x4039333333333333u);     // 25.2
-  EXPECT_EQ(bits(lumetra::kShortStep), 0x4038B33333333333u);    // 24.7
-  EXPECT_EQ(bits(lumetra::kLevelOffset), 0x3EB0C6F7A0B5ED8Du);  // 1e-6
-  EXPECT_EQ(bits(lumetra::kTrustLimit), 0x3FA47AE147AE147Bu);   // 0.04
-}
-
 TEST(StepLayout, PeriodFollowsStepMode) {
   EXPECT_EQ(lumetra::step_period(0.0), 25.2);
   EXPECT_EQ(lumetra::step_period(-0.0), 25.2);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <random>
 #include <span>
 #include <string>
@@ -237,11 +238,16 @@ std::vector<complex_T> reference_fft(const std::vector<double>& x) {
 
 // ------------------------------------------------------------ tables --
 
-TEST(TwiddleTables, StoredConstantsHaveTheirBits) {
-  EXPECT_EQ(bits(spectral::kAngleStep), bits(0x1.921fb54442d18p-19));  // pi / 2^20
-  EXPECT_EQ(bits(spectral::kCosStep), bits(0x1.fffffffff6216p-1));
-  EXPECT_EQ(bits(spectral::kSinAt262143), bits(0x1.6a099f51e056cp-1));
-  EXPECT_EQ(bits(spectral::kInverseScale), bits(0x1p-21));
+// Computed here without the C library's double functions: the angle step
+// from pi, the two stored values as the long double functions give them,
+// rounded once (the angle 262143 e rounded as a double product first).
+TEST(TwiddleTables, StoredConstantsAreTheirAnglesRounded) {
+  const double e = spectral::kAngleStep;
+  EXPECT_EQ(bits(e), bits(std::numbers::pi / 1048576.0));
+  EXPECT_EQ(bits(spectral::kCosStep),
+            bits(static_cast<double>(std::cos(static_cast<long double>(e)))));
+  EXPECT_EQ(bits(spectral::kSinAt262143),
+            bits(static_cast<double>(std::sin(static_cast<long double>(262143.0 * e)))));
 }
 
 TEST(TwiddleTables, QuarterWaveSplitsAtAnEighthWithItsTwoStoredConstants) {
