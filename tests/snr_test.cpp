@@ -1,4 +1,6 @@
-// SNR_estimation's frame arithmetic, outcomes and handling of bad input.
+// SNR_estimation's frame arithmetic, the estimate under scaling, the shapes
+// of the records, and overlapping calls (every outcome and refusal:
+// snr_diagnostics_test.cpp).
 //
 // Most cases run at fs = 200 Hz, where a frame is one sample: a frame's level
 // is then 20 log10((|g| + 1e-6) / 32767) of its gate sample g exactly, and its
@@ -18,6 +20,7 @@
 #include "quenbar.h"
 #include "support/records.h"
 #include "support/snr_reference.h"
+#include "synth.h"
 
 namespace {
 
@@ -25,11 +28,9 @@ using testing_support::bits;
 using testing_support::column;
 using testing_support::kInf;
 using testing_support::kNaN;
-using testing_support::kNaNBits;
 using testing_support::Record;
 using testing_support::same_result;
 
-constexpr std::uint64_t kInfBits = 0x7FF0000000000000;
 constexpr double kOneSampleFrames = 200.0;  // fs giving L = 1
 
 struct Outputs {
@@ -270,48 +271,6 @@ TEST(SnrFrames, InfiniteGateSampleMakesEveryLaterFrameActive) {
 
 // --- Outcomes ------------------------------------------------------------------
 
-TEST(SnrOutcomes, DegenerateSignalsGiveNaNMinus120OrInfinity) {
-  const double loud = amplitude(-20);
-  struct Case {
-    const char* what;
-    std::vector<double> gate;
-    std::vector<double> measured;
-    double fs;
-    double expected;  // NaN: any NaN
-  };
-  const Case cases[] = {
-      {"empty", {}, {}, 48000.0, kNaN},
-      {"shorter than a frame", std::vector<double>(239, loud), std::vector<double>(239, 1.0),
-       48000.0, kNaN},
-      {"every frame active", {loud, loud, loud}, {1, 2, 3}, kOneSampleFrames, kNaN},
-      {"no frame active", {0, 0, 0}, {1, 2, 3}, kOneSampleFrames, kNaN},
-      {"active power below the noise", {loud, 0, 0}, {1, 2, 2}, kOneSampleFrames, kNaN},
-      {"NaN in the measured signal", {loud, 0, 0}, {5, kNaN, 1}, kOneSampleFrames, kNaN},
-      {"infinite noise", {loud, 0, 0}, {5, kInf, 1}, kOneSampleFrames, kNaN},
-      {"infinite signal", {loud, 0, 0}, {kInf, 1, 1}, kOneSampleFrames, kInf},
-      {"zero noise", {loud, 0, loud, 0}, {3, 0, 4, 0}, kOneSampleFrames, kInf},
-      // Mean active power equal to the noise power: the ratio is 0 and the
-      // 1e-12 floor gives 10 log10(1e-12), -120 dB.
-      {"signal equals noise",
-       {loud, loud, 0, 0},
-       {3, 3, 3, -3},
-       kOneSampleFrames,
-       10.0 * std::log10(1e-12)},
-  };
-  for (const Case& c : cases) {
-    const Outputs out = run(c.gate, c.measured, c.fs);
-    if (std::isnan(c.expected)) {
-      EXPECT_TRUE(std::isnan(out.snr_db)) << c.what << ": " << out.snr_db;
-    } else {
-      EXPECT_EQ(bits(out.snr_db), bits(c.expected)) << c.what << ": " << out.snr_db;
-    }
-    EXPECT_TRUE(same_result(out.snr_db, reference_snr(c.gate, c.measured, c.fs))) << c.what;
-    EXPECT_EQ(bits(out.extra), 0u) << c.what;
-  }
-  EXPECT_EQ(bits(run({loud, 0, loud, 0}, {3, 0, 4, 0}, kOneSampleFrames).snr_db), kInfBits);
-  EXPECT_NEAR(run({loud, loud, 0, 0}, {3, 3, 3, -3}, kOneSampleFrames).snr_db, -120.0, 1e-12);
-}
-
 TEST(SnrOutcomes, ScalingTheMeasuredSignalKeepsTheEstimate) {
   std::mt19937_64 rng(9);
   std::normal_distribution<double> normal(0.0, 1.0);
@@ -357,96 +316,18 @@ TEST(SnrOutcomes, ScalingTheMeasuredSignalKeepsTheEstimate) {
   EXPECT_TRUE(same_result(quieter, reference_snr(quiet, measured, 48000.0)));
 }
 
-// --- Bad input -------------------------------------------------------------------
+// --- Shapes, outputs, threads, lifecycle ----------------------------------------
 
-// Two seconds of bursts and noise at 8 kHz (400 frames of 40 samples).
-struct Signals {
-  std::vector<double> gate;
-  std::vector<double> measured;
-  Signals() {
-    std::mt19937_64 rng(21);
-    std::normal_distribution<double> normal(0.0, 1.0);
-    for (int k = 0; k < 16000; ++k) {
-      const double g = (k / 1000) % 2 == 0 ? 1000.0 * normal(rng) : 0.0;
-      gate.push_back(g);
-      measured.push_back(g + 20.0 * normal(rng));
-    }
-  }
-};
-
-TEST(SnrBadInput, RatesWithoutAWholeSampleFrameGiveNaN) {
-  const Signals s;
-  ASSERT_TRUE(std::isfinite(run(s.gate, s.measured, 200.0).snr_db));
-  for (double fs : {199.99999999999997, 199.0, 1.0, 0.0, -0.0, -48000.0, kNaN, -kNaN, kInf, -kInf,
-                    1e-300, std::numeric_limits<double>::denorm_min()}) {
-    const Outputs out = run(s.gate, s.measured, fs);
-    EXPECT_EQ(bits(out.snr_db), kNaNBits) << "fs " << fs;
-    EXPECT_EQ(bits(out.extra), 0u);
-  }
-  // A rate so high that the signal holds no whole frame: NaN as well.
-  EXPECT_TRUE(std::isnan(run(s.gate, s.measured, 1e15).snr_db));
-  EXPECT_TRUE(std::isnan(run(s.gate, s.measured, std::numeric_limits<double>::max()).snr_db));
+// Two seconds of bursts in noise at 8 kHz (400 frames of 40 samples).
+synth::SnrScene signals() {
+  return synth::speech_in_noise(8000.0, 2.0, 12.0, 21);
 }
 
-TEST(SnrBadInput, UnreadableRecordsGiveNaN) {
-  Signals s;
-  Record gate = column(s.gate);
-  Record measured = column(s.measured);
-  const int32_t n = static_cast<int32_t>(s.gate.size());
-  int32_t negative[1] = {-40};
-  int32_t zero_columns[2] = {n, 0};
-  int32_t negative_columns[2] = {n, -1};
-  int32_t overflow[2] = {n, 1 << 20};
-  // Hand-built records: a host may fill the fields itself.
-  emxArray_real_T gate_negative{s.gate.data(), negative, n, 1, 0};
-  emxArray_real_T gate_no_columns{s.gate.data(), zero_columns, n, 2, 0};
-  emxArray_real_T gate_negative_columns{s.gate.data(), negative_columns, n, 2, 0};
-  emxArray_real_T gate_overflow{s.gate.data(), overflow, n, 2, 0};
-  emxArray_real_T gate_no_size{s.gate.data(), nullptr, n, 1, 0};
-  emxArray_real_T gate_no_dims{s.gate.data(), zero_columns, n, 0, 0};
-  emxArray_real_T measured_negative{s.measured.data(), negative_columns, n, 2, 0};
-  emxArray_real_T measured_overflow{s.measured.data(), overflow, n, 2, 0};
-  emxArray_real_T measured_no_size{s.measured.data(), nullptr, n, 1, 0};
-  Record gate_no_data(emxCreateWrapper_real_T(nullptr, n, 1));
-  Record measured_no_data(emxCreateWrapper_real_T(nullptr, n, 1));
-  struct Case {
-    const char* what;
-    const emxArray_real_T* gate;
-    const emxArray_real_T* measured;
-  };
-  const Case cases[] = {
-      {"null gate", nullptr, measured.get()},
-      {"null measured", gate.get(), nullptr},
-      {"both null", nullptr, nullptr},
-      {"gate extent negative", &gate_negative, measured.get()},
-      {"gate with no columns", &gate_no_columns, measured.get()},
-      {"gate with negative columns", &gate_negative_columns, measured.get()},
-      {"gate element count past int32", &gate_overflow, measured.get()},
-      {"gate without extents", &gate_no_size, measured.get()},
-      {"gate without dimensions", &gate_no_dims, measured.get()},
-      {"gate without data", gate_no_data.get(), measured.get()},
-      {"measured extent negative", gate.get(), &measured_negative},
-      {"measured element count past int32", gate.get(), &measured_overflow},
-      {"measured without extents", gate.get(), &measured_no_size},
-      {"measured without data", gate.get(), measured_no_data.get()},
-  };
-  for (const Case& c : cases) {
-    double snr = 1.0;
-    double extra = 1.0;
-    SNR_estimation(c.gate, c.measured, 8000.0, &snr, &extra);
-    EXPECT_EQ(bits(snr), kNaNBits) << c.what;
-    EXPECT_EQ(bits(extra), 0u) << c.what;
-  }
-}
-
-TEST(SnrBadInput, ShortMeasuredSignalGivesNaNWithoutReadingPastIt) {
-  const Signals s;
-  // 16000 gate samples: 400 frames of 40 need 16000 measured samples.
-  std::vector<double> short_by_one(s.measured.begin(), s.measured.end() - 1);
-  EXPECT_EQ(bits(run(s.gate, short_by_one, 8000.0).snr_db), kNaNBits);
-  EXPECT_EQ(bits(run(s.gate, {}, 8000.0).snr_db), kNaNBits);
-  // Its sample count comes from all its extents: a row vector, or a matrix of
-  // as many elements, is the same signal.
+// The measured signal's sample count comes from all its extents: a row
+// vector, or a matrix of as many elements, is the same signal. (Bad input
+// and every other outcome: snr_diagnostics_test.cpp.)
+TEST(SnrShapes, MeasuredSamplesAreCountedOverAllExtents) {
+  const synth::SnrScene s = signals();
   std::vector<double> m(s.measured);
   std::vector<double> g(s.gate);
   Record gate = testing_support::column_wrapper(g);
@@ -470,8 +351,8 @@ TEST(SnrBadInput, ShortMeasuredSignalGivesNaNWithoutReadingPastIt) {
   EXPECT_TRUE(std::isnan(by_gate_row));
 }
 
-TEST(SnrBadInput, NullOutputsAreNotWritten) {
-  const Signals s;
+TEST(SnrShapes, NullOutputsAreNotWritten) {
+  const synth::SnrScene s = signals();
   Record gate = column(s.gate);
   Record measured = column(s.measured);
   double extra = 7.0;
@@ -484,7 +365,7 @@ TEST(SnrBadInput, NullOutputsAreNotWritten) {
 }
 
 TEST(SnrConcurrency, EstimatesMayOverlap) {
-  const Signals s;
+  const synth::SnrScene s = signals();
   std::vector<std::vector<double>> gates;
   std::vector<double> expected;
   for (int t = 0; t < 4; ++t) {
@@ -514,7 +395,7 @@ TEST(SnrConcurrency, EstimatesMayOverlap) {
 }
 
 TEST(SnrLifecycle, EstimateIsTheSameAroundInitializeAndTerminate) {
-  const Signals s;
+  const synth::SnrScene s = signals();
   const double before = run(s.gate, s.measured, 8000.0).snr_db;
   SNR_estimation_initialize();
   const double during = run(s.gate, s.measured, 8000.0).snr_db;
