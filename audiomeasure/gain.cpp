@@ -90,16 +90,8 @@ double drift_ppm(const StepQuality (&q)[kSteps]) noexcept {
   return -(change / weight) / kFitSamples * 1e6;
 }
 
-// What the measurement found besides lumetra's estimate.
-struct Findings {
-  std::int64_t recording_length = 0;
-  NonFinite recording_non_finite;
-  bool silent_recording = false;
-  bool analysed = false;
-  StepQuality quality[kSteps];
-};
+}  // namespace
 
-// Every field of the report from the estimate and what was gathered.
 void write_report(const ReferenceSummary& s, const am_gain_options& options,
                   const lumetra::Estimate& e, const Findings& f, am_gain_report& r) noexcept {
   const lumetra::Diagnostics& d = e.diagnostics;
@@ -236,6 +228,8 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
     r.verdict = AM_VERDICT_TRUSTED;
   }
 }
+
+namespace {
 
 // Whether a report asks for the recording to be converted by its drift.
 bool drift_to_correct(const am_gain_report& r) noexcept {

@@ -61,6 +61,21 @@ struct ReferenceSummary {
   const SettledStore* settled = nullptr;
 };
 
+// What a measurement found besides lumetra's estimate.
+struct Findings {
+  std::int64_t recording_length = 0;
+  NonFinite recording_non_finite;
+  bool silent_recording = false;
+  bool analysed = false;
+  StepQuality quality[lumetra::kSteps];
+};
+
+// Every field of the report from the estimate and what was gathered, the
+// verdict and its causes among them: the one place they are decided (both
+// forms of the measurement, and the tests, call it).
+void write_report(const ReferenceSummary& s, const am_gain_options& options,
+                  const lumetra::Estimate& e, const Findings& f, am_gain_report& r) noexcept;
+
 // am_gain_measure's work, its arguments checked but for the lengths.
 int measure_gain(const double* reference, std::int64_t reference_length, const double* recording,
                  std::int64_t recording_length, const am_gain_options& options,
