@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audiomeasure.h"
+#include "audiomeasure/gain.h"
 #include "audiomeasure/step_period.h"
 #include "audiomeasure_host.h"
 #include "emx_runtime.h"
@@ -190,6 +191,167 @@ TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
   }
 }
 
+// The verdict over made-up estimates, through the one function that writes
+// it (am::write_report): a reference of 25.2 s steps with a second-long
+// step 11, and an aligned, whole, clean recording of it 1000 samples late,
+// changed as each case says. The verdict is the first that holds of
+// non_finite_samples, not_trusted, incomplete, questionable and trusted;
+// the causes gather all that lies behind it; a step is uncovered only where
+// the alignment stood, and its quality judged only where it is covered.
+struct MadeUp {
+  am::ReferenceSummary s;
+  lumetra::Estimate e{};
+  am::Findings f;
+};
+
+MadeUp made_up() {
+  MadeUp m;
+  m.s.length = lumetra::required_reference_length(25.2) + 48000;
+  m.s.layout = lumetra::step_layout(25.2, m.s.length);
+  std::fill_n(m.s.own.step_level, AM_STEPS, -20.0);
+  std::fill_n(m.s.own.step_range, AM_STEPS, 0.5);
+  std::fill_n(m.e.step_level, AM_STEPS, -21.0);
+  std::fill_n(m.e.step_range, AM_STEPS, 0.6);
+  m.e.diagnostics.copy = lumetra::Copy::kWhole;
+  m.e.diagnostics.aligned_samples = m.s.length;
+  m.e.diagnostics.total_delay = 1000.0;
+  m.f.recording_length = m.s.length + 1000;
+  m.f.analysed = true;
+  for (am::StepQuality& q : m.f.quality) {
+    q.noise_distortion_db = -50.0;
+  }
+  return m;
+}
+
+// The changes the cases combine.
+void noise_at_limit(MadeUp& m) {
+  m.f.quality[2].noise_distortion_db = -16.0;  // the default limit
+}
+void noise_past_limit(MadeUp& m) {
+  m.f.quality[2].noise_distortion_db = std::nextafter(-16.0, 0.0);
+}
+void clipped(MadeUp& m) {
+  m.f.quality[0].clipped = 1;
+}
+void spread_at_limit(MadeUp& m) {
+  m.e.step_range[4] = 1.5;  // 1 dB above the reference's 0.5
+}
+void spread_past_limit(MadeUp& m) {
+  m.e.step_range[4] = std::nextafter(1.5, 2.0);
+}
+void ends_in_step_11(MadeUp& m) {
+  m.e.diagnostics.aligned_samples = m.s.layout.settled[10].first + 100;
+}
+void noisy_step_11(MadeUp& m) {
+  m.f.quality[10].noise_distortion_db = 0.0;
+}
+void no_usable_block(MadeUp& m) {
+  m.e.failed = 1.0;
+  m.e.diagnostics.causes = lumetra::kNoUsableBlock;
+}
+void alignment_failed(MadeUp& m) {
+  m.e.failed = 1.0;
+  m.e.diagnostics.copy = lumetra::Copy::kFailed;
+  m.e.diagnostics.aligned_samples = 0;
+  m.e.diagnostics.causes = lumetra::kNotLagging;
+}
+void silent_openings(MadeUp& m) {
+  m.s.silent_opening = m.f.silent_recording = true;
+}
+void drifting(MadeUp& m) {  // 25 ppm: the delay shrinks by 0.1024 samples a run
+  for (am::StepQuality& q : m.f.quality) {
+    q.delay_change = -0.1024;
+    q.weight = q.explained = 1.0;
+  }
+}
+void nan_in_reference(MadeUp& m) {
+  m.s.non_finite = {5000000, kNaN};
+}
+void inf_read(MadeUp& m) {  // the last sample of the aligned stretch
+  m.f.recording_non_finite = {m.s.length + 999, kInf};
+}
+void inf_not_read(MadeUp& m) {
+  m.f.recording_non_finite = {m.s.length + 1000, kInf};
+}
+
+TEST(AudiomeasureGain, VerdictRulesOverMadeUpEstimates) {
+  constexpr std::uint32_t kNoise = 1u << AM_CAUSE_NOISE_DISTORTION;
+  constexpr std::uint32_t kUncovered = 1u << AM_CAUSE_STEPS_NOT_COVERED;
+  constexpr std::uint32_t kNotLagging = 1u << AM_CAUSE_NOT_LAGGING;
+  constexpr std::uint32_t kNonFinite = 1u << AM_CAUSE_NON_FINITE_SAMPLES;
+  struct Case {
+    const char* what;
+    std::vector<void (*)(MadeUp&)> changes;
+    const char* verdict;
+    std::uint32_t causes;
+    std::uint32_t uncovered;
+    std::uint32_t questionable;
+  };
+  const Case cases[] = {
+      {"as made", {}, "trusted", 0, 0, 0},
+      {"noise at the limit", {noise_at_limit}, "trusted", 0, 0, 0},
+      {"noise past the limit", {noise_past_limit}, "questionable", kNoise, 0, 1u << 2},
+      {"a clipped sample", {clipped}, "questionable", 1u << AM_CAUSE_CLIPPING, 0, 1u << 0},
+      {"spread at the limit", {spread_at_limit}, "trusted", 0, 0, 0},
+      {"spread past the limit",
+       {spread_past_limit},
+       "questionable",
+       1u << AM_CAUSE_UNSTEADY,
+       0,
+       1u << 4},
+      {"the recording ends in step 11", {ends_in_step_11}, "incomplete", kUncovered, 1u << 10, 0},
+      {"incomplete before questionable; an uncovered step is not judged",
+       {ends_in_step_11, noise_past_limit, noisy_step_11},
+       "incomplete",
+       kUncovered | kNoise,
+       1u << 10,
+       1u << 2},
+      {"not trusted before incomplete, aligned",
+       {no_usable_block, ends_in_step_11, noise_past_limit},
+       "not_trusted",
+       1u << AM_CAUSE_NO_USABLE_BLOCK | kUncovered | kNoise,
+       1u << 10,
+       1u << 2},
+      {"not trusted, unaligned: nothing uncovered, nothing judged",
+       {alignment_failed, noise_past_limit},
+       "not_trusted",
+       kNotLagging,
+       0,
+       0},
+      {"not trusted, unaligned, silent and drifting",
+       {alignment_failed, silent_openings, drifting},
+       "not_trusted",
+       kNotLagging | 1u << AM_CAUSE_SILENT_REFERENCE | 1u << AM_CAUSE_SILENT_RECORDING |
+           1u << AM_CAUSE_CLOCK_DRIFT,
+       0,
+       0},
+      {"a drift where the alignment stood explains nothing", {drifting}, "trusted", 0, 0, 0},
+      {"non-finite before not trusted",
+       {alignment_failed, nan_in_reference},
+       "non_finite_samples",
+       kNonFinite | kNotLagging,
+       0,
+       0},
+      {"an infinity the measurement reads", {inf_read}, "non_finite_samples", kNonFinite, 0, 0},
+      {"an infinity it does not read", {inf_not_read}, "trusted", 0, 0, 0},
+  };
+  am_gain_options options;
+  am_gain_options_init(&options);
+  for (const Case& c : cases) {
+    MadeUp m = made_up();
+    for (const auto change : c.changes) {
+      change(m);
+    }
+    am_gain_report r;
+    am_gain_report_init(&r);
+    am::write_report(m.s, options, m.e, m.f, r);
+    EXPECT_STREQ(am_verdict_name(r.verdict), c.verdict) << c.what;
+    EXPECT_EQ(r.verdict_causes, c.causes) << c.what;
+    EXPECT_EQ(r.uncovered_steps, c.uncovered) << c.what;
+    EXPECT_EQ(r.questionable_steps, c.questionable) << c.what;
+  }
+}
+
 // The step period read from the reference (auto), and the choice beside a
 // period given: stimuli of either period; one that also holds 10 steps of
 // 25.2 s; one whose level drops by 12 dB every other second (steady under
@@ -325,7 +487,11 @@ TEST(AudiomeasureApi, RefusesBadArgumentsWithAStatus) {
   EXPECT_EQ(snr(d, 48000, d, 48000, 48000.0, nullptr), AM_OK);
   EXPECT_EQ(snr(nullptr, 10, d, 48000, 48000.0, nullptr), AM_ERR_NULL);
   EXPECT_EQ(snr(d, -1, d, 48000, 48000.0, nullptr), AM_ERR_LENGTH);
-  EXPECT_EQ(snr(d, 48000, d, std::int64_t{1} << 31, 48000.0, nullptr), AM_ERR_LENGTH);
+  // Past AM_MAX_SAMPLES (2^31 - 1, what a record of the fixed libraries
+  // holds), refused before a sample is read.
+  constexpr std::int64_t kPast = std::int64_t{AM_MAX_SAMPLES} + 1;
+  EXPECT_EQ(snr(d, kPast, d, 48000, 48000.0, nullptr), AM_ERR_LENGTH);
+  EXPECT_EQ(snr(d, 48000, d, kPast, 48000.0, nullptr), AM_ERR_LENGTH);
   for (double fs : {kNaN, kInf, -48000.0, 199.0, 0.0}) {
     EXPECT_EQ(snr(d, 48000, d, 48000, fs, nullptr), AM_ERR_RATE) << fs;
   }
@@ -344,6 +510,8 @@ TEST(AudiomeasureApi, RefusesBadArgumentsWithAStatus) {
   EXPECT_EQ(am_gain_measure(d, 48000, d, 48000, nullptr, &g), AM_ERR_SHORT_REFERENCE);
   EXPECT_EQ(am_gain_measure(nullptr, 1, d, 48000, nullptr, &g), AM_ERR_NULL);
   EXPECT_EQ(am_gain_measure(d, -5, d, 48000, nullptr, &g), AM_ERR_LENGTH);
+  EXPECT_EQ(am_gain_measure(d, kPast, d, 48000, nullptr, &g), AM_ERR_LENGTH);
+  EXPECT_EQ(am_gain_measure(d, 12576000, d, kPast, nullptr, &g), AM_ERR_LENGTH);
   EXPECT_EQ(am_gain_reference_minimum(AM_PERIOD_25_2), 12816000);
   EXPECT_EQ(am_gain_reference_minimum(AM_PERIOD_AUTO), 12576000);
   EXPECT_EQ(am_gain_reference_minimum(7), -1);
@@ -351,6 +519,7 @@ TEST(AudiomeasureApi, RefusesBadArgumentsWithAStatus) {
   // The streaming forms: wrong order, lengths that do not add up.
   am_gain_reference* ref = nullptr;
   EXPECT_EQ(am_gain_reference_create(nullptr, 12576000 - 1, &ref), AM_ERR_SHORT_REFERENCE);
+  EXPECT_EQ(am_gain_reference_create(nullptr, kPast, &ref), AM_ERR_LENGTH);
   EXPECT_EQ(ref, nullptr);
   ASSERT_EQ(am_gain_reference_create(nullptr, 12576000, &ref), AM_OK);
   am_gain_measurement* m = nullptr;
@@ -364,6 +533,8 @@ TEST(AudiomeasureApi, RefusesBadArgumentsWithAStatus) {
   am_snr_measurement* s = nullptr;
   EXPECT_EQ(am_snr_create(nullptr, kNaN, &s), AM_ERR_RATE);
   ASSERT_EQ(am_snr_create(nullptr, 48000.0, &s), AM_OK);
+  EXPECT_EQ(am_snr_feed_gate(s, d, kPast), AM_ERR_LENGTH);
+  EXPECT_EQ(am_snr_feed_measured(s, d, kPast), AM_ERR_LENGTH);
   EXPECT_EQ(am_snr_feed_gate(s, d, 100), AM_OK);
   am_snr_report r;
   am_snr_report_init(&r);
