@@ -29,37 +29,11 @@ using testing_support::bits;
 using testing_support::kInf;
 using testing_support::kNaN;
 
-// Wraps a host vector as a column record (nothing copied).
-struct Wrapped {
-  explicit Wrapped(const std::vector<double>& v)
-      : record(emxCreateWrapper_real_T(const_cast<double*>(v.data()),
-                                       static_cast<std::int32_t>(v.size()), 1)) {}
-  ~Wrapped() { emxDestroyArray_real_T(record); }
-  Wrapped(const Wrapped&) = delete;
-  Wrapped& operator=(const Wrapped&) = delete;
-  emxArray_real_T* record;
-};
+using testing_support::column_wrapper;
 
+// The same outputs and diagnostics, bit for bit.
 void expect_same(const lumetra::Estimate& a, const lumetra::Estimate& b, const char* what) {
-  for (int k = 0; k < kSteps; ++k) {
-    EXPECT_EQ(bits(a.step_level[k]), bits(b.step_level[k])) << what << " level " << k + 1;
-    EXPECT_EQ(bits(a.step_range[k]), bits(b.step_range[k])) << what << " range " << k + 1;
-  }
-  EXPECT_EQ(bits(a.peak_level), bits(b.peak_level)) << what;
-  EXPECT_EQ(bits(a.failed), bits(b.failed)) << what;
-  const lumetra::Diagnostics& x = a.diagnostics;
-  const lumetra::Diagnostics& y = b.diagnostics;
-  EXPECT_EQ(x.onsets.reference, y.onsets.reference) << what;
-  EXPECT_EQ(x.onsets.recording, y.onsets.recording) << what;
-  EXPECT_EQ(bits(x.coarse_delay), bits(y.coarse_delay)) << what;
-  EXPECT_EQ(bits(x.coarse_too_large), bits(y.coarse_too_large)) << what;
-  EXPECT_EQ(x.peak.index, y.peak.index) << what;
-  EXPECT_EQ(bits(x.peak.value), bits(y.peak.value)) << what;
-  EXPECT_EQ(bits(x.trust_ratio), bits(y.trust_ratio)) << what;
-  EXPECT_EQ(bits(x.total_delay), bits(y.total_delay)) << what;
-  EXPECT_EQ(x.copy, y.copy) << what;
-  EXPECT_EQ(x.aligned_samples, y.aligned_samples) << what;
-  EXPECT_EQ(x.causes, y.causes) << what;
+  EXPECT_EQ(straight::estimate_bits(a), straight::estimate_bits(b)) << what;
 }
 
 // The estimate, proven identical on every kernel table and to the
@@ -67,15 +41,15 @@ void expect_same(const lumetra::Estimate& a, const lumetra::Estimate& b, const c
 lumetra::Estimate run(const std::vector<double>& reference, const std::vector<double>& recording,
                       double stepMode = 0.0,
                       lumetra::Correlator correlate = straight::remembered_xcorr) {
-  const Wrapped ref(reference);
-  const Wrapped rec(recording);
+  const testing_support::Record ref = column_wrapper(reference);
+  const testing_support::Record rec = column_wrapper(recording);
   const lumetra::Estimate fast =
-      lumetra::estimate(ref.record, rec.record, stepMode, lumetra::static_workspace(),
+      lumetra::estimate(ref.get(), rec.get(), stepMode, lumetra::static_workspace(),
                         {correlate, &lumetra::kernels::best()});
-  const lumetra::Estimate slow = straight::estimate(ref.record, rec.record, stepMode, correlate);
+  const lumetra::Estimate slow = straight::estimate(ref.get(), rec.get(), stepMode, correlate);
   expect_same(fast, slow, "fast path against the straightforward path");
   const lumetra::Estimate base =
-      lumetra::estimate(ref.record, rec.record, stepMode, lumetra::static_workspace(),
+      lumetra::estimate(ref.get(), rec.get(), stepMode, lumetra::static_workspace(),
                         {correlate, lumetra::kernels::for_isa(runtime::Isa::kSse2)});
   expect_same(base, slow, "sse2 path against the straightforward path");
   // The streaming form: the openings and the lengths, then the recording in
@@ -99,9 +73,9 @@ lumetra::Estimate run(const std::vector<double>& reference, const std::vector<do
 // The fast estimate alone (for repeats of a case already proven).
 lumetra::Estimate fast(const std::vector<double>& reference, const std::vector<double>& recording,
                        double stepMode, lumetra::Correlator correlate) {
-  const Wrapped ref(reference);
-  const Wrapped rec(recording);
-  return lumetra::estimate(ref.record, rec.record, stepMode, lumetra::static_workspace(),
+  const testing_support::Record ref = column_wrapper(reference);
+  const testing_support::Record rec = column_wrapper(recording);
+  return lumetra::estimate(ref.get(), rec.get(), stepMode, lumetra::static_workspace(),
                            {correlate, nullptr});
 }
 
@@ -232,13 +206,13 @@ TEST_F(Estimation, DeviceGainsAndNoiseComeBackAsStepLevels) {
   }
 
   // The exported function gives the same outputs, correlating for itself.
-  const Wrapped ref(reference());
-  const Wrapped rec(recording);
+  const testing_support::Record ref = column_wrapper(reference());
+  const testing_support::Record rec = column_wrapper(recording);
   double level[kSteps];
   double range[kSteps];
   double peak = 0.0;
   double failed = -1.0;
-  lumetra_estimation(ref.record, rec.record, 7.0, kNaN, 0.0, level, range, &peak, &failed);
+  lumetra_estimation(ref.get(), rec.get(), 7.0, kNaN, 0.0, level, range, &peak, &failed);
   for (int k = 0; k < kSteps; ++k) {
     EXPECT_EQ(bits(level[k]), bits(e.step_level[k]));
     EXPECT_EQ(bits(range[k]), bits(e.step_range[k]));
@@ -515,62 +489,77 @@ void expect_refused(const emxArray_real_T* ref, const emxArray_real_T* rec, doub
 }
 
 TEST_F(Estimation, RefusedInputsGiveNaNLevels) {
-  const Wrapped ref(reference());
+  using lumetra::kShortInput;
+  using lumetra::kUnreadableInput;
+  const testing_support::Record ref = column_wrapper(reference());
   const std::vector<double> long_rec = delayed(100);
-  const Wrapped rec(long_rec);
-  expect_refused(nullptr, rec.record, 0.0, lumetra::kUnreadableInput, "null reference");
-  expect_refused(ref.record, nullptr, 0.0, lumetra::kUnreadableInput, "null recording");
-  expect_refused(nullptr, nullptr, 0.0, lumetra::kUnreadableInput, "both null");
-
-  // Records that cannot be read: no data, no extents, a zero extent.
-  std::int32_t extents[2] = {static_cast<std::int32_t>(reference().size()), 1};
-  emxArray_real_T odd{nullptr, extents, extents[0], 2, 0};
-  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "null data");
-  odd.data = const_cast<double*>(reference().data());
-  odd.size = nullptr;
-  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "null size");
-  odd.size = extents;
-  odd.numDims = 0;
-  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "no dimensions");
-  odd.numDims = 2;
-  extents[1] = 0;
-  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "a zero extent");
-  extents[1] = -1;
-  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "a negative extent");
-  extents[1] = 1;
-  extents[0] = -5;
-  expect_refused(&odd, rec.record, 0.0, lumetra::kUnreadableInput, "a negative sample count");
-
-  // Too short: the reference for the step period, the recording below 720000.
-  std::vector<double> short_ref(reference().begin(), reference().begin() + 12816000 - 1);
-  const Wrapped sr(short_ref);
-  expect_refused(sr.record, rec.record, 0.0, lumetra::kShortInput, "reference short for 25.2 s");
-  const lumetra::Estimate ok =
-      lumetra::estimate(sr.record, rec.record, 1.0, lumetra::static_workspace(),
-                        {straight::remembered_xcorr, nullptr});
-  EXPECT_EQ(ok.failed, 0.0) << "long enough for 24.7 s steps";
+  const testing_support::Record rec = column_wrapper(long_rec);
+  // Records that cannot be read, as a host may fill the fields itself.
+  double* data = const_cast<double*>(reference().data());
+  const auto n = static_cast<std::int32_t>(reference().size());
+  std::int32_t column[2] = {n, 1};
+  std::int32_t zero[2] = {n, 0};
+  std::int32_t negative[2] = {n, -1};
+  std::int32_t negative_count[2] = {-5, 1};
+  std::int32_t two_to_31[2] = {1 << 16, 1 << 15};  // 2^31 samples: one past INT32_MAX
+  const emxArray_real_T no_data{nullptr, column, n, 2, 0};
+  const emxArray_real_T no_size{data, nullptr, n, 2, 0};
+  const emxArray_real_T no_dims{data, column, n, 0, 0};
+  const emxArray_real_T zero_extent{data, zero, n, 2, 0};
+  const emxArray_real_T negative_extent{data, negative, n, 2, 0};
+  const emxArray_real_T negative_samples{data, negative_count, n, 2, 0};
+  const emxArray_real_T past_int32{data, two_to_31, n, 2, 0};
+  // Too short: the reference for the step period, the recording below
+  // 720000; an empty record with null data is short, not unreadable.
+  const std::vector<double> short_ref(reference().begin(), reference().begin() + 12816000 - 1);
   const std::vector<double> tiny_ref(720000, 1.0);
-  const Wrapped tr(tiny_ref);
-  expect_refused(tr.record, rec.record, 1.0, lumetra::kShortInput, "reference of 720000");
   const std::vector<double> short_rec(long_rec.begin(), long_rec.begin() + 719999);
-  const Wrapped sc(short_rec);
-  expect_refused(ref.record, sc.record, 0.0, lumetra::kShortInput, "recording of 719999");
-  expect_refused(nullptr, sc.record, 0.0, lumetra::kUnreadableInput | lumetra::kShortInput,
-                 "null reference and a short recording");
-  // An empty record with null data is short, not unreadable.
-  emxArray_real_T* empty = nullptr;
-  emxInitArray_real_T(&empty, 1);
-  expect_refused(ref.record, empty, 0.0, lumetra::kShortInput, "empty recording");
-  emxFree_real_T(&empty);
+  const testing_support::Record sr = column_wrapper(short_ref);
+  const testing_support::Record tr = column_wrapper(tiny_ref);
+  const testing_support::Record sc = column_wrapper(short_rec);
+  emxArray_real_T* empty_record = nullptr;
+  emxInitArray_real_T(&empty_record, 1);
+  const testing_support::Record empty(empty_record);
+  struct Case {
+    const char* what;
+    const emxArray_real_T* ref;
+    const emxArray_real_T* rec;
+    double stepMode;
+    std::uint32_t causes;
+  };
+  const Case cases[] = {
+      {"null reference", nullptr, rec.get(), 0.0, kUnreadableInput},
+      {"null recording", ref.get(), nullptr, 0.0, kUnreadableInput},
+      {"both null", nullptr, nullptr, 0.0, kUnreadableInput},
+      {"null data", &no_data, rec.get(), 0.0, kUnreadableInput},
+      {"null size", &no_size, rec.get(), 0.0, kUnreadableInput},
+      {"no dimensions", &no_dims, rec.get(), 0.0, kUnreadableInput},
+      {"a zero extent", &zero_extent, rec.get(), 0.0, kUnreadableInput},
+      {"a negative extent", &negative_extent, rec.get(), 0.0, kUnreadableInput},
+      {"a negative sample count", &negative_samples, rec.get(), 0.0, kUnreadableInput},
+      {"a reference of 2^31 samples", &past_int32, rec.get(), 0.0, kUnreadableInput},
+      {"a recording of 2^31 samples", ref.get(), &past_int32, 0.0, kUnreadableInput},
+      {"reference short for 25.2 s", sr.get(), rec.get(), 0.0, kShortInput},
+      {"reference of 720000", tr.get(), rec.get(), 1.0, kShortInput},
+      {"recording of 719999", ref.get(), sc.get(), 0.0, kShortInput},
+      {"null reference, short recording", nullptr, sc.get(), 0.0, kUnreadableInput | kShortInput},
+      {"empty recording", ref.get(), empty.get(), 0.0, kShortInput},
+  };
+  for (const Case& c : cases) {
+    expect_refused(c.ref, c.rec, c.stepMode, c.causes, c.what);
+  }
+  const lumetra::Estimate ok = lumetra::estimate(
+      sr.get(), rec.get(), 1.0, lumetra::static_workspace(), {straight::remembered_xcorr, nullptr});
+  EXPECT_EQ(ok.failed, 0.0) << "long enough for 24.7 s steps";
 }
 
 TEST_F(Estimation, NullOutputPointersAreLeftAlone) {
   const std::vector<double> tiny(10, 1.0);
-  const Wrapped t(tiny);
-  lumetra_estimation(t.record, t.record, 0.0, 0.0, 0.0, nullptr, nullptr, nullptr, nullptr);
+  const testing_support::Record t = column_wrapper(tiny);
+  lumetra_estimation(t.get(), t.get(), 0.0, 0.0, 0.0, nullptr, nullptr, nullptr, nullptr);
   double failed = 0.0;
   double level[kSteps];
-  lumetra_estimation(t.record, t.record, 0.0, 0.0, 0.0, level, nullptr, nullptr, &failed);
+  lumetra_estimation(t.get(), t.get(), 0.0, 0.0, 0.0, level, nullptr, nullptr, &failed);
   EXPECT_EQ(failed, 1.0);
   EXPECT_TRUE(std::isnan(level[0]));
 }

@@ -18,6 +18,7 @@
 #include "runtime/alloc.h"
 #include "stimulus.h"
 #include "support/heap.h"
+#include "support/lumetra_straight.h"
 #include "support/records.h"
 
 namespace {
@@ -85,8 +86,8 @@ struct Outputs {
 };
 
 Outputs estimate(const std::vector<double>& reference, const std::vector<double>& recording) {
-  Record ref = testing_support::column_wrapper(const_cast<std::vector<double>&>(reference));
-  Record rec = testing_support::column_wrapper(const_cast<std::vector<double>&>(recording));
+  Record ref = testing_support::column_wrapper(reference);
+  Record rec = testing_support::column_wrapper(recording);
   Outputs o{};
   lumetra_estimation(ref.get(), rec.get(), 0.0, 0.0, 0.0, o.level, o.range, &o.peak, &o.failed);
   return o;
@@ -140,32 +141,12 @@ TEST(LumetraLongRun, EstimationsInARowGiveTheSameBitsAndTakeNoMemory) {
   AM_EXPECT_HEAP(heap, requests);
 }
 
-// Every output and diagnostic of an estimate, as bits.
-std::vector<std::uint64_t> estimate_bits(const lumetra::Estimate& e) {
-  std::vector<std::uint64_t> b;
-  for (int k = 0; k < kSteps; ++k) {
-    b.push_back(bits(e.step_level[k]));
-    b.push_back(bits(e.step_range[k]));
-  }
-  const lumetra::Diagnostics& d = e.diagnostics;
-  for (const double v : {e.peak_level, e.failed, d.coarse_delay, d.coarse_too_large, d.peak.value,
-                         d.trust_ratio, d.total_delay}) {
-    b.push_back(bits(v));
-  }
-  for (const std::int64_t v : {std::int64_t{d.onsets.reference}, std::int64_t{d.onsets.recording},
-                               std::int64_t{d.peak.index}, static_cast<std::int64_t>(d.copy),
-                               d.aligned_samples, std::int64_t{d.causes}}) {
-    b.push_back(static_cast<std::uint64_t>(v));
-  }
-  return b;
-}
-
 TEST(LumetraThreads, OwnWorkspacesGiveTheBitsOfTheStaticPath) {
   lumetra_estimation_initialize();
   const std::vector<double> reference = stimulus::stepped_reference({});
   const std::vector<double> recording = device_recording(reference);
-  Record ref = testing_support::column_wrapper(const_cast<std::vector<double>&>(reference));
-  Record rec = testing_support::column_wrapper(const_cast<std::vector<double>&>(recording));
+  Record ref = testing_support::column_wrapper(reference);
+  Record rec = testing_support::column_wrapper(recording);
   const lumetra::Estimate alone =
       lumetra::estimate(ref.get(), rec.get(), 0.0, lumetra::static_workspace());
   ASSERT_EQ(alone.failed, 0.0);
@@ -190,7 +171,7 @@ TEST(LumetraThreads, OwnWorkspacesGiveTheBitsOfTheStaticPath) {
   }
   for (int t = 0; t < kThreads; ++t) {
     ASSERT_TRUE(had_workspace[t]) << "thread " << t;
-    EXPECT_EQ(estimate_bits(each[t]), estimate_bits(alone)) << "thread " << t;
+    EXPECT_EQ(straight::estimate_bits(each[t]), straight::estimate_bits(alone)) << "thread " << t;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "support/lumetra_straight.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -343,6 +344,25 @@ void remembered_xcorr(const double* x, const double* y, double* r) noexcept {
   last_x.assign(x, x + kSpan);
   last_y.assign(y, y + kSpan);
   last_r.assign(r, r + kLags);
+}
+
+std::vector<std::uint64_t> estimate_bits(const lumetra::Estimate& e) {
+  std::vector<std::uint64_t> b;
+  for (int k = 0; k < lumetra::kSteps; ++k) {
+    b.push_back(std::bit_cast<std::uint64_t>(e.step_level[k]));
+    b.push_back(std::bit_cast<std::uint64_t>(e.step_range[k]));
+  }
+  const lumetra::Diagnostics& d = e.diagnostics;
+  for (const double v : {e.peak_level, e.failed, d.coarse_delay, d.coarse_too_large, d.peak.value,
+                         d.trust_ratio, d.total_delay}) {
+    b.push_back(std::bit_cast<std::uint64_t>(v));
+  }
+  for (const std::int64_t v : {std::int64_t{d.onsets.reference}, std::int64_t{d.onsets.recording},
+                               std::int64_t{d.peak.index}, static_cast<std::int64_t>(d.copy),
+                               d.aligned_samples, std::int64_t{d.causes}}) {
+    b.push_back(static_cast<std::uint64_t>(v));
+  }
+  return b;
 }
 
 }  // namespace straight

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "emx_runtime.h"
 #include "lumetra/estimation.h"
@@ -30,6 +31,10 @@ lumetra::Levels measure(const emxArray_real_T* aligned, double step_period);
 // enough), with its diagnostics; the correlation through `correlate`.
 lumetra::Estimate estimate(const emxArray_real_T* reference, const emxArray_real_T* recording,
                            double stepMode, lumetra::Correlator correlate);
+
+// Every output and diagnostic of an estimate, as bits: two estimates are the
+// same when these are.
+std::vector<std::uint64_t> estimate_bits(const lumetra::Estimate& e);
 
 // xcorr that keeps its last inputs and result: a call whose inputs equal the
 // last ones, element for element, copies the kept result. Lets a fast and a

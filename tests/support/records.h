@@ -33,10 +33,11 @@ inline Record row_wrapper(std::vector<double>& values) {
       emxCreateWrapper_real_T(values.data(), 1, static_cast<std::int32_t>(values.size())));
 }
 
-// An n x 1 record over the caller's storage.
-inline Record column_wrapper(std::vector<double>& values) {
-  return Record(
-      emxCreateWrapper_real_T(values.data(), static_cast<std::int32_t>(values.size()), 1));
+// An n x 1 record over the caller's storage (the libraries only read their
+// inputs, so a const vector serves).
+inline Record column_wrapper(const std::vector<double>& values) {
+  return Record(emxCreateWrapper_real_T(const_cast<double*>(values.data()),
+                                        static_cast<std::int32_t>(values.size()), 1));
 }
 
 }  // namespace testing_support
