@@ -16,6 +16,7 @@
 
 #include "audiomeasure.h"
 #include "audiomeasure/resample.h"
+#include "support/common.h"
 #include "support/demo_pair.h"
 #include "synth.h"
 
@@ -36,17 +37,9 @@ am_gain_report measure(const Signal& reference, const Signal& recording, int dri
   return r;
 }
 
-// A reproducible white noise of the given RMS (a 64-bit LCG's uniform
-// values, scaled).
+// A reproducible white noise of the given RMS (uniform values, scaled).
 Signal noise(std::size_t n, double rms) {
-  Signal x(n);
-  std::uint64_t state = 12345;
-  for (double& v : x) {
-    state = state * 6364136223846793005u + 1442695040888963407u;
-    const double u = static_cast<double>(state >> 11) / 9007199254740992.0;  // [0, 1)
-    v = (2.0 * u - 1.0) * rms * std::sqrt(3.0);
-  }
-  return x;
+  return testing_support::noise(n, rms * std::sqrt(3.0), 12345);
 }
 
 // A second-order Butterworth section (RBJ's biquad), high-pass or low-pass.

@@ -338,14 +338,7 @@ TEST(TrustRatio, WindowFitsOnlyAwayFromTheEnds) {
 // remainders, with NaN and infinities; SSE2 and AVX2 must agree with plain
 // loops bit for bit.
 TEST(Kernels, AgreeWithPlainLoops) {
-  std::vector<double> x(240 * 64 + 241);
-  std::uint64_t s = 88172645463325252u;
-  for (double& v : x) {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    v = static_cast<double>(static_cast<std::int64_t>(s)) * 0x1.0p-40;
-  }
+  std::vector<double> x = testing_support::noise(240 * 64 + 241, 0x1p23, 7);
   x[241] = kNaN;  // in the maximum's range
   x[250] = -kInf;
   x[961] = kNaN;    // frame 4
