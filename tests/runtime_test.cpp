@@ -238,24 +238,7 @@ TEST_F(Runtime, GrowthLeavesRecordsItCannotServeAsTheyWere) {
 
 // --- Creation ----------------------------------------------------------------
 
-TEST_F(Runtime, CreateMakesOwnedZeros) {
-  Record r(emxCreate_real_T(3, 4));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->numDims, 2);
-  EXPECT_EQ(r->size[0], 3);
-  EXPECT_EQ(r->size[1], 4);
-  EXPECT_EQ(r->capacity, 12);
-  EXPECT_EQ(r->ownsData, 1);
-  for (int k = 0; k < 12; ++k) {
-    EXPECT_EQ(bits(r->data[k]), 0u);
-  }
-  Record empty(emxCreate_real_T(0, 5));
-  ASSERT_TRUE(empty);
-  EXPECT_EQ(empty->size[0], 0);
-  EXPECT_EQ(empty->size[1], 5);
-  EXPECT_EQ(empty->capacity, 0);
-}
-
+// Created records of two extents, and each refused request: quenbar_reliability_test.cpp.
 TEST_F(Runtime, CreateNDCopiesTheExtents) {
   int32_t size[3] = {2, 3, 4};
   Record r(emxCreateND_real_T(3, size));

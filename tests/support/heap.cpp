@@ -3,8 +3,8 @@
 //     allocator: its count of bytes allocated, and a malloc hook that counts
 //     the calls;
 //   - with glibc: mallinfo2 (bytes in the arenas and in mapped blocks), and
-//     malloc, calloc, realloc, free and the aligned forms defined in this
-//     program, which count each call and hand it to glibc's own functions
+//     malloc, calloc, realloc, aligned_alloc (aligned new) and free defined
+//     in this program, which count each call and hand it to glibc's own functions
 //     (the program's definitions take the place of the C library's for the
 //     whole process);
 //   - on Windows: the busy blocks of every heap of the process; the calls
@@ -15,7 +15,6 @@
 #include "support/heap.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 
 #if defined(__has_feature)
@@ -99,25 +98,9 @@ void* realloc(void* block, std::size_t size) noexcept {
 void free(void* block) noexcept {
   __libc_free(block);
 }
-void* memalign(std::size_t alignment, std::size_t size) noexcept {
-  count();
-  return __libc_memalign(alignment, size);
-}
 void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept {
   count();
   return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** block, std::size_t alignment, std::size_t size) noexcept {
-  count();
-  if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) {
-    return EINVAL;
-  }
-  void* p = __libc_memalign(alignment, size);
-  if (p == nullptr) {
-    return ENOMEM;
-  }
-  *block = p;
-  return 0;
 }
 }
 
@@ -185,5 +168,20 @@ const char* testing_support::heap_calls_unavailable() {
     }
     return nullptr;
   }();
+  return why;
+}
+
+std::string testing_support::expect_heap(const HeapWatch& watch, long calls) {
+  std::string why;
+  if (const char* uncounted = heap_calls_unavailable()) {
+    why = uncounted;
+  } else {
+    EXPECT_EQ(watch.allocations(), calls) << "allocation calls of the C heap";
+  }
+  if (const char* unread = heap_bytes_unavailable()) {
+    why += (why.empty() ? "" : "; ") + std::string(unread);
+  } else {
+    EXPECT_LE(watch.growth(), kHeapSlack) << "C heap growth, bytes";
+  }
   return why;
 }

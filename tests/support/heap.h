@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "runtime/alloc.h"
 
@@ -49,26 +50,16 @@ class HeapWatch {
   long allocations_ = 0;
 };
 
-// Expects `calls` allocation calls of the C heap since `watch` began
-// and a heap no larger by more than kHeapSlack; what cannot be watched here
-// makes the test report itself as not applicable, after the rest.
-#define AM_EXPECT_HEAP(watch, calls)                                                             \
-  do {                                                                                           \
-    const char* const am_heap_calls_why = testing_support::heap_calls_unavailable();             \
-    const char* const am_heap_bytes_why = testing_support::heap_bytes_unavailable();             \
-    if (am_heap_calls_why == nullptr) {                                                          \
-      EXPECT_EQ((watch).allocations(), (calls)) << "allocation calls of the C heap";             \
-    }                                                                                            \
-    if (am_heap_bytes_why == nullptr) {                                                          \
-      EXPECT_LE((watch).growth(), testing_support::kHeapSlack) << "C heap growth, bytes";        \
-    }                                                                                            \
-    if (am_heap_calls_why != nullptr || am_heap_bytes_why != nullptr) {                          \
-      GTEST_SKIP() << "not applicable here: "                                                    \
-                   << (am_heap_calls_why != nullptr ? am_heap_calls_why : "")                    \
-                   << (am_heap_calls_why != nullptr && am_heap_bytes_why != nullptr ? "; " : "") \
-                   << (am_heap_bytes_why != nullptr ? am_heap_bytes_why : "");                   \
-    }                                                                                            \
-  } while (0)
+// Expects `calls` allocation calls of the C heap since `watch` began and a
+// heap no larger by more than kHeapSlack; returns why a part cannot be
+// watched here ("" when none).
+std::string expect_heap(const HeapWatch& watch, long calls);
+// The same, and what cannot be watched here makes the test report itself
+// as not applicable (skipped, with the reason), after the rest of it.
+#define AM_EXPECT_HEAP(watch, calls)                                              \
+  if (const std::string am_heap_why = testing_support::expect_heap(watch, calls); \
+      !am_heap_why.empty())                                                       \
+  GTEST_SKIP() << "not applicable here: " << am_heap_why
 
 // Every test starts and ends with the seam disarmed, its count zero and no
 // byte limit.
