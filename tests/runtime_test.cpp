@@ -37,34 +37,27 @@ void set_length(emxArray_real_T* r, int32_t n) {
 // --- Empty records -----------------------------------------------------------
 
 TEST_F(Runtime, FreshRecordIsEmptyAndOwnsItsStorage) {
-  emxArray_real_T* r = nullptr;
-  emxInit_real_T(&r, 1);
-  ASSERT_NE(r, nullptr);
-  EXPECT_EQ(r->data, nullptr);
-  EXPECT_EQ(r->numDims, 1);
-  EXPECT_EQ(r->size[0], 0);
-  EXPECT_EQ(r->capacity, 0);
-  EXPECT_EQ(r->ownsData, 1);
-  EXPECT_EQ(seam::requests(), 2);  // the record and its extents, nothing more
-  emxFree_real_T(&r);
-  EXPECT_EQ(r, nullptr);
-  emxFree_real_T(&r);  // a null record is left alone
-  EXPECT_EQ(r, nullptr);
-  emxFree_real_T(nullptr);
-}
-
-TEST_F(Runtime, InitArrayIsInit) {
-  emxArray_real_T* r = nullptr;
-  emxInitArray_real_T(&r, 3);
-  ASSERT_NE(r, nullptr);
-  EXPECT_EQ(r->numDims, 3);
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(r->size[k], 0);
+  for (const auto init : {emxInit_real_T, emxInitArray_real_T}) {
+    for (const std::int32_t dims : {1, 3}) {
+      seam::reset();
+      emxArray_real_T* r = nullptr;
+      init(&r, dims);
+      ASSERT_NE(r, nullptr);
+      EXPECT_EQ(r->data, nullptr);
+      EXPECT_EQ(r->numDims, dims);
+      for (std::int32_t k = 0; k < dims; ++k) {
+        EXPECT_EQ(r->size[k], 0);
+      }
+      EXPECT_EQ(r->capacity, 0);
+      EXPECT_EQ(r->ownsData, 1);
+      EXPECT_EQ(seam::requests(), 2);  // the record and its extents, nothing more
+      emxFree_real_T(&r);
+      EXPECT_EQ(r, nullptr);
+      emxFree_real_T(&r);  // a null record is left alone
+      EXPECT_EQ(r, nullptr);
+    }
   }
-  EXPECT_EQ(r->data, nullptr);
-  EXPECT_EQ(r->capacity, 0);
-  EXPECT_EQ(r->ownsData, 1);
-  emxFree_real_T(&r);
+  emxFree_real_T(nullptr);
 }
 
 TEST_F(Runtime, InitRefusesWhatItCannotMake) {

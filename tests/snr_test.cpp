@@ -1,6 +1,6 @@
 // SNR_estimation's frame arithmetic, the estimate under scaling, the shapes
-// of the records, and overlapping calls (every outcome and refusal:
-// snr_diagnostics_test.cpp).
+// of the records (every outcome and refusal: snr_diagnostics_test.cpp;
+// overlapping calls: snr_threads_test.cpp).
 //
 // Most cases run at fs = 200 Hz, where a frame is one sample: a frame's level
 // is then 20 log10((|g| + 1e-6) / 32767) of its gate sample g exactly, and its
@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <limits>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "quenbar.h"
@@ -316,7 +315,7 @@ TEST(SnrOutcomes, ScalingTheMeasuredSignalKeepsTheEstimate) {
   EXPECT_TRUE(same_result(quieter, reference_snr(quiet, measured, 48000.0)));
 }
 
-// --- Shapes, outputs, threads, lifecycle ----------------------------------------
+// --- Shapes, outputs, lifecycle ---------------------------------------------------
 
 // Two seconds of bursts in noise at 8 kHz (400 frames of 40 samples).
 synth::SnrScene signals() {
@@ -362,36 +361,6 @@ TEST(SnrShapes, NullOutputsAreNotWritten) {
   SNR_estimation(gate.get(), measured.get(), 8000.0, &snr, nullptr);
   EXPECT_EQ(bits(snr), bits(run(s.gate, s.measured, 8000.0).snr_db));
   SNR_estimation(nullptr, nullptr, kNaN, nullptr, nullptr);
-}
-
-TEST(SnrConcurrency, EstimatesMayOverlap) {
-  const synth::SnrScene s = signals();
-  std::vector<std::vector<double>> gates;
-  std::vector<double> expected;
-  for (int t = 0; t < 4; ++t) {
-    std::vector<double> g(s.gate);
-    for (double& v : g) {
-      v *= 1.0 + 0.5 * t;  // each thread its own input and answer
-    }
-    expected.push_back(run(g, s.measured, 8000.0).snr_db);
-    gates.push_back(std::move(g));
-  }
-  std::vector<double> got(4, 0.0);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 20; ++round) {
-        got[static_cast<std::size_t>(t)] =
-            run(gates[static_cast<std::size_t>(t)], s.measured, 8000.0).snr_db;
-      }
-    });
-  }
-  for (std::thread& th : threads) {
-    th.join();
-  }
-  for (int t = 0; t < 4; ++t) {
-    EXPECT_EQ(bits(got[static_cast<std::size_t>(t)]), bits(expected[static_cast<std::size_t>(t)]));
-  }
 }
 
 TEST(SnrLifecycle, EstimateIsTheSameAroundInitializeAndTerminate) {

@@ -30,21 +30,6 @@ using RecordSum = double (*)(const emxArray_real_T*) noexcept;
 
 using testing_support::noise;
 
-// A one-dimensional record over a vector (the vector keeps the storage).
-struct Wrapped {
-  explicit Wrapped(std::vector<double>& v) : size{static_cast<std::int32_t>(v.size())} {
-    record.data = v.data();
-    record.size = size;
-    record.capacity = size[0];
-    record.numDims = 1;
-    record.ownsData = 0;
-  }
-  Wrapped(const Wrapped&) = delete;
-  Wrapped& operator=(const Wrapped&) = delete;
-  std::int32_t size[1];
-  emxArray_real_T record{};
-};
-
 class Runner {
  public:
   Runner(Run& run, CallHooks* hooks) : run_(run), hooks_(hooks) {}

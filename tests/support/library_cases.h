@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "emx_runtime.h"
+
 namespace cases {
 
 // How an output may differ between the Linux and the Windows build.
@@ -57,6 +59,18 @@ class Library {
 // Windows, the full path elsewhere.
 std::string lumetra_library();
 std::string quenbar_library();
+
+// A one-dimensional record over a vector, built by hand as a host may (the
+// vector keeps the storage; the libraries only read it).
+struct Wrapped {
+  explicit Wrapped(const std::vector<double>& v)
+      : size{static_cast<std::int32_t>(v.size())},
+        record{const_cast<double*>(v.data()), size, size[0], 1, 0} {}
+  Wrapped(const Wrapped&) = delete;
+  Wrapped& operator=(const Wrapped&) = delete;
+  std::int32_t size[1];
+  emxArray_real_T record;
+};
 
 struct Run {
   std::vector<Output> outputs;
