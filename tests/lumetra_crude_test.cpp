@@ -7,7 +7,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -21,6 +20,8 @@ namespace {
 using lumetra::kSpan;
 using testing_support::bits;
 using testing_support::first_difference;
+using testing_support::kInf;
+using testing_support::kNaN;
 
 struct Coarse {
   lumetra::Onsets onsets;
@@ -83,139 +84,84 @@ std::vector<double> step_up(std::size_t n, std::size_t from, double v) {
   return x;
 }
 
-// b_sig_tmp must hold sig_tmp moved later by d (earlier when negative).
-void expect_moved(const Coarse& c, const std::vector<double>& sig_tmp, long d) {
-  std::vector<double> want(kSpan, 0.0);
-  for (long i = 0; i < kSpan; ++i) {
-    const long from = i - d;
-    if (from >= 0 && from < kSpan) {
-      want[static_cast<std::size_t>(i)] = sig_tmp[static_cast<std::size_t>(from)];
+std::vector<double> with(std::vector<double> x, std::size_t at, double v) {
+  x[at] = v;
+  return x;
+}
+
+// The onsets, the delay, its flag, and b_sig_tmp: sig_tmp moved later by the
+// delay (earlier when negative), zeros where nothing lands. Frames are 241
+// samples every 240; the reference's are active above -50 dB re 1.0, the
+// recording's above its own level less 12 dB.
+TEST(CrudeAlign, OnsetsDelayAndTheMovedRecording) {
+  using Make = std::vector<double> (*)();
+  struct Case {
+    const char* what;
+    Make reference;
+    Make rec;
+    std::int32_t reference_onset;
+    std::int32_t recording_onset;
+    double delay;
+    double too_large;
+  };
+  const Case cases[] = {
+      {"identical signals of ones agree at frame 161", [] { return constant(kSpan + 1, 1.0); },
+       [] { return constant(kSpan, 1.0); }, 161, 161, 0.0, 0.0},
+      // Its frame 199 holds one sample of 1.0 (-23.8 dB), below the
+      // recording's own threshold of about -12.3 dB.
+      {"a recording starting 48000 late moves earlier", [] { return constant(kSpan + 1, 1.0); },
+       [] { return step_up(kSpan, 48000, 1.0); }, 161, 361, -240.0 * 200, 0.0},
+      // The reference's frame 199 already passes -50 dB with its one sample.
+      {"a reference starting 48000 late: later by one frame less",
+       [] { return step_up(kSpan + 1, 48000, 1.0); }, [] { return constant(kSpan, 1.0); }, 360, 161,
+       240.0 * 199, 0.0},
+      {"a reference starting at 400000: too large", [] { return step_up(kSpan + 1, 400000, 1.0); },
+       [] { return constant(kSpan, 1.0); }, 1827, 161, 240.0 * 1666, 1.0},
+      {"the flag not yet at 360000", [] { return step_up(kSpan + 1, 360001, 1.0); },
+       [] { return constant(kSpan, 1.0); }, 1661, 161, 360000.0, 0.0},
+      {"the flag at 360240", [] { return step_up(kSpan + 1, 360241, 1.0); },
+       [] { return constant(kSpan, 1.0); }, 1662, 161, 360240.0, 1.0},
+      // Silent recording frames (-120 dB) pass its threshold of -132 dB;
+      // silent reference frames never pass -50 dB.
+      {"silence: only the recording's onset", [] { return constant(kSpan + 1, 0.0); },
+       [] { return constant(kSpan, 0.0); }, 0, 161, -240.0 * 161, 0.0},
+      {"no onset copies the recording, NaN included", [] { return constant(kSpan + 1, 0.001); },
+       [] { return with(constant(kSpan, 1000.0), 12345, kNaN); }, 0, 0, 0.0, 0.0},
+      // +Inf makes the recording's threshold +Inf: no frame passes it. The
+      // reference frames that hold an infinity are active.
+      {"an infinite recording sample silences its onset",
+       [] {
+         auto x = constant(kSpan + 1, 0.0);
+         for (std::size_t i = 0; i < x.size(); i += 240) {
+           x[i] = kInf;
+         }
+         return x;
+       },
+       [] { return with(constant(kSpan, 1.0), 700, kInf); }, 161, 0, 240.0 * 161, 0.0},
+      // Only frames 2839 .. 2999 active (from position 681361 on; 681362 for
+      // the recording, so that frame 2838 stays silent); a NaN keeps the
+      // other signal inactive, or silence does: nothing is moved in.
+      {"the reference's onset at the last frame", [] { return step_up(kSpan + 1, 681361, 1.0); },
+       [] { return with(constant(kSpan, 1.0), 5, kNaN); }, 3000, 0, 720000.0, 1.0},
+      {"the recording's onset at the last frame", [] { return constant(kSpan + 1, 0.0); },
+       [] { return step_up(kSpan, 681362, 1.0); }, 0, 3000, -720000.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    const std::vector<double> rec = c.rec();
+    const Coarse got = align(c.reference(), rec);
+    EXPECT_EQ(got.onsets.reference, c.reference_onset) << c.what;
+    EXPECT_EQ(got.onsets.recording, c.recording_onset) << c.what;
+    EXPECT_EQ(got.delay, c.delay) << c.what;
+    EXPECT_EQ(got.too_large, c.too_large) << c.what;
+    std::vector<double> want(kSpan, 0.0);
+    for (long i = 0; i < kSpan; ++i) {
+      const long from = i - static_cast<long>(c.delay);
+      if (from >= 0 && from < kSpan) {
+        want[static_cast<std::size_t>(i)] = rec[static_cast<std::size_t>(from)];
+      }
     }
+    EXPECT_EQ(first_difference(got.moved, want), -1) << c.what;
   }
-  EXPECT_EQ(first_difference(c.moved, want), -1) << "moved by " << d;
-}
-
-TEST(CrudeAlign, IdenticalSignalsOfOnesAgreeAtFrame161) {
-  const auto reference = constant(kSpan + 1, 1.0);
-  const auto rec = constant(kSpan, 1.0);
-  const Coarse c = align(reference, rec);
-  EXPECT_EQ(c.onsets.reference, 161);
-  EXPECT_EQ(c.onsets.recording, 161);
-  EXPECT_EQ(c.delay, 0.0);
-  EXPECT_EQ(c.too_large, 0.0);
-  expect_moved(c, rec, 0);
-}
-
-TEST(CrudeAlign, RecordingStarting48000LateMovesEarlier) {
-  const auto reference = constant(kSpan + 1, 1.0);
-  const auto rec = step_up(kSpan, 48000, 1.0);
-  const Coarse c = align(reference, rec);
-  // Frame 199 holds one sample of 1.0 (-23.8 dB), below the recording's own
-  // threshold of about -12.3 dB.
-  EXPECT_EQ(c.onsets.reference, 161);
-  EXPECT_EQ(c.onsets.recording, 361);
-  EXPECT_EQ(c.delay, -240.0 * 200);
-  EXPECT_EQ(c.too_large, 0.0);
-  expect_moved(c, rec, -240 * 200);
-}
-
-TEST(CrudeAlign, ReferenceStarting48000LateMovesLaterByOneFrameLess) {
-  // The reference's frame 199 already passes -50 dB with its one sample.
-  const auto reference = step_up(kSpan + 1, 48000, 1.0);
-  const auto rec = constant(kSpan, 1.0);
-  const Coarse c = align(reference, rec);
-  EXPECT_EQ(c.onsets.reference, 360);
-  EXPECT_EQ(c.onsets.recording, 161);
-  EXPECT_EQ(c.delay, 240.0 * 199);
-  EXPECT_EQ(c.too_large, 0.0);
-  expect_moved(c, rec, 240 * 199);
-}
-
-TEST(CrudeAlign, ReferenceStartingAt400000IsTooLarge) {
-  const auto reference = step_up(kSpan + 1, 400000, 1.0);
-  const auto rec = constant(kSpan, 1.0);
-  const Coarse c = align(reference, rec);
-  EXPECT_EQ(c.onsets.reference, 1827);
-  EXPECT_EQ(c.delay, 240.0 * 1666);
-  EXPECT_EQ(c.too_large, 1.0);
-  expect_moved(c, rec, 240 * 1666);
-}
-
-TEST(CrudeAlign, SilenceFindsOnlyTheRecordingOnset) {
-  // Silent recording frames (-120 dB) pass its threshold of -132 dB; silent
-  // reference frames never pass -50 dB.
-  const auto reference = constant(kSpan + 1, 0.0);
-  const auto rec = constant(kSpan, 0.0);
-  const Coarse c = align(reference, rec);
-  EXPECT_EQ(c.onsets.reference, 0);
-  EXPECT_EQ(c.onsets.recording, 161);
-  EXPECT_EQ(c.delay, -240.0 * 161);
-  EXPECT_EQ(c.too_large, 0.0);
-  expect_moved(c, rec, -240 * 161);
-}
-
-TEST(CrudeAlign, NoOnsetCopiesTheRecordingNaNIncluded) {
-  const auto reference = constant(kSpan + 1, 0.001);  // -60 dB
-  auto rec = constant(kSpan, 1000.0);
-  rec[12345] = std::numeric_limits<double>::quiet_NaN();
-  const Coarse c = align(reference, rec);
-  EXPECT_EQ(c.onsets.reference, 0);
-  EXPECT_EQ(c.onsets.recording, 0);
-  EXPECT_EQ(c.delay, 0.0);
-  EXPECT_EQ(c.too_large, 0.0);
-  EXPECT_EQ(first_difference(c.moved, rec), -1);
-}
-
-TEST(CrudeAlign, InfiniteRecordingSampleSilencesItsOnset) {
-  // +Inf makes the recording's threshold +Inf: no frame passes it. The
-  // reference frames that hold an infinity are active.
-  auto reference = constant(kSpan + 1, 0.0);
-  for (std::size_t i = 0; i < reference.size(); i += 240) {
-    reference[i] = std::numeric_limits<double>::infinity();
-  }
-  auto rec = constant(kSpan, 1.0);
-  rec[700] = std::numeric_limits<double>::infinity();
-  const Coarse c = align(reference, rec);
-  EXPECT_EQ(c.onsets.reference, 161);
-  EXPECT_EQ(c.onsets.recording, 0);
-  EXPECT_EQ(c.delay, 240.0 * 161);
-  expect_moved(c, rec, 240 * 161);
-}
-
-TEST(CrudeAlign, OnsetsAtTheLastFrameMoveNothing) {
-  // Reference active only in frames 2839 .. 2999 (from position 681361 on);
-  // a NaN keeps the recording inactive: delay 720000.
-  const auto late_reference = step_up(kSpan + 1, 681361, 1.0);
-  auto nan_rec = constant(kSpan, 1.0);
-  nan_rec[5] = std::numeric_limits<double>::quiet_NaN();
-  const Coarse plus = align(late_reference, nan_rec);
-  EXPECT_EQ(plus.onsets.reference, 3000);
-  EXPECT_EQ(plus.onsets.recording, 0);
-  EXPECT_EQ(plus.delay, 720000.0);
-  EXPECT_EQ(plus.too_large, 1.0);
-  EXPECT_EQ(first_difference(plus.moved, constant(kSpan, 0.0)), -1);
-
-  // Recording active only in frames 2839 .. 2999 (from position 681362 on,
-  // so that frame 2838 stays silent); reference silent: delay -720000.
-  const auto silent_reference = constant(kSpan + 1, 0.0);
-  const auto late_rec = step_up(kSpan, 681362, 1.0);
-  const Coarse minus = align(silent_reference, late_rec);
-  EXPECT_EQ(minus.onsets.reference, 0);
-  EXPECT_EQ(minus.onsets.recording, 3000);
-  EXPECT_EQ(minus.delay, -720000.0);
-  EXPECT_EQ(minus.too_large, 0.0);
-  EXPECT_EQ(first_difference(minus.moved, constant(kSpan, 0.0)), -1);
-}
-
-TEST(CrudeAlign, FlagStartsJustAbove360000) {
-  const auto rec = constant(kSpan, 1.0);  // onset 161
-  // Reference active from frame 1500 on: onset 1661, delay 360000.
-  const Coarse at = align(step_up(kSpan + 1, 360001, 1.0), rec);
-  EXPECT_EQ(at.delay, 360000.0);
-  EXPECT_EQ(at.too_large, 0.0);
-  const Coarse above = align(step_up(kSpan + 1, 360241, 1.0), rec);
-  EXPECT_EQ(above.delay, 360240.0);
-  EXPECT_EQ(above.too_large, 1.0);
 }
 
 TEST(CrudeAlign, ShortReferencesReadAsZeroPastTheirEnd) {
@@ -245,15 +191,8 @@ TEST(CrudeAlign, ShortReferencesReadAsZeroPastTheirEnd) {
 // Noise with a chosen onset, level changes, NaN frames and infinities: the
 // kernels and the straightforward path agree everywhere.
 TEST(CrudeAlign, KernelsMatchTheStraightforwardPathOnAdversarialSignals) {
-  std::uint64_t state = 0x243F6A8885A308D3u;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return static_cast<double>(state >> 11) * 0x1.0p-53 - 0.5;
-  };
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
+  testing_support::Random random(0x243F6A8885A308D3u);
+  auto next = [&random] { return 0.5 * random.uniform(); };
   struct Shape {
     std::size_t ref_onset, rec_onset;
     double ref_gain, rec_gain;
@@ -277,8 +216,8 @@ TEST(CrudeAlign, KernelsMatchTheStraightforwardPathOnAdversarialSignals) {
     }
     // A NaN frame in the reference, a NaN and an infinity early in it.
     if (case_number % 2 == 0 && reference.size() > 200000) {
-      reference[170000] = nan;
-      reference[240 * 7] = -inf;
+      reference[170000] = kNaN;
+      reference[240 * 7] = -kInf;
     }
     align(reference, rec);
     ++case_number;
