@@ -6,8 +6,8 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "lumetra.h"
@@ -68,11 +68,7 @@ TEST(RmsSpan, SumsTheSquaresStrictlyFirstToLast) {
   const double expected = std::sqrt(1e16 / 720000.0);
   EXPECT_EQ(bits(rms(x.data())), bits(expected));
 
-  std::mt19937_64 gen(3);
-  std::uniform_real_distribution<double> u(-32767.0, 32767.0);
-  for (double& v : x) {
-    v = u(gen);
-  }
+  x = testing_support::noise(kSpan, 32767.0, 3);
   EXPECT_EQ(bits(rms(x.data())), bits(reference::rms(x.data(), kSpan)));
 }
 
@@ -88,79 +84,58 @@ TEST(RmsSpan, NonFiniteSamples) {
 
 // ----------------------------------------------------------------- b_rms --
 
-// A one-dimensional wrapper over values (released by the caller).
-emxArray_real_T* wrap(std::vector<double>& v) {
-  return emxCreateWrapper_real_T(v.data(), static_cast<int32_t>(v.size()), 1);
-}
-
-double record_rms(std::vector<double> v) {
-  emxArray_real_T* x = wrap(v);
-  const double r = b_rms(x);
-  emxDestroyArray_real_T(x);
-  return r;
-}
-
-TEST(RmsRecord, SmallVectorsGiveExactValues) {
-  EXPECT_EQ(bits(record_rms({3.0, 4.0})), bits(std::sqrt(12.5)));
-  EXPECT_EQ(bits(record_rms({-5.0})), bits(5.0));
-}
-
-TEST(RmsRecord, EmptyVectorGivesNaN) {
-  emxArray_real_T* x = nullptr;
-  emxInit_real_T(&x, 1);
-  ASSERT_NE(x, nullptr);
-  EXPECT_TRUE(std::isnan(b_rms(x)));
-  emxFree_real_T(&x);
-}
-
-TEST(RmsRecord, NonFiniteElements) {
-  EXPECT_TRUE(std::isnan(record_rms({1.0, kNaN, 2.0})));
-  EXPECT_EQ(record_rms({1.0, kInf}), kInf);
-  EXPECT_EQ(record_rms({-kInf, 2.0}), kInf);
-}
-
-TEST(RmsRecord, UsesOnlyTheFirstExtent) {
-  std::vector<double> v = {3.0, 4.0, 100.0, 100.0, 100.0, 100.0};
-  emxArray_real_T* x = emxCreateWrapper_real_T(v.data(), 2, 3);
-  ASSERT_NE(x, nullptr);
-  EXPECT_EQ(bits(b_rms(x)), bits(std::sqrt(12.5)));
-  emxDestroyArray_real_T(x);
-}
-
-TEST(RmsRecord, MatchesTheStraightforwardSumOnFrames) {
-  std::mt19937_64 gen(5);
-  std::uniform_real_distribution<double> u(-32767.0, 32767.0);
-  for (int n : {1, 2, 241, 6000}) {
-    std::vector<double> v(n);
-    for (double& s : v) {
-      s = u(gen);
-    }
-    EXPECT_EQ(bits(record_rms(v)), bits(reference::rms(v.data(), n))) << "n = " << n;
+// b_rms: the square root of the mean square of size[0] elements (the first
+// extent alone); NaN for a record that holds no readable vector.
+TEST(RmsRecord, VectorsAndRecordsThatHoldNone) {
+  double v[6] = {3.0, 4.0, 100.0, 100.0, 100.0, 100.0};
+  double with_nan[3] = {1.0, kNaN, 2.0};
+  double with_inf[2] = {-kInf, 2.0};
+  double minus_five = -5.0;
+  std::deque<std::vector<std::int32_t>> extents;
+  std::deque<emxArray_real_T> records;
+  auto record = [&](double* data, std::vector<std::int32_t> size, std::int32_t dims) {
+    extents.push_back(std::move(size));
+    std::int32_t* held = extents.back().empty() ? nullptr : extents.back().data();
+    return &records.emplace_back(emxArray_real_T{data, held, 6, dims, 0});
+  };
+  emxArray_real_T* empty = nullptr;
+  emxInit_real_T(&empty, 1);
+  const testing_support::Record fresh(empty);
+  struct Case {
+    const char* what;
+    const emxArray_real_T* x;
+    double rms;  // NaN: any NaN
+  };
+  const Case cases[] = {
+      {"two values", record(v, {2}, 1), std::sqrt(12.5)},
+      {"one negative value", record(&minus_five, {1}, 1), 5.0},
+      {"the first extent of a 2 x 3 record", record(v, {2, 3}, 2), std::sqrt(12.5)},
+      {"{3, 1}", record(v + 3, {3, 1}, 2), 100.0},
+      {"a NaN", record(with_nan, {3}, 1), kNaN},
+      {"an infinity", record(with_inf, {2}, 1), kInf},
+      {"an empty record", fresh.get(), kNaN},
+      {"null", nullptr, kNaN},
+      {"no dimensions", record(v, {3}, 0), kNaN},
+      {"a negative extent", record(v, {-1}, 1), kNaN},
+      {"null data", record(nullptr, {3}, 1), kNaN},
+      {"null extents", record(v, {}, 1), kNaN},
+      // No element at all, so size[0] is not taken on trust.
+      {"{3, 0}", record(v, {3, 0}, 2), kNaN},
+  };
+  for (const Case& c : cases) {
+    const double got = b_rms(c.x);
+    EXPECT_TRUE(std::isnan(c.rms) ? std::isnan(got) : bits(got) == bits(c.rms))
+        << c.what << ": " << got;
   }
 }
 
-TEST(RmsRecord, RecordsThatHoldNoReadableVectorGiveNaN) {
-  EXPECT_TRUE(std::isnan(b_rms(nullptr)));
-
-  int32_t extent = 3;
-  double values[3] = {1.0, 2.0, 3.0};
-  emxArray_real_T bad{values, &extent, 3, 1, 0};
-  bad.numDims = 0;  // no first extent to read
-  EXPECT_TRUE(std::isnan(b_rms(&bad)));
-  bad.numDims = 1;
-  extent = -1;
-  EXPECT_TRUE(std::isnan(b_rms(&bad)));
-  extent = 3;
-  bad.data = nullptr;
-  EXPECT_TRUE(std::isnan(b_rms(&bad)));
-  bad.size = nullptr;
-  EXPECT_TRUE(std::isnan(b_rms(&bad)));
-  // {3, 0}: no element at all, so size[0] is not taken on trust.
-  int32_t hollow[2] = {3, 0};
-  emxArray_real_T empty_columns{values, hollow, 0, 2, 0};
-  EXPECT_TRUE(std::isnan(b_rms(&empty_columns)));
-  hollow[1] = 1;
-  EXPECT_EQ(b_rms(&empty_columns), std::sqrt(14.0 / 3.0));
+TEST(RmsRecord, MatchesTheStraightforwardSumOnFrames) {
+  for (const std::size_t n : {1, 2, 241, 6000}) {
+    std::vector<double> x = testing_support::noise(n, 32767.0, n);
+    const testing_support::Record r = testing_support::column_wrapper(x);
+    EXPECT_EQ(bits(b_rms(r.get())), bits(reference::rms(x.data(), static_cast<int>(n))))
+        << "n = " << n;
+  }
 }
 
 // --------------------------------------------------------------- b_log10 --
