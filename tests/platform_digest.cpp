@@ -7,7 +7,8 @@
 //   platform_digest compare-exact <a> <b>
 //                                      the same, every output bit-identical
 //   platform_digest print <file>       one line per output: its values'
-//                                      count, a hash of their bits, and the
+//                                      count, a hash of their bits (FNV-1a of
+//                                      their bytes), and the
 //                                      bits of the first and last value
 //
 // Between platforms, outputs that pass through no sin, cos or log10 must be
@@ -26,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "support/common.h"
 #include "support/library_cases.h"
 
 namespace {
@@ -213,19 +215,6 @@ int compare_digests(const char* reference_file, const char* other_file, bool exa
   return failed == 0 ? 0 : 1;
 }
 
-// FNV-1a over the bytes of the values' bit patterns.
-std::uint64_t bits_hash(const std::vector<double>& values) {
-  std::uint64_t h = 0xCBF29CE484222325u;
-  for (const double v : values) {
-    std::uint64_t b = std::bit_cast<std::uint64_t>(v);
-    for (int k = 0; k < 8; ++k) {
-      h = (h ^ (b & 0xFFu)) * 0x100000001B3u;
-      b >>= 8;
-    }
-  }
-  return h;
-}
-
 int print_digest(const char* file) {
   std::vector<cases::Output> outputs;
   if (!read_digest(file, outputs)) {
@@ -235,7 +224,9 @@ int print_digest(const char* file) {
     const auto first = o.values.empty() ? 0 : std::bit_cast<std::uint64_t>(o.values.front());
     const auto last = o.values.empty() ? 0 : std::bit_cast<std::uint64_t>(o.values.back());
     std::printf("%-52s %9zu  hash %016llx  first %016llx  last %016llx\n", o.name.c_str(),
-                o.values.size(), static_cast<unsigned long long>(bits_hash(o.values)),
+                o.values.size(),
+                static_cast<unsigned long long>(
+                    testing_support::fnv1a(o.values.data(), o.values.size() * sizeof(double))),
                 static_cast<unsigned long long>(first), static_cast<unsigned long long>(last));
   }
   return 0;

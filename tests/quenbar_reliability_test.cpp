@@ -211,15 +211,14 @@ TEST_F(AllocationFailure, RefusedGrowthLeavesTheRecordAsItWas) {
 }
 
 // Signals with active and inactive frames at 8000 Hz.
-struct Scene {
-  Scene() : s(synth::speech_in_noise(8000.0, 3.0, 12.0, 7)) {}
-  synth::SnrScene s;
-};
+synth::SnrScene scene() {
+  return synth::speech_in_noise(8000.0, 3.0, 12.0, 7);
+}
 
 TEST_F(AllocationFailure, SnrEstimationNeedsNoAllocation) {
-  Scene scene;
-  Record gate = testing_support::column_wrapper(scene.s.gate);
-  Record measured = testing_support::column_wrapper(scene.s.measured);
+  const synth::SnrScene s = scene();
+  Record gate = testing_support::column_wrapper(s.gate);
+  Record measured = testing_support::column_wrapper(s.measured);
   const Operation estimate = {"SNR_estimation", [&] {
                                 double snr = 0.0;
                                 double extra = 1.0;
@@ -272,11 +271,11 @@ TEST_F(AllocationFailure, HeapLimitRefusesWhatExceedsIt) {
 }
 
 TEST(LongRun, ThousandsOfEstimatesGiveTheSameBitsAndTakeNoMemory) {
-  Scene scene;
-  Record gate = testing_support::column_wrapper(scene.s.gate);
-  Record measured = testing_support::column_wrapper(scene.s.measured);
+  const synth::SnrScene s = scene();
+  Record gate = testing_support::column_wrapper(s.gate);
+  Record measured = testing_support::column_wrapper(s.measured);
   // Another input between the calls: nothing may carry over from it.
-  std::vector<double> quiet(scene.s.gate);
+  std::vector<double> quiet(s.gate);
   for (double& v : quiet) {
     v *= 0.01;
   }

@@ -73,24 +73,8 @@ double expected_snr(const std::vector<int>& active, const std::vector<double>& p
   return 10.0 * std::log10(1e-12 + ((active_sum - A * noise) / A) / noise);
 }
 
-// A one-sample frame's level for gate sample g.
-double level_of(double g) {
-  return 20.0 * std::log10((std::sqrt(g * g / 1.0) + 1e-6) / 32767.0);
-}
-
-// A gate sample whose level is close to db.
-double amplitude(double db) {
-  return 32767.0 * std::pow(10.0, db / 20.0) - 1e-6;
-}
-
-// A gate sample whose level is exactly db.
-double amplitude_exactly(double db) {
-  double a = amplitude(db);
-  for (int step = 0; step < 100000 && level_of(a) != db; ++step) {
-    a = std::nextafter(a, level_of(a) < db ? kInf : 0.0);
-  }
-  return a;
-}
+using reference::amplitude;
+using reference::level_of;
 
 // One-sample frames: gate samples and measured samples; powers are squares.
 struct Frames {
@@ -207,7 +191,7 @@ TEST(SnrFrames, QuietAndNaNFramesAreClampedToMinus120) {
 }
 
 TEST(SnrFrames, ExactlyMinus70IsInactive) {
-  const double tie = amplitude_exactly(-70.0);
+  const double tie = reference::gate_sample_at(-70.0);
   ASSERT_EQ(level_of(tie), -70.0);
   // Several neighbouring samples give exactly -70: step past them.
   double above = tie;

@@ -41,11 +41,7 @@ using testing_support::same_result;
 // FNV-1a of the whole input: picks the costly checks for a share of the
 // inputs that the corpus cannot steer.
 inline std::uint64_t input_hash(const std::uint8_t* data, std::size_t size) {
-  std::uint64_t h = 0xCBF29CE484222325u;
-  for (std::size_t k = 0; k < size; ++k) {
-    h = (h ^ data[k]) * 0x100000001B3u;
-  }
-  return h;
+  return testing_support::fnv1a(data, size);
 }
 
 // A double that sample and rate fields like to receive: specials, boundaries

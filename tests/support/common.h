@@ -49,6 +49,15 @@ inline std::int64_t first_difference(std::span<const double> a, std::span<const 
   return -1;
 }
 
+// FNV-1a over bytes.
+inline std::uint64_t fnv1a(const void* data, std::size_t size,
+                           std::uint64_t h = 0xCBF29CE484222325u) {
+  for (std::size_t k = 0; k < size; ++k) {
+    h = (h ^ static_cast<const std::uint8_t*>(data)[k]) * 0x100000001B3u;
+  }
+  return h;
+}
+
 // Every kernel table (or engine) that this processor runs, narrowest first:
 // runnable(lumetra::kernels::for_isa). Each one's `isa` names it.
 template <class ForIsa>

@@ -5,6 +5,7 @@
 // runtime's record sum. The library's fast path must match it bit for bit.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 #include "emx_runtime.h"
@@ -28,5 +29,21 @@ struct SnrTrace {
 // signal holds at least F * L samples. A working record that cannot be had
 // gives a NaN estimate, as does an fs below 200.
 SnrTrace snr(const emxArray_real_T* gate, const emxArray_real_T* measured, double fs);
+
+// One-sample frames (fs = 200): the level of gate sample g, a gate sample
+// whose level is near db, and the one whose level is exactly db.
+inline double level_of(double g) {
+  return 20.0 * std::log10((std::sqrt(g * g / 1.0) + 1e-6) / 32767.0);
+}
+inline double amplitude(double db) {
+  return 32767.0 * std::pow(10.0, db / 20.0) - 1e-6;
+}
+inline double gate_sample_at(double db) {
+  double a = amplitude(db);
+  for (int step = 0; step < 100000 && level_of(a) != db; ++step) {
+    a = std::nextafter(a, level_of(a) < db ? 1e300 : 0.0);
+  }
+  return a;
+}
 
 }  // namespace reference
