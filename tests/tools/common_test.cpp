@@ -22,6 +22,7 @@
 #include "common/output_file.h"
 #include "common/resample.h"
 #include "common/sample_source.h"
+#include "common/utf8.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -325,12 +326,27 @@ TEST(Json, StringsAreEscapedAndKeptValidUtf8) {
   EXPECT_EQ(cli::quoted("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"),
             "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5\"");
   // A stray byte, an overlong form, a surrogate, a cut sequence, a value
-  // above U+10FFFF.
-  EXPECT_EQ(cli::quoted("a\xff"), "\"a\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xc0\x80"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xe2\x82"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
+  // above U+10FFFF: each byte is U+FFFD, escaped in JSON and as its bytes
+  // wherever else a path is written (CSV, SVG).
+  struct Case {
+    const char* bytes;
+    const char* json;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"a\xff", "\"a\\ufffd\"", "a\xef\xbf\xbd"},
+      {"\xc0\x80", "\"\\ufffd\\ufffd\"", "\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\"", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xe2\x82.wav", "\"\\ufffd\\ufffd.wav\"", "\xef\xbf\xbd\xef\xbf\xbd.wav"},
+      {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\"",
+       "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\"", "caf\xc3\xa9"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cli::quoted(c.bytes), c.json) << c.bytes;
+    EXPECT_EQ(cli::valid_utf8(c.bytes), c.text) << c.bytes;
+    EXPECT_EQ(cli::csv_row({c.bytes}), std::string(c.text) + "\n") << c.bytes;
+  }
 }
 
 TEST(Json, DocumentsNestWithCommasInPlace) {

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "common/command_line.h"
+#include "common/utf8.h"
 #include "lumetra-measure/gain_render.h"
 #include "lumetra-measure/lumetra_measure.h"
 #include "lumetra-measure/step_chart.h"
@@ -403,7 +404,7 @@ TEST(GainReport, StepPeriodWarnings) {
 cli::StepChart chart() {
   cli::StepChart c;
   c.title = "steps of <a & b>";
-  c.notes = {"reference: \"ref\".wav"};
+  c.notes = {"reference: \"ref\".wav", "recording: caf\xe9.wav"};  // a path in Latin-1
   c.verdict = "trusted";
   c.reference.name = "reference";
   c.recording.name = "recording";
@@ -436,6 +437,8 @@ TEST(Chart, HoldsElevenStepsOfBothSeries) {
   EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
   EXPECT_NE(svg.find("steps of &lt;a &amp; b&gt;"), std::string::npos);
   EXPECT_NE(svg.find("&quot;ref&quot;.wav"), std::string::npos);
+  EXPECT_NE(svg.find("caf\xef\xbf\xbd.wav"), std::string::npos);
+  EXPECT_EQ(cli::valid_utf8(svg), svg);
   EXPECT_EQ(svg.find("<script"), std::string::npos);
   EXPECT_EQ(svg.find("href"), std::string::npos);
 }

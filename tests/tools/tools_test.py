@@ -209,14 +209,19 @@ class Startup(Shape):
 
 
 class GainOfTheDemoDevice(Shape):
-    """The demonstration pair in 16-bit PCM: JSON, chart and table; the
-    recording also as channel 2 of a stereo file."""
+    """The demonstration pair in 16-bit PCM: JSON, chart and table (the
+    recording under a name that is not UTF-8, which the chart, an XML
+    document, must still parse with); the recording also as channel 2 of a
+    stereo file."""
 
     @classmethod
     def setUpClass(cls):
         cls.chart = path("steps.svg")
-        cls.done = run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"), "--json",
-                       "--plot", cls.chart)
+        latin1 = os.fsencode(path("recording_caf")) + b"\xe9.wav"
+        if not os.path.lexists(latin1):
+            os.symlink("recording.wav", latin1)
+        cls.done = run(LUMETRA_MEASURE, path("reference.wav"), latin1, "--json", "--plot",
+                       cls.chart)
 
     def test_json_has_its_documented_shape(self):
         code, out, err = self.done
@@ -227,6 +232,7 @@ class GainOfTheDemoDevice(Shape):
         self.assertEqual(document["schema"], "lumetra-measure/1")
         self.assertEqual(len(document["steps"]), 11)
         self.assertEqual([s["step"] for s in document["steps"]], list(range(1, 12)))
+        self.assertEqual(document["recording"]["path"], path("recording_caf\ufffd.wav"))
         self.assertEqual(document["reference"]["encoding"], "16-bit PCM")
         self.assertEqual(document["reference"]["sample_scale"], "integer")
         self.assertEqual(document["step_period_s"], 25.2)
@@ -278,6 +284,7 @@ class GainOfTheDemoDevice(Shape):
         for k in range(1, 12):
             self.assertIn(str(k), texts)
         self.assertIn("trusted (failed = 0)", texts)
+        self.assertIn("recording: " + path("recording_caf\ufffd.wav"), texts)
         self.assertEqual(len(root.findall(svg + "circle")), 12)
 
     def test_table(self):
