@@ -58,6 +58,8 @@ TEST(LumetraMeasure, CommandLineMistakes) {
   const Case cases[] = {
       {{}, "needs REFERENCE and at least one RECORDING (files given: 0)"},
       {{"a.wav"}, "(files given: 1)"},
+      {{"-", "-"}, "- (standard input) is given more than once; it holds one file"},
+      {{"a.wav", "-", "b.wav", "-", "--csv"}, "- (standard input) is given more than once"},
       {{"a.wav", "b.wav", "--step-period", "25"}, "--step-period is auto, 25.2 or 24.7, not '25'"},
       {{"a.wav", "b.wav", "--step-period=25.20"}, "not '25.20'"},
       {{"a.wav", "b.wav", "--channel", "0"}, "--channel takes a channel number from 1 up"},
