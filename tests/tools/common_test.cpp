@@ -184,6 +184,12 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
   std::string zero_hz = bytes;
   zero_hz.replace(24, 8, 8, '\0');  // sample rate and byte rate
   tools_test::write_bytes(s.path("zero_hz.wav"), zero_hz);
+  tools_test::write_shorts(s.path("good.caf"), SF_FORMAT_CAF | SF_FORMAT_PCM_16, 48000, 1,
+                           std::vector<short>(1000, 5));
+  std::ifstream caf(s.path("good.caf"), std::ios::binary);
+  const std::string caf_bytes((std::istreambuf_iterator<char>(caf)),
+                              std::istreambuf_iterator<char>());
+  tools_test::write_bytes(s.path("header.caf"), caf_bytes.substr(0, caf_bytes.size() - 2000));
   ASSERT_EQ(mkfifo(s.path("pipe.wav").c_str(), 0600), 0);  // no writer: opening it would block
   struct Case {
     std::string path;
@@ -199,6 +205,7 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
       {s.path(""), "is a folder, not an audio file"},
       {s.path("pipe.wav"), "is not a regular file (a pipe, device or socket)"},
       {s.path("zero_hz.wav"), "the header gives a sample rate of 0 Hz"},
+      {s.path("header.caf"), "holds none of the 1000 frames its header announces (cut short?)"},
   };
   for (const Case& c : cases) {
     try {
@@ -213,21 +220,62 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
   }
 }
 
+// A file that ends before its header's length, in every container:
+// measured as far as it goes and marked truncated. libsndfile gives a cut
+// PCM file the frames it holds (from the bytes after the header) and says
+// so in its log; a cut FLAC or CAF file keeps its header's count and shows
+// it at its end (a CAF file only when opened as longer than it is).
 TEST(AudioFile, CutShortFilesAreReadAsFarAsTheyGo) {
-  Scratch s;
-  std::vector<short> v(1000);
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    v[i] = static_cast<short>(i);
+  struct Case {
+    const char* name;
+    int format;
+    bool pcm;     // the bytes after the header are the samples, 2 each
+    int percent;  // of the file's bytes kept
+  };
+  const Case cases[] = {
+      {"a.wav", kWav | SF_FORMAT_PCM_16, true, 60},
+      {"a.wavex", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, true, 60},
+      {"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, true, 60},
+      {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, true, 60},
+      {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, true, 60},
+      {"a.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, true, 60},
+      // libsndfile refuses the first (its data chunk is longer than the
+      // whole file) and reads the second 4 samples short.
+      {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, true, 60},
+      {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, true, 95},
+      {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, false, 60},
+  };
+  // Noise, so that FLAC's bytes are spread over the samples as PCM's are.
+  std::mt19937 random(3);
+  std::vector<short> v(20000);
+  for (short& x : v) {
+    x = static_cast<short>(static_cast<int>(random() % 60001) - 30000);
   }
-  tools_test::write_shorts(s.path("good.wav"), kWav | SF_FORMAT_PCM_16, 48000, 1, v);
-  std::ifstream good(s.path("good.wav"), std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());
-  tools_test::write_bytes(s.path("cut.wav"), bytes.substr(0, 44 + 2 * 300 + 1));
-  const cli::Audio a = cli::read_channel(s.path("cut.wav"), 0);
-  EXPECT_TRUE(a.info.truncated);
-  ASSERT_EQ(a.samples.size(), 300u);
-  EXPECT_EQ(a.samples[299], 299.0);
-  EXPECT_FALSE(cli::read_channel(s.path("good.wav"), 0).info.truncated);
+  for (const Case& c : cases) {
+    Scratch s;
+    tools_test::write_shorts(s.path(c.name), c.format, 48000, 1, v);
+    std::ifstream good(s.path(c.name), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(good)),
+                            std::istreambuf_iterator<char>());
+    const std::size_t header = bytes.size() - 2 * v.size();
+    const std::size_t cut = bytes.size() * static_cast<std::size_t>(c.percent) / 100;
+    tools_test::write_bytes(s.path("cut"), bytes.substr(0, cut));
+    const cli::Audio whole = cli::read_channel(s.path(c.name), 0);
+    EXPECT_FALSE(whole.info.truncated) << c.name;
+    EXPECT_EQ(whole.samples.size(), v.size()) << c.name;
+    SCOPED_TRACE(c.percent);
+    const cli::Audio a = cli::read_channel(s.path("cut"), 0);
+    EXPECT_TRUE(a.info.truncated) << c.name;
+    EXPECT_EQ(a.info.frames, static_cast<std::int64_t>(a.samples.size())) << c.name;
+    if (c.pcm) {
+      EXPECT_EQ(a.samples.size(), (cut - header) / 2) << c.name;
+    }
+    ASSERT_GT(a.samples.size(), 0u) << c.name;
+    ASSERT_LT(a.samples.size(), v.size()) << c.name;
+    for (std::size_t i = 0; i < a.samples.size(); ++i) {
+      ASSERT_EQ(a.samples[i], v[i]) << c.name << " " << i;
+    }
+  }
 }
 
 TEST(AudioFile, SixteenBitWritingRoundsAndLimits) {

@@ -39,14 +39,19 @@ def path(name):
     return os.path.join(FILES, name)
 
 
-def run(program, *args, memory=None, stdout=subprocess.PIPE):
+def run(program, *args, memory=None, stdout=subprocess.PIPE, piped=None):
     """(status, stdout, stderr) of a program run; `memory` limits its address
-    space (bytes), `stdout` may be another file. A run that hangs fails."""
+    space (bytes), `stdout` may be another file, `piped` names a file whose
+    bytes come on standard input through a pipe. A run that hangs fails."""
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
-    done = subprocess.run([program, *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
+    data = None
+    if piped:
+        with open(piped, "rb") as f:
+            data = f.read()
+    done = subprocess.run([program, *args], input=data, stdout=stdout, stderr=subprocess.PIPE,
                           check=False, timeout=60, preexec_fn=limit if memory else None)
-    return done.returncode, done.stdout or "", done.stderr
+    return done.returncode, (done.stdout or b"").decode(), done.stderr.decode()
 
 
 def write_wav_header(file_path, rate, samples, data_bytes=None):
@@ -498,6 +503,31 @@ class Snr(Shape):
                                       "--resample")
         self.assertEqual(code, 1, err)
         self.assertEqual(json.loads(out)["non_finite_sample"]["position"], 100000)
+
+    def test_gates_cut_short_and_on_standard_input(self):
+        # A gate whose file ends before its header's length is measured as
+        # far as it goes, whatever its container, with a warning; through a
+        # pipe on standard input a file reads as it does on disk (FLAC's
+        # decoder seeks in it).
+        gate, measured = samples(path("gate.wav")), samples(path("measured.wav"))
+        warning = ("quenbar-snr: warning: %s is shorter than its header announces (cut short?); "
+                   "measuring the %d samples it holds\n")
+        for name, cut in [("truncated_data.wav", True), ("gate_cut.caf", True),
+                          ("gate_cut.flac", True), ("gate.flac", False)]:
+            with self.subTest(name=name):
+                code, out, err = self.measure(name, "measured.wav", "--json")
+                document = json.loads(out)
+                held = document["gate"]["samples"]
+                self.assertEqual(document["gate"]["truncated"], cut)
+                self.assertEqual(err, warning % (path(name), held) if cut else "")
+                result = audiomeasure.estimate_snr(gate[:held], measured, 48000)
+                same_number(self, document["snr_db"], result.snr_db, name)
+                self.assertEqual(code, 0 if math.isfinite(result.snr_db) else 1)
+                piped = run(QUENBAR_SNR, "-", path("measured.wav"), "--json", piped=path(name))
+                self.assertEqual(piped[0], code)
+                self.assertEqual(piped[2], warning % ("standard input (-)", held) if cut else "")
+                document["gate"]["path"] = "-"
+                self.assertEqual(json.loads(piped[1]), document)
 
     def test_refusals(self):
         self.assert_refused(self.measure("gate.wav", "measured_44100.wav"), 3,
