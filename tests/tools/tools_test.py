@@ -342,6 +342,31 @@ class GainOfOtherEncodings(Shape):
                     self.assertAlmostEqual(step["gain_db"], DEVICE_GAINS[k], delta=0.01)
 
 
+class GainOfAReferenceCutShort(Shape):
+    """A FLAC reference that ends before its header's length, which shows
+    only at its end: the library, told the header's length, is given the
+    reference again with the length it holds, and the gains are those of
+    its samples, on disk and through a pipe on standard input."""
+
+    def test_measured_as_far_as_it_goes(self):
+        code, out, err = run(LUMETRA_MEASURE, path("reference_cut.flac"), path("recording.wav"),
+                             "--json")
+        self.assertEqual(code, 0, err)
+        document = json.loads(out)
+        held = document["reference"]["samples"]
+        self.assertTrue(document["reference"]["truncated"])
+        self.assertIn("lumetra-measure: warning: %s is shorter than its header announces (cut "
+                      "short?); measuring the %d samples it holds\n"
+                      % (path("reference_cut.flac"), held), err)
+        assert_gain_document(self, document, audiomeasure.measure_gain(
+            samples(path("reference.wav"))[:held], samples(path("recording.wav"))))
+        code, out, err = run(LUMETRA_MEASURE, "-", path("recording.wav"), "--json",
+                             piped=path("reference_cut.flac"))
+        self.assertEqual(code, 0, err)
+        document["reference"]["path"] = "-"
+        self.assertEqual(json.loads(out), document)
+
+
 class GainOfOtherRates(Shape):
     """The demonstration recording converted to 44100 Hz (by libsoxr in one
     call), converted back by --resample as it is read: the same gains."""

@@ -574,6 +574,17 @@ std::span<const double> SampleSource::next() {
   return {f.chunk.data(), n};
 }
 
+SampleSource SampleSource::again() const {
+  if (memory_ != nullptr) {
+    return SampleSource(*memory_);
+  }
+  SampleSource source(info_.path, info_.channel);
+  if (info_.resampled_from_rate != 0) {
+    source.resample_to(info_.rate);
+  }
+  return source;
+}
+
 std::int64_t SampleSource::file_non_finite() const {
   return memory_ != nullptr ? memory_->file_non_finite : file_->non_finite;
 }

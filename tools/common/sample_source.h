@@ -115,6 +115,10 @@ class SampleSource {
   std::span<const double> next();
   bool ended() const { return ended_; }
 
+  // A new source of the same samples from their start: the file opened
+  // again (standard input is held), with the same channel and conversion.
+  SampleSource again() const;
+
   // For a resampled file, its first NaN or infinite sample read so far,
   // counted from 0 at its own rate (the converter spreads one over its
   // neighbours); -1 when there is none.
