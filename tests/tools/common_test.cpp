@@ -455,16 +455,18 @@ TEST(Batch, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
 
 // Each file in a worker of its own, two at once: results in the order given
 // whatever order they finish in, a report larger than a pipe holds, and
-// every way a worker can fail, named by its file.
+// every way a worker can fail, named by its file; a warning about the
+// reference that each file's measurement finds is printed once.
 TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
+  const std::string shared = "prog: warning: ref.wav: its steps fit neither period\n";
   cli::BatchJob job;
   job.program = "prog";
   job.files = {"slow", "bad", "killed", "big", "oom", "fine"};
   job.jobs = 2;
-  job.measure = [](const std::string& path) -> cli::FileResult {
+  job.measure = [&shared](const std::string& path) -> cli::FileResult {
     if (path == "slow") {
       ::usleep(200000);  // so that later files finish first
-      return {1, "slow row\n", "prog: warning: slow\n"};
+      return {1, "slow row\n", "prog: warning: slow\n", shared};
     }
     if (path == "bad") {
       throw cli::InputError(path + ": cannot read it");
@@ -475,36 +477,48 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
     if (path == "oom") {
       throw std::bad_alloc();
     }
-    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", ""};
+    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", "", shared};
   };
   job.error_output = [](const std::string& path, const std::string& message, int status) {
     return path + " " + std::to_string(status) + " " + message + "\n";
   };
   const std::vector<cli::FileResult> results = cli::run_batch(job);
-  struct Want {
-    int status;
-    std::string out;
-    std::string err;
-  };
   const std::string killed =
       "killed: the worker process measuring it killed by signal 9 (Killed) (out of memory, or "
       "stopped from outside)";
-  const Want want[] = {
-      {1, "slow row\n", "prog: warning: slow\n"},
-      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n"},
-      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n"},
-      {0, std::string(1 << 20, 'x'), ""},
-      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n"},
-      {0, "fine row\n", ""},
+  const cli::FileResult want[] = {
+      {1, "slow row\n", "prog: warning: slow\n", shared},
+      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n", ""},
+      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n", ""},
+      {0, std::string(1 << 20, 'x'), "", shared},
+      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n", ""},
+      {0, "fine row\n", "", shared},
   };
   ASSERT_EQ(results.size(), std::size(want));
   for (std::size_t k = 0; k < results.size(); ++k) {
     EXPECT_EQ(results[k].status, want[k].status) << k;
     EXPECT_EQ(results[k].out, want[k].out) << k;
     EXPECT_EQ(results[k].err, want[k].err) << k;
+    EXPECT_EQ(results[k].shared_err, want[k].shared_err) << k;
   }
   EXPECT_EQ(cli::worst_status(results), 5);
   EXPECT_EQ(cli::worst_status({}), 0);
+
+  // As the batch prints it: the shared warning once, before the files' lines.
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const cli::BatchLayout layout = {"prog",          {"path", "exit_status", "verdict", "error"},
+                                   {"a", "b", "c"}, {1, 1, 1},
+                                   "file",          "files"};
+  EXPECT_EQ(cli::run_and_report_batch(layout, cli::BatchFormat::kCsv, "", {"slow", "bad", "fine"},
+                                      2, job.measure, out, err),
+            3);
+  std::rewind(err);
+  std::string printed(4096, '\0');
+  printed.resize(std::fread(printed.data(), 1, printed.size(), err));
+  EXPECT_EQ(printed, shared + "prog: warning: slow\nprog: bad: cannot read it\n");
+  std::fclose(out);
+  std::fclose(err);
 }
 
 // --- Command lines ---------------------------------------------------------------

@@ -660,6 +660,21 @@ class Batch(Shape):
         self.assertEqual(rows[0][2:5], ["finite", repr(single["snr_db"]), "finite"])
         self.assertEqual(rows[2][2:5], ["not_finite", "NaN", "silent_measured"])
 
+    def test_warnings_about_the_reference_come_once(self):
+        # A reference cut short, whose steps then fit neither period: each
+        # warning once, naming the reference, whatever the recordings.
+        reference = path("reference_cut.flac")
+        code, out, err = run(LUMETRA_MEASURE, reference, path("recording.wav"),
+                             path("recording_float.wav"), "--csv", "--jobs", "2")
+        self.assertEqual(code, 0, err)
+        lines = err.splitlines()
+        self.assertEqual(len(lines), 2, err)
+        self.assertTrue(lines[0].startswith("lumetra-measure: warning: %s is shorter than its "
+                                            "header announces" % reference), err)
+        self.assertTrue(lines[1].startswith("lumetra-measure: warning: %s: the reference's "
+                                            "steps fit neither step period clearly" % reference),
+                        err)
+
     def test_what_stops_a_batch(self):
         for program, reference, says in [
                 (LUMETRA_MEASURE, "no_such_file.wav", "no_such_file.wav: cannot read it"),
