@@ -584,6 +584,8 @@ class Snr(Shape):
             self.assertIn("active frames   0 of 1440000", out)
             self.assertIn("no frame of the gate is active", out)
         self.assert_refused(self.measure("empty.wav", "measured.wav"), 3, "holds no samples")
+        self.assert_refused(run(QUENBAR_SNR, "-", path("measured.wav"), piped=os.devnull), 3,
+                            "quenbar-snr: -: holds no samples (standard input is empty)")
         self.assert_refused(self.measure("truncated_header.wav", "measured.wav"), 3,
                             "cannot read it as audio")
         self.assert_refused(self.measure("gate.wav", "not_audio.wav"), 3,

@@ -173,7 +173,10 @@ struct HeldInput {
 
 HeldInput hold_standard_input() {
   struct stat st {};
-  if (::fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (::fstat(STDIN_FILENO, &st) != 0) {
+    throw InputError(std::string("-: cannot read standard input: ") + std::strerror(errno));
+  }
+  if (S_ISREG(st.st_mode)) {
     const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
     const sf_count_t base = at > 0 && at <= st.st_size ? at : 0;
     return {STDIN_FILENO, base, st.st_size - base};
@@ -351,6 +354,9 @@ struct SampleSource::File {
   void open(const std::string& path, SF_INFO& sf) {
     if (path == "-") {
       const HeldInput& in = standard_input();
+      if (in.length == 0) {
+        throw InputError("-: holds no samples (standard input is empty)");
+      }
       bytes = std::make_unique<Bytes>(Bytes{in.fd, in.base, in.length, in.length});
       file.reset(open_bytes(*bytes, sf));
     } else {
