@@ -54,7 +54,8 @@ constexpr std::size_t kHoldBack = 64;
 //               chunk's own size unchecked)
 //   RF64        "*** Calculated frame count <held> does not match value from
 //               'ds64' chunk of <announced>."
-//   CAF         "data : <announced> (should be <held>)" (see File::open)
+//   CAF         "data : <announced> (should be <held>)", when it opens it
+//               (see File::open)
 // Readers that take the header's count whatever the file holds (FLAC, a
 // CAF file opened as longer than it is) show it at the end of reading.
 bool header_cut(SNDFILE* file) {
@@ -362,19 +363,17 @@ struct SampleSource::File {
     } else {
       file.reset(sf_open(path.c_str(), SFM_READ, &sf));
     }
-    // libsndfile reads a WAV, AIFF, AU, W64 or RF64 file whose header
-    // announces more audio data than the file holds as far as it goes. A
-    // CAF file cut short it reads 8 bytes short of its end, or calls
-    // malformed when the data chunk's size is more than the whole file's.
-    // Told that such a file is as long as its header needs, it opens it
-    // with the header's frames and reads what is there; the end of reading
-    // then finds it cut short.
-    const bool caf = (sf.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_CAF;
-    if (file && !(caf && header_cut(file.get()))) {
+    if (file) {
       return;
     }
-    std::string why = file ? "" : open_error();
-    file.reset();
+    // libsndfile reads a file whose header announces more audio data than
+    // the file holds as far as it goes, but calls a CAF file malformed when
+    // its data chunk's size is more than the whole file's. Told that such a
+    // file is as long as its header needs, it opens it with the header's
+    // frames and reads what is there; the end of reading then finds it cut
+    // short. (A CAF file cut less short than that it opens, and reads
+    // 8 bytes short of its end; those numbers stand.)
+    const std::string why = open_error();
     struct stat st {};
     if (path != "-") {
       descriptor.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -392,7 +391,7 @@ struct SampleSource::File {
       file.reset(open_bytes(*bytes, sf));
     }
     if (!file) {
-      throw InputError(path + ": " + (why.empty() ? open_error() : why));
+      throw InputError(path + ": " + why);
     }
   }
 
@@ -523,7 +522,9 @@ SampleSource::SampleSource(const std::string& path, int channel) : file_(std::ma
     info.channel = channel;
   }
   if (sf.frames == 0) {
-    throw InputError(path + ": holds no samples (the file is empty)");
+    throw InputError(
+        path + (info.truncated ? ": holds no samples, where its header announces some (cut short?)"
+                               : ": holds no samples (the file is empty)"));
   }
   if (sf.frames > kMaxFrames && sf.frames != kUnknownFrames) {
     throw InputError(path + ": " + std::to_string(sf.frames) + " frames, more than the " +
