@@ -48,8 +48,9 @@ struct AudioInfo {
   Scale scale = Scale::kNormalised;
   // The file ends before the frames its header announces (a recording cut
   // short); the samples that are there are read. Known from the header for
-  // WAV, AIFF, AU, W64 and RF64 files, whose `frames` are then what they
-  // hold; for others (FLAC, CAF) only once the source has ended.
+  // WAV, AIFF, AU, W64 and RF64 files (and a CAF file cut near its end),
+  // whose `frames` are then what they hold; for others (FLAC, a CAF file
+  // cut further) only once the source has ended.
   bool truncated = false;
   // Set when the samples are converted from the file's own rate
   // (SampleSource::resample_to): that rate and the file's frames. `rate`
