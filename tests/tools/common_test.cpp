@@ -22,6 +22,7 @@
 #include "common/output_file.h"
 #include "common/resample.h"
 #include "common/sample_source.h"
+#include "common/utf8.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -183,6 +184,13 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
   std::string zero_hz = bytes;
   zero_hz.replace(24, 8, 8, '\0');  // sample rate and byte rate
   tools_test::write_bytes(s.path("zero_hz.wav"), zero_hz);
+  tools_test::write_shorts(s.path("good.caf"), SF_FORMAT_CAF | SF_FORMAT_PCM_16, 48000, 1,
+                           std::vector<short>(1000, 5));
+  std::ifstream caf(s.path("good.caf"), std::ios::binary);
+  const std::string caf_bytes((std::istreambuf_iterator<char>(caf)),
+                              std::istreambuf_iterator<char>());
+  tools_test::write_bytes(s.path("header.caf"), caf_bytes.substr(0, caf_bytes.size() - 1999));
+  tools_test::write_bytes(s.path("header_only.wav"), bytes.substr(0, 44));
   ASSERT_EQ(mkfifo(s.path("pipe.wav").c_str(), 0600), 0);  // no writer: opening it would block
   struct Case {
     std::string path;
@@ -198,6 +206,8 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
       {s.path(""), "is a folder, not an audio file"},
       {s.path("pipe.wav"), "is not a regular file (a pipe, device or socket)"},
       {s.path("zero_hz.wav"), "the header gives a sample rate of 0 Hz"},
+      {s.path("header.caf"), "holds none of the 1000 frames its header announces (cut short?)"},
+      {s.path("header_only.wav"), "holds no samples, where its header announces some (cut short?)"},
   };
   for (const Case& c : cases) {
     try {
@@ -212,21 +222,63 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
   }
 }
 
+// A file that ends before its header's length, in every container:
+// measured as far as it goes and marked truncated. libsndfile gives a cut
+// PCM file the frames it holds (from the bytes after the header) and says
+// so in its log; a cut FLAC or CAF file keeps its header's count and shows
+// it at its end (a CAF file only when opened as longer than it is).
 TEST(AudioFile, CutShortFilesAreReadAsFarAsTheyGo) {
-  Scratch s;
-  std::vector<short> v(1000);
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    v[i] = static_cast<short>(i);
+  struct Case {
+    const char* name;
+    int format;
+    bool pcm;                // the bytes after the header are the samples, 2 each
+    int percent;             // of the file's bytes kept
+    std::size_t unread = 0;  // of the samples held, which libsndfile leaves at the end
+  };
+  const Case cases[] = {
+      {"a.wav", kWav | SF_FORMAT_PCM_16, true, 60},
+      {"a.wavex", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, true, 60},
+      {"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, true, 60},
+      {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, true, 60},
+      {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, true, 60},
+      {"a.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, true, 60},
+      // libsndfile refuses the first (its data chunk is longer than the
+      // whole file) and reads the second 8 bytes short, as it always has.
+      {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, true, 60},
+      {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, true, 95, 4},
+      {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, false, 60},
+  };
+  // Noise, so that FLAC's bytes are spread over the samples as PCM's are.
+  std::mt19937 random(3);
+  std::vector<short> v(20000);
+  for (short& x : v) {
+    x = static_cast<short>(static_cast<int>(random() % 60001) - 30000);
   }
-  tools_test::write_shorts(s.path("good.wav"), kWav | SF_FORMAT_PCM_16, 48000, 1, v);
-  std::ifstream good(s.path("good.wav"), std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());
-  tools_test::write_bytes(s.path("cut.wav"), bytes.substr(0, 44 + 2 * 300 + 1));
-  const cli::Audio a = cli::read_channel(s.path("cut.wav"), 0);
-  EXPECT_TRUE(a.info.truncated);
-  ASSERT_EQ(a.samples.size(), 300u);
-  EXPECT_EQ(a.samples[299], 299.0);
-  EXPECT_FALSE(cli::read_channel(s.path("good.wav"), 0).info.truncated);
+  for (const Case& c : cases) {
+    Scratch s;
+    tools_test::write_shorts(s.path(c.name), c.format, 48000, 1, v);
+    std::ifstream good(s.path(c.name), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(good)),
+                            std::istreambuf_iterator<char>());
+    const std::size_t header = bytes.size() - 2 * v.size();
+    const std::size_t cut = bytes.size() * static_cast<std::size_t>(c.percent) / 100;
+    tools_test::write_bytes(s.path("cut"), bytes.substr(0, cut));
+    const cli::Audio whole = cli::read_channel(s.path(c.name), 0);
+    EXPECT_FALSE(whole.info.truncated) << c.name;
+    EXPECT_EQ(whole.samples.size(), v.size()) << c.name;
+    SCOPED_TRACE(c.percent);
+    const cli::Audio a = cli::read_channel(s.path("cut"), 0);
+    EXPECT_TRUE(a.info.truncated) << c.name;
+    EXPECT_EQ(a.info.frames, static_cast<std::int64_t>(a.samples.size())) << c.name;
+    if (c.pcm) {
+      EXPECT_EQ(a.samples.size(), (cut - header) / 2 - c.unread) << c.name;
+    }
+    ASSERT_GT(a.samples.size(), 0u) << c.name;
+    ASSERT_LT(a.samples.size(), v.size()) << c.name;
+    for (std::size_t i = 0; i < a.samples.size(); ++i) {
+      ASSERT_EQ(a.samples[i], v[i]) << c.name << " " << i;
+    }
+  }
 }
 
 TEST(AudioFile, SixteenBitWritingRoundsAndLimits) {
@@ -325,12 +377,27 @@ TEST(Json, StringsAreEscapedAndKeptValidUtf8) {
   EXPECT_EQ(cli::quoted("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"),
             "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5\"");
   // A stray byte, an overlong form, a surrogate, a cut sequence, a value
-  // above U+10FFFF.
-  EXPECT_EQ(cli::quoted("a\xff"), "\"a\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xc0\x80"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xe2\x82"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
+  // above U+10FFFF: each byte is U+FFFD, escaped in JSON and as its bytes
+  // wherever else a path is written (CSV, SVG).
+  struct Case {
+    const char* bytes;
+    const char* json;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"a\xff", "\"a\\ufffd\"", "a\xef\xbf\xbd"},
+      {"\xc0\x80", "\"\\ufffd\\ufffd\"", "\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\"", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xe2\x82.wav", "\"\\ufffd\\ufffd.wav\"", "\xef\xbf\xbd\xef\xbf\xbd.wav"},
+      {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\"",
+       "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\"", "caf\xc3\xa9"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cli::quoted(c.bytes), c.json) << c.bytes;
+    EXPECT_EQ(cli::valid_utf8(c.bytes), c.text) << c.bytes;
+    EXPECT_EQ(cli::csv_row({c.bytes}), std::string(c.text) + "\n") << c.bytes;
+  }
 }
 
 TEST(Json, DocumentsNestWithCommasInPlace) {
@@ -391,16 +458,18 @@ TEST(Batch, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
 
 // Each file in a worker of its own, two at once: results in the order given
 // whatever order they finish in, a report larger than a pipe holds, and
-// every way a worker can fail, named by its file.
+// every way a worker can fail, named by its file; a warning about the
+// reference that each file's measurement finds is printed once.
 TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
+  const std::string shared = "prog: warning: ref.wav: its steps fit neither period\n";
   cli::BatchJob job;
   job.program = "prog";
   job.files = {"slow", "bad", "killed", "big", "oom", "fine"};
   job.jobs = 2;
-  job.measure = [](const std::string& path) -> cli::FileResult {
+  job.measure = [&shared](const std::string& path) -> cli::FileResult {
     if (path == "slow") {
       ::usleep(200000);  // so that later files finish first
-      return {1, "slow row\n", "prog: warning: slow\n"};
+      return {1, "slow row\n", "prog: warning: slow\n", shared};
     }
     if (path == "bad") {
       throw cli::InputError(path + ": cannot read it");
@@ -411,36 +480,48 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
     if (path == "oom") {
       throw std::bad_alloc();
     }
-    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", ""};
+    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", "", shared};
   };
   job.error_output = [](const std::string& path, const std::string& message, int status) {
     return path + " " + std::to_string(status) + " " + message + "\n";
   };
   const std::vector<cli::FileResult> results = cli::run_batch(job);
-  struct Want {
-    int status;
-    std::string out;
-    std::string err;
-  };
   const std::string killed =
       "killed: the worker process measuring it killed by signal 9 (Killed) (out of memory, or "
       "stopped from outside)";
-  const Want want[] = {
-      {1, "slow row\n", "prog: warning: slow\n"},
-      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n"},
-      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n"},
-      {0, std::string(1 << 20, 'x'), ""},
-      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n"},
-      {0, "fine row\n", ""},
+  const cli::FileResult want[] = {
+      {1, "slow row\n", "prog: warning: slow\n", shared},
+      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n", ""},
+      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n", ""},
+      {0, std::string(1 << 20, 'x'), "", shared},
+      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n", ""},
+      {0, "fine row\n", "", shared},
   };
   ASSERT_EQ(results.size(), std::size(want));
   for (std::size_t k = 0; k < results.size(); ++k) {
     EXPECT_EQ(results[k].status, want[k].status) << k;
     EXPECT_EQ(results[k].out, want[k].out) << k;
     EXPECT_EQ(results[k].err, want[k].err) << k;
+    EXPECT_EQ(results[k].shared_err, want[k].shared_err) << k;
   }
   EXPECT_EQ(cli::worst_status(results), 5);
   EXPECT_EQ(cli::worst_status({}), 0);
+
+  // As the batch prints it: the shared warning once, before the files' lines.
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const cli::BatchLayout layout = {"prog",          {"path", "exit_status", "verdict", "error"},
+                                   {"a", "b", "c"}, {1, 1, 1},
+                                   "file",          "files"};
+  EXPECT_EQ(cli::run_and_report_batch(layout, cli::BatchFormat::kCsv, "", {"slow", "bad", "fine"},
+                                      2, job.measure, out, err),
+            3);
+  std::rewind(err);
+  std::string printed(4096, '\0');
+  printed.resize(std::fread(printed.data(), 1, printed.size(), err));
+  EXPECT_EQ(printed, shared + "prog: warning: slow\nprog: bad: cannot read it\n");
+  std::fclose(out);
+  std::fclose(err);
 }
 
 // --- Command lines ---------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "common/command_line.h"
+#include "common/utf8.h"
 #include "lumetra-measure/gain_render.h"
 #include "lumetra-measure/lumetra_measure.h"
 #include "lumetra-measure/step_chart.h"
@@ -57,6 +58,8 @@ TEST(LumetraMeasure, CommandLineMistakes) {
   const Case cases[] = {
       {{}, "needs REFERENCE and at least one RECORDING (files given: 0)"},
       {{"a.wav"}, "(files given: 1)"},
+      {{"-", "-"}, "- (standard input) is given more than once; it holds one file"},
+      {{"a.wav", "-", "b.wav", "-", "--csv"}, "- (standard input) is given more than once"},
       {{"a.wav", "b.wav", "--step-period", "25"}, "--step-period is auto, 25.2 or 24.7, not '25'"},
       {{"a.wav", "b.wav", "--step-period=25.20"}, "not '25.20'"},
       {{"a.wav", "b.wav", "--channel", "0"}, "--channel takes a channel number from 1 up"},
@@ -403,7 +406,7 @@ TEST(GainReport, StepPeriodWarnings) {
 cli::StepChart chart() {
   cli::StepChart c;
   c.title = "steps of <a & b>";
-  c.notes = {"reference: \"ref\".wav"};
+  c.notes = {"reference: \"ref\".wav", "recording: caf\xe9.wav"};  // a path in Latin-1
   c.verdict = "trusted";
   c.reference.name = "reference";
   c.recording.name = "recording";
@@ -436,6 +439,8 @@ TEST(Chart, HoldsElevenStepsOfBothSeries) {
   EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
   EXPECT_NE(svg.find("steps of &lt;a &amp; b&gt;"), std::string::npos);
   EXPECT_NE(svg.find("&quot;ref&quot;.wav"), std::string::npos);
+  EXPECT_NE(svg.find("caf\xef\xbf\xbd.wav"), std::string::npos);
+  EXPECT_EQ(cli::valid_utf8(svg), svg);
   EXPECT_EQ(svg.find("<script"), std::string::npos);
   EXPECT_EQ(svg.find("href"), std::string::npos);
 }

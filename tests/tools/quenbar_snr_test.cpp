@@ -233,6 +233,7 @@ TEST_F(QuenbarSnr, RefusesWhatItCannotMeasure) {
       {{path("gate.wav"), path("measured.wav"), "--plot", "x.svg"},
        "unknown option --plot",
        cli::kExitUsage},
+      {{"-", "-"}, "- (standard input) is given more than once", cli::kExitUsage},
       {{"--make-demo", path("gate.wav") + "/x"}, "cannot make the folder", cli::kExitOutput},
   };
   for (const Case& c : cases) {

@@ -39,14 +39,19 @@ def path(name):
     return os.path.join(FILES, name)
 
 
-def run(program, *args, memory=None, stdout=subprocess.PIPE):
+def run(program, *args, memory=None, stdout=subprocess.PIPE, piped=None):
     """(status, stdout, stderr) of a program run; `memory` limits its address
-    space (bytes), `stdout` may be another file. A run that hangs fails."""
+    space (bytes), `stdout` may be another file, `piped` names a file whose
+    bytes come on standard input through a pipe. A run that hangs fails."""
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
-    done = subprocess.run([program, *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
+    data = None
+    if piped:
+        with open(piped, "rb") as f:
+            data = f.read()
+    done = subprocess.run([program, *args], input=data, stdout=stdout, stderr=subprocess.PIPE,
                           check=False, timeout=60, preexec_fn=limit if memory else None)
-    return done.returncode, done.stdout or "", done.stderr
+    return done.returncode, (done.stdout or b"").decode(), done.stderr.decode()
 
 
 def write_wav_header(file_path, rate, samples, data_bytes=None):
@@ -209,14 +214,19 @@ class Startup(Shape):
 
 
 class GainOfTheDemoDevice(Shape):
-    """The demonstration pair in 16-bit PCM: JSON, chart and table; the
-    recording also as channel 2 of a stereo file."""
+    """The demonstration pair in 16-bit PCM: JSON, chart and table (the
+    recording under a name that is not UTF-8, which the chart, an XML
+    document, must still parse with); the recording also as channel 2 of a
+    stereo file."""
 
     @classmethod
     def setUpClass(cls):
         cls.chart = path("steps.svg")
-        cls.done = run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"), "--json",
-                       "--plot", cls.chart)
+        latin1 = os.fsencode(path("recording_caf")) + b"\xe9.wav"
+        if not os.path.lexists(latin1):
+            os.symlink("recording.wav", latin1)
+        cls.done = run(LUMETRA_MEASURE, path("reference.wav"), latin1, "--json", "--plot",
+                       cls.chart)
 
     def test_json_has_its_documented_shape(self):
         code, out, err = self.done
@@ -227,6 +237,7 @@ class GainOfTheDemoDevice(Shape):
         self.assertEqual(document["schema"], "lumetra-measure/1")
         self.assertEqual(len(document["steps"]), 11)
         self.assertEqual([s["step"] for s in document["steps"]], list(range(1, 12)))
+        self.assertEqual(document["recording"]["path"], path("recording_caf\ufffd.wav"))
         self.assertEqual(document["reference"]["encoding"], "16-bit PCM")
         self.assertEqual(document["reference"]["sample_scale"], "integer")
         self.assertEqual(document["step_period_s"], 25.2)
@@ -278,6 +289,7 @@ class GainOfTheDemoDevice(Shape):
         for k in range(1, 12):
             self.assertIn(str(k), texts)
         self.assertIn("trusted (failed = 0)", texts)
+        self.assertIn("recording: " + path("recording_caf\ufffd.wav"), texts)
         self.assertEqual(len(root.findall(svg + "circle")), 12)
 
     def test_table(self):
@@ -328,6 +340,31 @@ class GainOfOtherEncodings(Shape):
                 self.assertEqual(document["alignment"]["total_delay_samples"], DEVICE_DELAY)
                 for k, step in enumerate(document["steps"]):
                     self.assertAlmostEqual(step["gain_db"], DEVICE_GAINS[k], delta=0.01)
+
+
+class GainOfAReferenceCutShort(Shape):
+    """A FLAC reference that ends before its header's length, which shows
+    only at its end: the library, told the header's length, is given the
+    reference again with the length it holds, and the gains are those of
+    its samples, on disk and through a pipe on standard input."""
+
+    def test_measured_as_far_as_it_goes(self):
+        code, out, err = run(LUMETRA_MEASURE, path("reference_cut.flac"), path("recording.wav"),
+                             "--json")
+        self.assertEqual(code, 0, err)
+        document = json.loads(out)
+        held = document["reference"]["samples"]
+        self.assertTrue(document["reference"]["truncated"])
+        self.assertIn("lumetra-measure: warning: %s is shorter than its header announces (cut "
+                      "short?); measuring the %d samples it holds\n"
+                      % (path("reference_cut.flac"), held), err)
+        assert_gain_document(self, document, audiomeasure.measure_gain(
+            samples(path("reference.wav"))[:held], samples(path("recording.wav"))))
+        code, out, err = run(LUMETRA_MEASURE, "-", path("recording.wav"), "--json",
+                             piped=path("reference_cut.flac"))
+        self.assertEqual(code, 0, err)
+        document["reference"]["path"] = "-"
+        self.assertEqual(json.loads(out), document)
 
 
 class GainOfOtherRates(Shape):
@@ -492,6 +529,31 @@ class Snr(Shape):
         self.assertEqual(code, 1, err)
         self.assertEqual(json.loads(out)["non_finite_sample"]["position"], 100000)
 
+    def test_gates_cut_short_and_on_standard_input(self):
+        # A gate whose file ends before its header's length is measured as
+        # far as it goes, whatever its container, with a warning; through a
+        # pipe on standard input a file reads as it does on disk (FLAC's
+        # decoder seeks in it).
+        gate, measured = samples(path("gate.wav")), samples(path("measured.wav"))
+        warning = ("quenbar-snr: warning: %s is shorter than its header announces (cut short?); "
+                   "measuring the %d samples it holds\n")
+        for name, cut in [("truncated_data.wav", True), ("gate_cut.caf", True),
+                          ("gate_cut.flac", True), ("gate.flac", False)]:
+            with self.subTest(name=name):
+                code, out, err = self.measure(name, "measured.wav", "--json")
+                document = json.loads(out)
+                held = document["gate"]["samples"]
+                self.assertEqual(document["gate"]["truncated"], cut)
+                self.assertEqual(err, warning % (path(name), held) if cut else "")
+                result = audiomeasure.estimate_snr(gate[:held], measured, 48000)
+                same_number(self, document["snr_db"], result.snr_db, name)
+                self.assertEqual(code, 0 if math.isfinite(result.snr_db) else 1)
+                piped = run(QUENBAR_SNR, "-", path("measured.wav"), "--json", piped=path(name))
+                self.assertEqual(piped[0], code)
+                self.assertEqual(piped[2], warning % ("standard input (-)", held) if cut else "")
+                document["gate"]["path"] = "-"
+                self.assertEqual(json.loads(piped[1]), document)
+
     def test_refusals(self):
         self.assert_refused(self.measure("gate.wav", "measured_44100.wav"), 3,
                             "both must have one rate (--resample converts MEASURED to GATE's)")
@@ -522,6 +584,8 @@ class Snr(Shape):
             self.assertIn("active frames   0 of 1440000", out)
             self.assertIn("no frame of the gate is active", out)
         self.assert_refused(self.measure("empty.wav", "measured.wav"), 3, "holds no samples")
+        self.assert_refused(run(QUENBAR_SNR, "-", path("measured.wav"), piped=os.devnull), 3,
+                            "quenbar-snr: -: holds no samples (standard input is empty)")
         self.assert_refused(self.measure("truncated_header.wav", "measured.wav"), 3,
                             "cannot read it as audio")
         self.assert_refused(self.measure("gate.wav", "not_audio.wav"), 3,
@@ -597,6 +661,21 @@ class Batch(Shape):
                                  "measured_44100.wav"], [0, 3, 1, 3], single, 9)
         self.assertEqual(rows[0][2:5], ["finite", repr(single["snr_db"]), "finite"])
         self.assertEqual(rows[2][2:5], ["not_finite", "NaN", "silent_measured"])
+
+    def test_warnings_about_the_reference_come_once(self):
+        # A reference cut short, whose steps then fit neither period: each
+        # warning once, naming the reference, whatever the recordings.
+        reference = path("reference_cut.flac")
+        code, out, err = run(LUMETRA_MEASURE, reference, path("recording.wav"),
+                             path("recording_float.wav"), "--csv", "--jobs", "2")
+        self.assertEqual(code, 0, err)
+        lines = err.splitlines()
+        self.assertEqual(len(lines), 2, err)
+        self.assertTrue(lines[0].startswith("lumetra-measure: warning: %s is shorter than its "
+                                            "header announces" % reference), err)
+        self.assertTrue(lines[1].startswith("lumetra-measure: warning: %s: the reference's "
+                                            "steps fit neither step period clearly" % reference),
+                        err)
 
     def test_what_stops_a_batch(self):
         for program, reference, says in [

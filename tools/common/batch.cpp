@@ -19,24 +19,29 @@
 namespace cli {
 namespace {
 
-// A worker's report on its pipe: "STATUS OUT_BYTES ERR_BYTES\n", then the
-// bytes of out and of err. A report cut short means the worker died.
+// A worker's report on its pipe: "STATUS OUT_BYTES ERR_BYTES SHARED_BYTES\n",
+// then the bytes of out, err and shared_err. A report cut short means the
+// worker died.
 std::string encode(const FileResult& r) {
   return std::to_string(r.status) + " " + std::to_string(r.out.size()) + " " +
-         std::to_string(r.err.size()) + "\n" + r.out + r.err;
+         std::to_string(r.err.size()) + " " + std::to_string(r.shared_err.size()) + "\n" + r.out +
+         r.err + r.shared_err;
 }
 
 bool decode(const std::string& report, FileResult& r) {
   const std::size_t end = report.find('\n');
   unsigned long long out = 0;
   unsigned long long err = 0;
+  unsigned long long shared = 0;
   if (end == std::string::npos ||
-      std::sscanf(report.substr(0, end).c_str(), "%d %llu %llu", &r.status, &out, &err) != 3 ||
-      report.size() - (end + 1) != out + err) {
+      std::sscanf(report.substr(0, end).c_str(), "%d %llu %llu %llu", &r.status, &out, &err,
+                  &shared) != 4 ||
+      report.size() - (end + 1) != out + err + shared) {
     return false;
   }
   r.out = report.substr(end + 1, out);
-  r.err = report.substr(end + 1 + out);
+  r.err = report.substr(end + 1 + out, err);
+  r.shared_err = report.substr(end + 1 + out + err);
   return true;
 }
 
@@ -312,6 +317,11 @@ int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const st
         summary_row(layout, "status", "verdict",
                     {layout.titles[0], layout.titles[1], layout.titles[2]}, layout.file_title)
             .c_str());
+  }
+  const auto shared = std::find_if(results.begin(), results.end(),
+                                   [](const FileResult& r) { return !r.shared_err.empty(); });
+  if (shared != results.end()) {
+    std::fputs(shared->shared_err.c_str(), err);
   }
   for (const FileResult& r : results) {
     std::fputs(r.out.c_str(), out);

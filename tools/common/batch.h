@@ -29,11 +29,14 @@ BatchFormat batch_format(const CommandLine& line, std::size_t files);
 
 // One file's result: its exit status (cli::Exit) as if it had been measured
 // alone, what goes on stdout for it (a row or a line, in the batch's
-// format), and its lines for stderr (warnings, its error).
+// format), and its lines for stderr (warnings, its error). Warnings about
+// the reference (or gate) that only a measurement finds are the same for
+// every file: they go in `shared_err`, which the batch prints once.
 struct FileResult {
   int status = 0;
   std::string out;
   std::string err;
+  std::string shared_err;
 };
 
 struct BatchJob {
@@ -90,10 +93,11 @@ std::string summary_row(const BatchLayout& layout, const std::string& status,
 
 // Runs the batch (the progress on err when it is a terminal), then prints
 // its results in `format`: the CSV header, or the table's `head` (the
-// reference's or gate's line) and column titles; each file's output in the
-// order given, its stderr lines on err; the table's closing line with the
-// batch's status. A file that could not be measured has its row or line
-// with the error. Returns the batch's status: the worst of its files'.
+// reference's or gate's line) and column titles; the first file's
+// shared_err on err; each file's output in the order given, its stderr
+// lines on err; the table's closing line with the batch's status. A file
+// that could not be measured has its row or line with the error. Returns
+// the batch's status: the worst of its files'.
 int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const std::string& head,
                          const std::vector<std::string>& files, int jobs,
                          const std::function<FileResult(const std::string& path)>& measure,

@@ -307,6 +307,11 @@ std::size_t measured_files(const CommandLine& line, const std::string& needs) {
     throw UsageError("needs " + needs + " (files given: " + std::to_string(line.operands.size()) +
                      ")");
   }
+  // Standard input holds one file: a second "-" would find it read already
+  // (or, in a batch, race the first for it).
+  if (std::count(line.operands.begin(), line.operands.end(), "-") > 1) {
+    throw UsageError("- (standard input) is given more than once; it holds one file");
+  }
   return line.operands.size() - 1;
 }
 

@@ -114,7 +114,7 @@ bool answered_without_measuring(
 
 // How many files are measured against the first operand (the reference or
 // the gate): at least one. Throws UsageError "needs <needs> (files given:
-// N)" otherwise.
+// N)" otherwise, and when "-" (standard input) is among them more than once.
 std::size_t measured_files(const CommandLine& line, const std::string& needs);
 
 }  // namespace cli

@@ -34,6 +34,28 @@ void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, i
   }
 }
 
+namespace {
+
+// A reference of `length` samples, created and fed `source` to its end.
+std::unique_ptr<am_gain_reference, GainReference::Release> fed_reference(SampleSource& source,
+                                                                         std::int64_t length,
+                                                                         int step_period) {
+  const std::string& path = source.info().path;
+  am_gain_options options;
+  am_gain_options_init(&options);
+  options.step_period = step_period;
+  am_gain_reference* created = nullptr;
+  check_status(am_gain_reference_create(&options, length, &created), path);
+  std::unique_ptr<am_gain_reference, GainReference::Release> reference(created);
+  for (std::span<const double> c = source.next(); !c.empty(); c = source.next()) {
+    check_status(am_gain_reference_feed(created, c.data(), static_cast<std::int64_t>(c.size())),
+                 path);
+  }
+  return reference;
+}
+
+}  // namespace
+
 GainReference prepare_reference(SampleSource& file, int step_period) {
   const std::string path = file.info().path;
   // The library is told the reference's length before its samples: one
@@ -48,17 +70,19 @@ GainReference prepare_reference(SampleSource& file, int step_period) {
   }
   GainReference r;
   r.step_period = step_period;
-  am_gain_options options;
-  am_gain_options_init(&options);
-  options.step_period = step_period;
-  am_gain_reference* prepared = nullptr;
-  check_status(am_gain_reference_create(&options, source->info().frames, &prepared), path);
-  r.prepared.reset(prepared);
-  for (std::span<const double> c = source->next(); !c.empty(); c = source->next()) {
-    check_status(am_gain_reference_feed(prepared, c.data(), static_cast<std::int64_t>(c.size())),
-                 path);
+  const std::int64_t announced = source->info().frames;
+  r.prepared = fed_reference(*source, announced, step_period);
+  if (source->info().frames < announced) {
+    // The file ended before its header's length, which the library was
+    // told (a FLAC or CAF file cut short shows it only at its end): it is
+    // checked and read again into a reference of the length it holds.
+    check_gain_inputs(source->info(), source->info(), step_period);
+    const std::int64_t length = source->info().frames;
+    r.prepared.reset();
+    source = &held.emplace(source->again());
+    r.prepared = fed_reference(*source, length, step_period);
   }
-  check_status(am_gain_reference_finish(prepared), path);
+  check_status(am_gain_reference_finish(r.prepared.get()), path);
   r.info = source->info();
   r.file_non_finite = source->file_non_finite();
   return r;

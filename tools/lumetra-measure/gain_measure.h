@@ -41,8 +41,11 @@ struct GainReference {
 };
 
 // Reads the reference in chunks into the library (a file whose header
-// gives no length is read whole first). Throws as SampleSource does, and
-// the library's refusals as check_status does.
+// gives no length is read whole first; one that ends before its header's
+// length, found only at its end, is read again into a reference of the
+// length it holds). Throws as SampleSource does, InputError as
+// check_gain_inputs does for the length read, and the library's refusals
+// as check_status does.
 GainReference prepare_reference(SampleSource& file, int step_period);
 
 // Measures the recording, fed to the library in chunks as it is read, and

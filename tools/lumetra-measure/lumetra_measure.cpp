@@ -157,7 +157,7 @@ FileResult file_result(const GainModel& m, BatchFormat format) {
   r.status = exit_status(m);
   r.err = truncation_warning(kName, m.recording);
   if (const std::string w = period_warning(m); !w.empty()) {
-    r.err += std::string(kName) + ": warning: " + m.recording.path + ": " + w + "\n";
+    r.shared_err = std::string(kName) + ": warning: " + m.reference.path + ": " + w + "\n";
   }
   switch (format) {
     case BatchFormat::kJsonl:

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "common/utf8.h"
+
 namespace cli {
 namespace {
 
@@ -130,9 +132,10 @@ void point(std::string& svg, const Axis& axis, double x, double level, double sp
 
 }  // namespace
 
-std::string xml_escaped(const std::string& s) {
+std::string xml_escaped(const std::string& text) {
   std::string out;
-  for (const char c : s) {
+  // An XML document is UTF-8 throughout: a path's other bytes become U+FFFD.
+  for (const char c : valid_utf8(text)) {
     switch (c) {
       case '&':
         out += "&amp;";

@@ -33,7 +33,8 @@ struct StepChart {
 
 std::string step_chart_svg(const StepChart& chart);
 
-// Text with &, <, >, " and ' as XML entities.
+// Text with &, <, >, " and ' as XML entities, control characters as '?'
+// and bytes that are not UTF-8 as U+FFFD.
 std::string xml_escaped(const std::string& text);
 
 }  // namespace cli
