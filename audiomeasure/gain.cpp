@@ -106,6 +106,7 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
   const std::uint32_t size = r.struct_size;
   r = am_gain_report{};
   r.struct_size = size;
+  write_reference_fields(s, r);
   r.failed = e.failed;
   r.peak_level = e.peak_level;
   r.causes = api_causes(d.causes);
@@ -113,11 +114,7 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
   for (int k = 0; k < kSteps; ++k) {
     r.step_level[k] = e.step_level[k];
     r.step_range[k] = e.step_range[k];
-    r.reference_step_level[k] = s.own.step_level[k];
-    r.reference_step_range[k] = s.own.step_range[k];
     r.gain[k] = e.step_level[k] - s.own.step_level[k];
-    r.step_start[k] = s.layout.step[k].first;
-    r.step_samples[k] = s.layout.step[k].count;
     // Aligned positions below aligned_samples come from the recording.
     const lumetra::Stretch& settled = s.layout.settled[k];
     const std::int64_t held =
@@ -159,17 +156,6 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
   }
   r.drift_ppm = f.analysed ? drift_ppm(f.quality) : kNaN;
 
-  r.step_period = s.choice.period;
-  r.step_period_s = s.choice.seconds;
-  r.step_mode = s.choice.step_mode;
-  r.step_period_source = s.choice.source;
-  r.step_period_warning = s.choice.warning;
-  r.fitting_period_s = s.check.fitting;
-  for (int i = 0; i < 2; ++i) {
-    r.layout_held[i] = s.check.layouts[i].held ? 1 : 0;
-    r.median_step_spread_db[i] = s.check.layouts[i].median_spread_db;
-  }
-
   r.onset_frame_reference = d.onsets.reference;
   r.onset_frame_recording = d.onsets.recording;
   r.coarse_delay = d.coarse_delay;
@@ -184,17 +170,10 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
               : d.copy == lumetra::Copy::kHead ? AM_ALIGNED_HEAD
                                                : AM_ALIGNED_NONE;
   r.aligned_samples = d.aligned_samples;
-  r.reference_length = s.length;
   r.recording_length = f.recording_length;
 
-  r.non_finite_signal = AM_SIGNAL_NONE;
-  r.non_finite_position = -1;
-  r.non_finite_value = kNaN;
-  if (s.non_finite) {
-    r.non_finite_signal = AM_SIGNAL_REFERENCE;
-    r.non_finite_position = s.non_finite.position;
-    r.non_finite_value = s.non_finite.value;
-  } else if (f.recording_non_finite && f.recording_non_finite.position < recording_read(d)) {
+  if (!s.non_finite && f.recording_non_finite &&
+      f.recording_non_finite.position < recording_read(d)) {
     r.non_finite_signal = AM_SIGNAL_RECORDING;
     r.non_finite_position = f.recording_non_finite.position;
     r.non_finite_value = f.recording_non_finite.value;
@@ -290,6 +269,36 @@ int measure_whole(const double* reference, std::int64_t reference_length, const 
 }
 
 }  // namespace
+
+void write_reference_fields(const ReferenceSummary& s, am_gain_report& r) noexcept {
+  for (int k = 0; k < kSteps; ++k) {
+    r.reference_step_level[k] = s.own.step_level[k];
+    r.reference_step_range[k] = s.own.step_range[k];
+    r.step_start[k] = s.layout.step[k].first;
+    r.step_samples[k] = s.layout.step[k].count;
+  }
+  r.step_period = s.choice.period;
+  r.step_period_s = s.choice.seconds;
+  r.step_mode = s.choice.step_mode;
+  r.step_period_source = s.choice.source;
+  r.step_period_warning = s.choice.warning;
+  r.fitting_period_s = s.check.fitting;
+  for (int i = 0; i < 2; ++i) {
+    r.layout_held[i] = s.check.layouts[i].held ? 1 : 0;
+    r.median_step_spread_db[i] = s.check.layouts[i].median_spread_db;
+  }
+  r.reference_length = s.length;
+  r.non_finite_signal = AM_SIGNAL_NONE;
+  r.non_finite_position = -1;
+  r.non_finite_value = kNaN;
+  if (s.non_finite) {
+    r.non_finite_signal = AM_SIGNAL_REFERENCE;
+    r.non_finite_position = s.non_finite.position;
+    r.non_finite_value = s.non_finite.value;
+    r.verdict = AM_VERDICT_NON_FINITE_SAMPLES;
+    r.verdict_causes = 1u << AM_CAUSE_NON_FINITE_SAMPLES;
+  }
+}
 
 bool SettledStore::init(std::int64_t length) noexcept {
   // The settled halves of both periods the reference holds, merged where

@@ -74,6 +74,10 @@ struct ReferenceSummary {
   const SettledStore* settled = nullptr;
 };
 
+// The report fields a reference alone decides (am_gain_reference_report),
+// over a report as am_gain_report_init leaves it.
+void write_reference_fields(const ReferenceSummary& s, am_gain_report& r) noexcept;
+
 // am_gain_measure's work, its arguments checked but for the lengths.
 int measure_gain(const double* reference, std::int64_t reference_length, const double* recording,
                  std::int64_t recording_length, const am_gain_options& options,

@@ -427,8 +427,9 @@ AUDIOMEASURE_API void am_gain_options_init_size(am_gain_options* options,
                                                 uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
 /* Sets struct_size = size and clears the rest (NaN numbers, 0 counts, -1
- * positions); call it on a report before handing it to a measure or finish
- * call. */
+ * positions, the verdict not_trusted, so that a report nothing was written
+ * to never reads as a good one); call it on a report before handing it to
+ * a measure or finish call. */
 AUDIOMEASURE_API void am_gain_report_init_size(am_gain_report* report,
                                                uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
@@ -529,6 +530,20 @@ AUDIOMEASURE_API int am_gain_reference_finish(am_gain_reference* reference) AUDI
 /* Releases the caller's hold on the reference (NULL: nothing); it is
  * freed when no measurement uses it either. */
 AUDIOMEASURE_API void am_gain_reference_destroy(am_gain_reference* reference) AUDIOMEASURE_NOEXCEPT;
+
+/*
+ * am_gain_reference_report - what a finished reference says of itself,
+ * before any recording: the fields of a gain report that the reference
+ * alone decides (the step period and how it was chosen, with both layouts'
+ * figures and the warning; reference_step_level and reference_step_range;
+ * step_start and step_samples; reference_length; a non-finite sample of
+ * the reference, with the verdict non_finite_samples), the others as
+ * am_gain_report_init leaves them (the verdict not_trusted: no recording
+ * was measured). AM_ERR_NULL, AM_ERR_STRUCT_SIZE,
+ * AM_ERR_STATE (not finished).
+ */
+AUDIOMEASURE_API int am_gain_reference_report(const am_gain_reference* reference,
+                                              am_gain_report* report) AUDIOMEASURE_NOEXCEPT;
 
 /*
  * am_gain_create - a measurement against a finished reference, its working
