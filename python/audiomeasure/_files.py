@@ -20,8 +20,8 @@ import stat
 import numpy as np
 
 from . import _native
-from . import (_align, _data, _gain_refused, _gain_report, _lib, _snr, _step_period,
-               _refused)
+from . import (_align, _data, _gain_options, _gain_refused, _gain_report, _gain_settings, _lib,
+               _refused, _snr)
 
 _BLOCK = 65536  # frames read at a time
 _FULL_SCALE = 32767.0
@@ -167,17 +167,16 @@ def _check(status, detail=None):
 _GAIN_RATE_TEXT = "gain is measured at 48000 Hz only (convert the file first)"
 
 
-def _prepared_reference(path, option, channel):
+def _prepared_reference(path, options, channel):
     """A finished am_gain_reference fed from the file; the caller destroys it."""
     lib = _lib()
     with _Input(path, channel) as f:
         f.require_rate(_GAIN_RATE, _GAIN_RATE_TEXT)
-        options = _native.GainOptions(ctypes.sizeof(_native.GainOptions), option)
         handle = ctypes.c_void_p()
         status = lib.am_gain_reference_create(ctypes.byref(options), f.frames,
                                               ctypes.byref(handle))
         if status != 0:
-            raise _gain_refused(status, option, (f.frames, 0), (f.path, "recording"))
+            raise _gain_refused(status, options, (f.frames, 0), (f.path, "recording"))
         try:
             for block in f.blocks():
                 _check(lib.am_gain_reference_feed(handle, _data(block), len(block)), f.path)
@@ -188,7 +187,9 @@ def _prepared_reference(path, option, channel):
         return handle, f.frames
 
 
-def measure_files(reference_path, recording_paths, step_period="auto", channel=None):
+def measure_files(reference_path, recording_paths, step_period="auto", channel=None,
+                  drift_correct=None, max_noise_distortion_db=None, max_spread_excess_db=None,
+                  max_clipped_samples=None):
     """The gain of each recording file against the reference file: a list
     of GainReports (see measure_gain), one per recording in the order given.
 
@@ -197,24 +198,29 @@ def measure_files(reference_path, recording_paths, step_period="auto", channel=N
     the normalised sample times 32767), and must be at 48000 Hz (no rate
     conversion here). channel: None for mono files, else the channel
     (from 1) read from every file that has several; a mono file is read
-    whatever it says. step_period: as for measure_gain.
+    whatever it says. step_period, drift_correct, max_noise_distortion_db,
+    max_spread_excess_db, max_clipped_samples: as for measure_gain.
 
     A recording that cannot be read or measured gives, in its place, the
     exception that says why (OSError: missing, unreadable, cut short;
     ValueError: another rate, no such channel, shorter than 15 s;
     MemoryError), and the others are measured. Raised at once: a bad
-    step_period or channel, a reference that cannot be read or measured
+    step_period, option or channel, a reference that cannot be read or measured
     (too short for the step period: ValueError), TypeError for paths that
     are not a list of paths, ImportError without soundfile.
 
     The reference is read and prepared once; each recording is read in
     blocks while it is measured, so memory stays bounded whatever the
     files' lengths. Separate threads may measure separate lists at once."""
-    option, _ = _step_period(step_period, auto=True)
+    settings = _gain_settings(step_period, drift_correct=drift_correct,
+                              max_noise_distortion_db=max_noise_distortion_db,
+                              max_spread_excess_db=max_spread_excess_db,
+                              max_clipped_samples=max_clipped_samples)
     channel = _channel(channel)
     paths = _paths(recording_paths, "recording_paths")
     lib = _lib()
-    reference, reference_length = _prepared_reference(reference_path, option, channel)
+    options = _gain_options(settings)
+    reference, reference_length = _prepared_reference(reference_path, options, channel)
 
     def measure(path):
         with _Input(path, channel) as f:
@@ -226,10 +232,10 @@ def measure_files(reference_path, recording_paths, step_period="auto", channel=N
                 for block in f.blocks():
                     _check(lib.am_gain_feed_recording(handle, _data(block), len(block)), f.path)
                     fed += len(block)
-                report = _native.GainReport(struct_size=ctypes.sizeof(_native.GainReport))
+                report = _native.initialized(lib, _native.GainReport)
                 status = lib.am_gain_finish(handle, ctypes.byref(report))
                 if status != 0:
-                    raise _gain_refused(status, option, (reference_length, fed),
+                    raise _gain_refused(status, options, (reference_length, fed),
                                         (os.fsdecode(reference_path), f.path))
                 return _gain_report(report)
             finally:
