@@ -57,7 +57,9 @@ Masked arrays are refused: the library would read the masked values.
 
 Threads: the library is reentrant and the interpreter's lock is released
 while it measures, so threads measure in parallel (a gain measurement holds
-about 80 MB of working memory while it runs).
+about 80 MB of working memory while it runs). measure_files and
+measure_snr_files also take a concurrent.futures executor (threads,
+processes, a Dask cluster's) and give the reports of the serial run.
 
 estimate_gain and estimate_snr are the earlier interface: the numbers of
 the fixed libraries' entry points alone (GainResult, SnrResult), the same
