@@ -1,8 +1,9 @@
 # What an installation holds besides the libraries, headers and tools:
 #   - the CMake package: find_package(audiomeasure 0.2 CONFIG) gives the
-#     imported targets audiomeasure::lumetra and audiomeasure::quenbar, with
-#     their include directory; same-major versions are compatible;
-#   - lumetra.pc and quenbar.pc for pkg-config;
+#     imported targets audiomeasure::lumetra, audiomeasure::quenbar and
+#     audiomeasure::audiomeasure, with their include directory; same-major
+#     versions are compatible;
+#   - lumetra.pc, quenbar.pc and audiomeasure.pc for pkg-config;
 #   - the licence (and, on Windows, the hosts' README and C examples);
 # and CPack's settings for the Debian package that scripts/package makes.
 #
@@ -32,7 +33,9 @@ string(REGEX REPLACE "/$" "" AM_PC_UP "${AM_PC_UP}")
 file(RELATIVE_PATH AM_PC_INCLUDEDIR /prefix /prefix/${CMAKE_INSTALL_INCLUDEDIR})
 set(AM_PC_lumetra_DESCRIPTION "gain of a stepped test signal: levels of 11 steps, alignment")
 set(AM_PC_quenbar_DESCRIPTION "signal-to-noise ratio of a signal gated by 5 ms frame levels")
-foreach(lib IN ITEMS lumetra quenbar)
+set(AM_PC_audiomeasure_DESCRIPTION
+    "gain and SNR measurements with every diagnostic and a verdict, reentrant and streaming")
+foreach(lib IN ITEMS lumetra quenbar audiomeasure)
   set(AM_PC_NAME ${lib})
   set(AM_PC_DESCRIPTION "${AM_PC_${lib}_DESCRIPTION}")
   configure_file(cmake/pkgconfig.pc.in ${PROJECT_BINARY_DIR}/package/${lib}.pc @ONLY)
@@ -59,17 +62,20 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME audiomeasure)
 set(CPACK_PACKAGE_VENDOR "The audiomeasure authors")
 set(CPACK_PACKAGE_CONTACT "The audiomeasure authors")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio measurement libraries lumetra and quenbar, with tools")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "audio measurement libraries lumetra, quenbar and audiomeasure, with tools")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "lumetra measures the gain of a device under a stepped test signal; quenbar\n"
-  "estimates a signal-to-noise ratio. Shared libraries with a C interface,\n"
+  "estimates a signal-to-noise ratio; audiomeasure makes both measurements\n"
+  "with every diagnostic and a verdict. Shared libraries with a C interface,\n"
   "their headers, CMake and pkg-config files, and the command-line tools\n"
-  "lumetra-measure and quenbar-snr.")
+  "lumetra-measure and quenbar-snr, which measure through audiomeasure.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-# Dependencies from what the binaries link (libc, libsndfile for the tools),
+# Dependencies from what the binaries link (libc, libsndfile for the tools;
+# the tools' libaudiomeasure is the package's own),
 # and a shlibs file so that programs built against the libraries depend on
 # this package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

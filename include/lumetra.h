@@ -6,7 +6,7 @@
  * levels are dB re 32767. Lifecycle: lumetra_estimation_initialize() once,
  * lumetra_estimation() any number of times, lumetra_estimation_terminate()
  * at the end. The library keeps its large intermediates in static storage
- * (about 156 MB, committed as it is first used; on Linux the first use asks
+ * (about 105 MB, committed as it is first used; on Linux the first use asks
  * the kernel, once, to back it with transparent huge pages, which spares the
  * first call most of its page faults where the kernel agrees, and changes no
  * result): calls into lumetra must not overlap, from any thread. Results do
@@ -55,11 +55,11 @@ AM_API double sum(const double x[200]) AM_NOEXCEPT;
  * Static memory and reentrancy: the quarter-wave table (4 MiB, the only cos
  * and sin evaluations) is computed on the first call that needs it and kept,
  * and so are the transforms' own twiddle tables (32 MiB, built on the first
- * fft, ifft or xcorr; a few tens of milliseconds in all). fft and ifft work
- * in one or two, xcorr in all three of the library's work arrays of 32 MiB.
- * About 132 MiB of static storage in all, each part touched only when first
- * used. The table builders, fft, ifft and xcorr must not run while another
- * call into lumetra runs; b_abs, rms, b_rms and b_log10 keep no state.
+ * fft, ifft or xcorr; a few tens of milliseconds in all). fft works in one,
+ * ifft and xcorr in both of the library's two work arrays of 32 MiB. About
+ * 101 MiB of static storage in all, each part touched only when first used.
+ * The table builders, fft, ifft and xcorr must not run while another call
+ * into lumetra runs; b_abs, rms, b_rms and b_log10 keep no state.
  * Nothing here allocates from the heap except b_rms's scratch record.
  *
  * Speed: arrays aligned to 64 bytes are fastest (fft and ifft write an

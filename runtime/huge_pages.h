@@ -1,5 +1,5 @@
-// Large buffers on huge pages. A first estimation touches about 100 MB of
-// buffers for the first time; with 4 KiB pages that is some 25000 page
+// Large buffers on huge pages. A first estimation touches about 105 MB of
+// buffers for the first time; with 4 KiB pages that is some 26000 page
 // faults, which cost several times the estimation itself. Where
 // the kernel offers transparent huge pages on request (Linux, the `madvise`
 // mode), asking for them turns those faults into a few dozen. Elsewhere it

@@ -9,7 +9,7 @@ namespace {
 
 // The work arrays (64 MiB) on huge pages where the kernel offers them.
 alignas(runtime::kLargeBufferAlign) double g_work[2][kWorkDoubles];
-alignas(64) double g_cross[kScratchDoubles];
+alignas(64) double g_cross[kCrossDoubles];
 alignas(64) double g_scratch[kScratchDoubles];
 
 }  // namespace

@@ -103,17 +103,20 @@ const Tables* shared_tables() noexcept;
 // workspaces at the same time (the tables are only read).
 struct Workspace {
   double* work[2];  // kWorkDoubles each
-  double* cross;    // kBlock chunks: a residue group's cross-spectrum; staging
-  double* scratch;  // kBlock chunks: the inverse's pass A of a residue group
+  double* cross;    // kCrossDoubles: a residue group's cross-spectrum; staging
+  double* scratch;  // kScratchDoubles: the inverse's pass A of a residue group
 };
-inline constexpr long kScratchDoubles = static_cast<long>(kBlock) * kChunkDoubles;  // 256 KiB
+inline constexpr long kCrossDoubles = static_cast<long>(kBlock) * kChunkDoubles;  // 256 KiB
+// Four blocks, padded like the rows of a work array.
+inline constexpr long kScratchDoubles = kLanes * kRowStride;  // 256 KiB + 256 bytes
 // All of a workspace, the arrays back to back in this order (each a whole
 // number of 64-byte lines).
-inline constexpr long kWorkspaceDoubles = 2 * kWorkDoubles + 2 * kScratchDoubles;
-static_assert(kWorkDoubles % kChunkDoubles == 0 && kScratchDoubles % kChunkDoubles == 0);
+inline constexpr long kWorkspaceDoubles = 2 * kWorkDoubles + kCrossDoubles + kScratchDoubles;
+static_assert(kWorkDoubles % kChunkDoubles == 0 && kCrossDoubles % kChunkDoubles == 0 &&
+              kScratchDoubles % kChunkDoubles == 0);
 // The workspace laid out so from p (64-byte aligned).
 constexpr Workspace workspace_at(double* p) noexcept {
-  return {{p, p + kWorkDoubles}, p + 2 * kWorkDoubles, p + 2 * kWorkDoubles + kScratchDoubles};
+  return {{p, p + kWorkDoubles}, p + 2 * kWorkDoubles, p + 2 * kWorkDoubles + kCrossDoubles};
 }
 
 // One instruction-set variant of the engine: its table of kernels, filled by

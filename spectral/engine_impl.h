@@ -122,6 +122,19 @@ struct Reversal {
 constexpr Reversal<kBlockLog2 - 2> kChunkReversal{};
 constexpr Reversal<kRowsLog2> kRowReversal{};
 
+// The slots of the correlation's inverse (see correlate): chunk q of the
+// block for residue rho + lane lies at row lane * 128 + q / 8, chunk rho / 4 +
+// 128 (q mod 8) of a work array, one of the chunks the column groups
+// l0 = rho + 512 v (v = q mod 8) of the residue group rho read.
+constexpr int kGroupsPerResidue = kBlock / kRows;  // column groups of a residue group
+constexpr int kResidueGroups = kRows / kLanes;     // chunks of one v in a row of work_y
+static_assert(kBlock / kLanes == kResidueGroups * kGroupsPerResidue);
+constexpr long residue_slot(int rho, int lane, int q) noexcept {
+  const int row = lane * kResidueGroups + q / kGroupsPerResidue;
+  const int chunk = rho / kLanes + kResidueGroups * (q % kGroupsPerResidue);
+  return kRowStride * row + static_cast<long>(kChunkDoubles) * chunk;
+}
+
 // ---------------------------------------------------------------- pass A --
 //
 // Point p = b * kBlock + i of block b receives input n = rev21(p) =
@@ -233,6 +246,34 @@ inline void late_block_stages(double* blk, const double* cosv, const double* sin
   }
 }
 
+// Stages 9..12 of the block for residue rho + lane, the last pair (11, 12)
+// leaving each chunk q in its slot of work (residue_slot) instead of in
+// place: the same butterflies as late_block_stages, the stores interleaved
+// with them.
+template <class S>
+inline void late_block_stages_to_slots(double* blk, int rho, int lane, double* work,
+                                       const double* cosv, const double* sinv) noexcept {
+  block_stage_pair<S>(blk, kBlock, kPiece, cosv, sinv);
+  constexpr int h = kBlock / 4;  // stage 11's half-span
+  auto quad = [&](int m, auto first) AM_INLINE_LAMBDA {
+    Cx<S> a[4];
+    for (int k = 0; k < 4; ++k) {
+      a[k] = load_chunk<S>(blk + 2 * (m + k * h));
+    }
+    const Cx<S> w1{S::load(cosv + h + m), S::load(sinv + h + m)};
+    const Cx<S> w2{S::load(cosv + 2 * h + m), S::load(sinv + 2 * h + m)};
+    const Cx<S> w3{S::load(cosv + 3 * h + m), S::load(sinv + 3 * h + m)};
+    radix4<S, decltype(first)::value>(a[0], a[1], a[2], a[3], w1, w2, w3);
+    for (int k = 0; k < 4; ++k) {
+      store_chunk<S>(work + residue_slot(rho, lane, (m + k * h) / kLanes), a[k]);
+    }
+  };
+  quad(0, std::true_type{});
+  for (int m = kLanes; m < h; m += kLanes) {
+    quad(m, std::false_type{});
+  }
+}
+
 // The first two stages of chunk q of the blocks of residues rho..rho+3 (the
 // lanes), from the rows row + rev12(u), u = 0..3, stored at blocks[lane].
 template <class S, class Source>
@@ -263,10 +304,11 @@ AM_INLINE void first_stages(const Source& source, int rho, int row, int q, const
 }
 
 // One group of pass A: the blocks rev9(rho + lane) of the residues rho + lane
-// (blocks[lane], kBlock points in split chunks each).
+// (blocks[lane], kBlock points in split chunks each), left there, or with
+// slots, moved by the last two stages to their slots in that work array.
 template <class S, class Source>
 void pass_a_group(const Source& source, int rho, double* const* blocks, const double* cosv,
-                  const double* sinv) noexcept {
+                  const double* sinv, double* slots = nullptr) noexcept {
   // Stage 2's only twiddle, j = N/4 (m = 1): (+0, -1) forward, (+0, +1) inverse.
   const Cx<S> w{S::splat(cosv[3]), S::splat(sinv[3])};
   // Chunk q of a block holds points 4q + u, u = 0..3, whose inputs lie in
@@ -299,7 +341,11 @@ void pass_a_group(const Source& source, int rho, double* const* blocks, const do
         piece_stages<S>(blocks[lane] + 2 * piece, cosv, sinv);
       }
     }
-    late_block_stages<S>(blocks[lane], cosv, sinv);
+    if (slots != nullptr) {
+      late_block_stages_to_slots<S>(blocks[lane], rho, lane, slots, cosv, sinv);
+    } else {
+      late_block_stages<S>(blocks[lane], cosv, sinv);
+    }
   }
 }
 
@@ -337,11 +383,27 @@ AM_INLINE void RealSamples<S>::prefetch(int rho, int i) const noexcept {
 // twiddle of lane l, row t at stage s is W(m), m = (l + t * kBlock) mod 2^(s-1),
 // which is 0 only in group 0, lane 0, for rows with t mod 2^(s-13) = 0.
 
-// Where pass B finds the chunk of columns l0..l0+3 (l0 a multiple of 4) in
-// row t, the block t that pass A left.
-struct WorkRows {  // block t as row t of a work array
+// Where pass B finds its rows: the chunks of columns l0..l0+3 (l0 a multiple
+// of 4) of the blocks t and t + 1 that pass A left, which its first stage
+// pairs. pair(i, l0) gives the i-th pair (i < kRows / 2) in the order the
+// first stage loads them: any order does, as its butterflies are
+// independent, and the order of their addresses lets the processor fetch
+// ahead.
+struct RowPair {
+  int t;                 // even
+  const double* first;   // block t
+  const double* second;  // block t + 1
+};
+struct WorkRows {  // block t as row t of a work array, pairs in row order
   double* work;
-  AM_INLINE double* chunk(int t, int l0) const noexcept { return work + kRowStride * t + 2 * l0; }
+  AM_INLINE RowPair pair(int i, int l0) const noexcept {
+    const double* p = work + kRowStride * (2 * i) + 2 * l0;
+    return {2 * i, p, p + kRowStride};
+  }
+  // The k-th chunk the first stage loads (k < kRows): first, second, ...
+  AM_INLINE const double* ahead(int k, int l0) const noexcept {
+    return work + kRowStride * k + 2 * l0;
+  }
 };
 
 // Where pass B puts points k..k+3 (k a multiple of 4) after the last stage.
@@ -508,11 +570,11 @@ template <class S, class Rows>
 struct RowPrefetch {
   Rows rows;
   int l0;  // the next group's first column, or -1 after the last group
-  int t = 0;
+  int k = 0;
   AM_INLINE void step() noexcept {
     if (l0 >= 0) {
-      S::prefetch_far(rows.chunk(t, l0));
-      ++t;
+      S::prefetch_far(rows.ahead(k, l0));
+      ++k;
     }
   }
 };
@@ -564,12 +626,13 @@ inline void column_group_stages(const Rows rows, const Sink sink, const double* 
   // Stage 13 (rows t, t+1; one twiddle for the whole group) on the way in:
   // all rows are loaded in one run, which keeps many loads in flight.
   const Cx<S> w = column_twiddle<S, kInverse>(tw, 0);
-  for (int t = 0; t < kRows; t += 2) {
-    Cx<S> a = load_chunk<S>(rows.chunk(t, l0));
-    Cx<S> b = load_chunk<S>(rows.chunk(t + 1, l0));
+  for (int i = 0; i < kRows / 2; ++i) {
+    const RowPair p = rows.pair(i, l0);
+    Cx<S> a = load_chunk<S>(p.first);
+    Cx<S> b = load_chunk<S>(p.second);
     butterfly<S, kGroup0>(a, b, w);
-    store_chunk<S>(buf + kChunkDoubles * t, a);
-    store_chunk<S>(buf + kChunkDoubles * (t + 1), b);
+    store_chunk<S>(buf + kChunkDoubles * p.t, a);
+    store_chunk<S>(buf + kChunkDoubles * (p.t + 1), b);
   }
   // Stages 14..19, then 20 and 21 straight to the sink.
   RowPrefetch<S, Rows> ahead{rows, next_l0};
@@ -639,50 +702,45 @@ void inverse(const double* x, double* work, double* z, double* staging, double* 
 // column groups l0 = rho + 512 v (v < 8) run pass B on x's and on y's column
 // with the same twiddles, and complete the group's cross-spectrum in
 // `cross`, which stays in the cache; the inverse's pass A takes it from there
-// at once, into `scratch`, and its 4 blocks then move into the slots of
-// work_y that those column groups have just read (ResidueSlots): 4096
-// chunks either way. The inverse's pass B reads them there and writes the
-// lags; work_x is dead by then, so r may lie in it too.
+// at once, in `scratch`, and its last two stages leave the group's 4 blocks
+// in the slots of work_y that those column groups have just read (their
+// lines still in the caches): 4096 chunks either way (residue_slot). The
+// inverse's pass B reads them there (ResidueSlots) and writes the lags;
+// work_x is dead by then, so r may lie in it too.
 //
-// Residue group rho reads the chunks rho / 4 + 128 v (v < 8) of every row t
-// of work_y; chunk q of the inverse's block for residue rho + lane goes to
-// row lane * 128 + q / 8, chunk rho / 4 + 128 (q mod 8), a bijection of
-// those 4096 slots. A column group of the inverse's pass B (q = l0 / 4)
-// then reads 4 runs of 128 consecutive chunks, one in each of 4 rows.
-constexpr int kGroupsPerResidue = kBlock / kRows;  // column groups of a residue group
-constexpr int kResidueGroups = kRows / kLanes;     // chunks of one v in a row of work_y
-static_assert(kBlock / kLanes == kResidueGroups * kGroupsPerResidue);
-constexpr long residue_slot(int rho, int lane, int q) noexcept {
-  const int row = lane * kResidueGroups + q / kGroupsPerResidue;
-  const int chunk = rho / kLanes + kResidueGroups * (q % kGroupsPerResidue);
-  return kRowStride * row + static_cast<long>(kChunkDoubles) * chunk;
-}
+// A column group of the inverse's pass B (q = l0 / 4) reads 4 runs of 128
+// consecutive chunks, one in each of 4 rows of work_y, where a third work
+// array gave it one chunk in each of 512 rows.
 
-// The inverse's block t in work_y: it came from residue u = rev9(t), lane
-// u mod 4 of the residue group u - u mod 4.
+// The inverse's blocks in work_y: block t came from residue u = rev9(t),
+// lane u mod 4 of the residue group u - u mod 4; block t + 1 (t even) from
+// u + 256, the same lane of the group 64 further on, so its chunk lies 64
+// chunks after block t's in the same row. Pairs come in address order: the
+// lanes' rows one after the other, along each row's run from u = lane.
 struct ResidueSlots {
+  static constexpr int kPairsPerRun = kResidueGroups / 2;  // 64
+  // Lane l's run starts kRunStride after lane 0's (residue_slot).
+  static constexpr long kRunStride = kResidueGroups * kRowStride;
   double* work;
-  AM_INLINE double* chunk(int t, int l0) const noexcept {
-    const int u = kRowReversal.value[t];
-    return work + residue_slot(u - u % kLanes, u % kLanes, l0 / kLanes);
+  // Lane 0's run of the column group l0: residue_slot(0, 0, l0 / 4).
+  AM_INLINE const double* run(int l0) const noexcept {
+    return work + residue_slot(0, 0, l0 / kLanes);
+  }
+  AM_INLINE RowPair pair(int i, int l0) const noexcept {
+    const int lane = i / kPairsPerRun;
+    const int g = i % kPairsPerRun;  // the residue group of the pair's first block
+    const double* p = run(l0) + kRunStride * lane + kChunkDoubles * g;
+    return {kRowReversal.value[kLanes * g + lane], p, p + kPairsPerRun * kChunkDoubles};
+  }
+  // The runs in address order (each chunk once; the order of the prefetches
+  // changes no value).
+  AM_INLINE const double* ahead(int k, int l0) const noexcept {
+    return run(l0) + kRunStride * (k / kResidueGroups) + kChunkDoubles * (k % kResidueGroups);
   }
 };
-
-// The 4 blocks of residue group rho from `scratch` (block lane at lane *
-// kBlock points) into their slots in work, whole 64-byte chunks, streamed
-// past the caches: the inverse's pass B reads them only after all the
-// forward column groups.
-template <class S>
-void move_to_slots(const double* scratch, int rho, double* work) noexcept {
-  for (int lane = 0; lane < kLanes; ++lane) {
-    const double* from = scratch + 2L * kBlock * lane;
-    for (int q = 0; q < kBlock / kLanes; ++q, from += kChunkDoubles) {
-      double* to = work + residue_slot(rho, lane, q);
-      S::template store<true>(to, S::load(from));
-      S::template store<true>(to + kLanes, S::load(from + kLanes));
-    }
-  }
-}
+static_assert(residue_slot(kLanes * 5, 3, 9) ==
+              residue_slot(0, 0, 9) + ResidueSlots::kRunStride * 3 + kChunkDoubles * 5);
+static_assert(kRowReversal.value[kRows / 2] == 1);  // rev9(u + 256) = rev9(u) + 1
 
 template <class S>
 void correlate(const double* x, const double* y, double* r, const Workspace& w,
@@ -714,12 +772,10 @@ void correlate(const double* x, const double* y, double* r, const Workspace& w,
     }
     double* blocks[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
-      blocks[lane] = w.scratch + 2L * kBlock * lane;
+      blocks[lane] = w.scratch + kRowStride * lane;
     }
-    pass_a_group<S>(GroupValues<S>{w.cross}, rho, blocks, t.block_cos, t.block_sin[1]);
-    move_to_slots<S>(w.scratch, rho, work_y);
+    pass_a_group<S>(GroupValues<S>{w.cross}, rho, blocks, t.block_cos, t.block_sin[1], work_y);
   }
-  S::stream_fence();
   pass_b<S, true>(ResidueSlots{work_y}, LagsOut<S>{r, w.cross}, t.column);
 }
 

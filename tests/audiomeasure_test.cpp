@@ -1,7 +1,7 @@
 // The hosts' library through its C API (the C host of audiomeasure_host.c
 // and direct calls): the fixed libraries' bits on the demonstration pairs,
 // whole and streamed in any chunks (audiomeasure_threads_test.cpp: from
-// several threads at once); the
+// several threads at once); the step period a reference tells; the
 // verdicts of pairs a real bench meets; every refusal; reports that grow;
 // every allocation failure. The fixed libraries are loaded by name, as a
 // host loads them.
@@ -11,14 +11,17 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "audiomeasure.h"
+#include "audiomeasure/step_period.h"
 #include "audiomeasure_host.h"
 #include "emx_runtime.h"
 #include "runtime/alloc.h"
+#include "stimulus.h"
 #include "support/demo_pair.h"
 #include "support/library_cases.h"
 #include "support/records.h"
@@ -160,7 +163,10 @@ TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
     if (name == "recording cut to 30 s") {
       EXPECT_EQ(r.uncovered_steps, 0x7FFu);
       EXPECT_EQ(r.aligned, AM_ALIGNED_HEAD);
-      EXPECT_LT(r.coverage[0], 1.0);
+      // Step 1's measured half holds 30 s - 12345 samples - 27.6 s of the
+      // recording; the other steps none.
+      EXPECT_EQ(r.coverage[0], (30 * 48000 - 12345 - 1324800) / 604800.0);
+      EXPECT_EQ(std::count(r.coverage + 1, r.coverage + AM_STEPS, 0.0), AM_STEPS - 1);
     } else if (name == "NaN inside the reference's step 5") {
       EXPECT_EQ(r.non_finite_signal, AM_SIGNAL_REFERENCE);
       EXPECT_EQ(r.non_finite_position, 5000000);
@@ -180,6 +186,77 @@ TEST(AudiomeasureGain, VerdictsOfPairsABenchMeets) {
       EXPECT_EQ(r.step_period_warning, AM_PERIOD_WARNING_CONTRADICTED);
       EXPECT_EQ(r.fitting_period_s, 25.2);
       EXPECT_GT(r.median_step_spread_db[1], AM_PERIOD_UNSTEADY_DB);
+    }
+  }
+}
+
+// The step period read from the reference (auto), and the choice beside a
+// period given: stimuli of either period; one that also holds 10 steps of
+// 25.2 s; one whose level drops by 12 dB every other second (steady under
+// neither); one tone throughout (steady under both). The whole-array check
+// and its streaming form give the same bits.
+TEST(AudiomeasureGain, TheReferenceTellsItsStepPeriod) {
+  constexpr int k252 = AM_PERIOD_25_2;
+  constexpr int k247 = AM_PERIOD_24_7;
+  constexpr int kFits = AM_PERIOD_WARNING_NONE;
+  constexpr int kUnclear = AM_PERIOD_WARNING_NO_CLEAR_FIT;
+  constexpr int kOther = AM_PERIOD_WARNING_CONTRADICTED;
+  constexpr int kOptions[3] = {AM_PERIOD_AUTO, k252, k247};
+  struct Case {
+    double period, last;  // the stimulus: its steps, its last step's length
+    bool chopped, plain;
+    double spreads[2];  // median step spreads at 25.2 s and 24.7 s, dB; NaN: not held
+    double fitting;     // NaN: none clearly
+    int measured[3];    // under each option: the period measured and the warning
+    int warning[3];
+  };
+  const Case cases[] = {
+      {25.2, 1.0, false, false, {0.0, 7.5}, 25.2, {k252, k252, k247}, {kFits, kFits, kOther}},
+      {24.7, 1.0, false, false, {kNaN, 0.0}, 24.7, {k247, k252, k247}, {kFits, kOther, kFits}},
+      {24.7, 6.0, false, false, {12.0, 0.0}, 24.7, {k247, k252, k247}, {kFits, kOther, kFits}},
+      {25.2, 1.0, true, false, {12.04, 19.54}, kNaN, {k252, k252, k247}, {kUnclear, kFits, kFits}},
+      {24.7, 1.0, true, false, {kNaN, 12.04}, kNaN, {k247, k252, k247}, {kUnclear, kFits, kFits}},
+      {25.2, 1.0, false, true, {0.0, 0.0}, kNaN, {k252, k252, k247}, {kUnclear, kFits, kFits}},
+  };
+  for (const Case& c : cases) {
+    stimulus::Stepped stepped;
+    stepped.step_seconds = c.period;
+    stepped.last_step_seconds = c.last;
+    if (c.plain) {
+      stepped.level_db.fill(-12.0);
+      stepped.tone_hz.fill(1000.0);
+    }
+    std::vector<double> x = stimulus::stepped_reference(stepped);
+    for (std::size_t i = 0; c.chopped && i < x.size(); ++i) {
+      x[i] *= (i / 48000) % 2 == 0 ? 1.0 : 0.25;
+    }
+    const std::string what = std::to_string(x.size()) + " samples";
+    const am::PeriodCheck check = am::check_step_period(x);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(check.layouts[i].held, !std::isnan(c.spreads[i])) << what;
+      if (check.layouts[i].held) {
+        EXPECT_NEAR(check.layouts[i].median_spread_db, c.spreads[i], 0.05) << what << " " << i;
+      }
+    }
+    EXPECT_EQ(bits(check.fitting), bits(c.fitting)) << what;
+    // The streaming form, fed in chunks of a prime size, gives the same bits.
+    am::PeriodStream stream(static_cast<std::int64_t>(x.size()));
+    for (std::size_t p = 0; p < x.size(); p += 65521) {
+      stream.feed(
+          std::span<const double>(x).subspan(p, std::min<std::size_t>(65521, x.size() - p)));
+    }
+    const am::PeriodCheck streamed = stream.finish();
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(bits(streamed.layouts[i].median_spread_db), bits(check.layouts[i].median_spread_db))
+          << what;
+    }
+    EXPECT_EQ(bits(streamed.fitting), bits(check.fitting)) << what;
+    for (int o = 0; o < 3; ++o) {
+      const am::PeriodChoice p = am::choose_period(kOptions[o], check);
+      EXPECT_EQ(p.period, c.measured[o]) << what << " option " << o;
+      EXPECT_EQ(p.step_mode, c.measured[o] == k252 ? 0.0 : 1.0) << what;
+      EXPECT_EQ(p.source, o == 0 ? AM_PERIOD_SOURCE_AUTO : AM_PERIOD_SOURCE_OPTION) << what;
+      EXPECT_EQ(p.warning, c.warning[o]) << what << " option " << o;
     }
   }
 }

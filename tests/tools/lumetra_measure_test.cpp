@@ -5,20 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <optional>
-#include <span>
 
-#include "cli/gain.h"
-#include "cli/lumetra_measure.h"
-#include "cli/options.h"
-#include "cli/step_period.h"
-#include "stimulus.h"
+#include "common/command_line.h"
+#include "lumetra-measure/gain_render.h"
+#include "lumetra-measure/lumetra_measure.h"
+#include "lumetra-measure/step_chart.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -26,6 +22,8 @@ namespace {
 using tools_test::Ran;
 using tools_test::Scratch;
 
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 constexpr int kReferenceSamples = 12816000;  // the opening and 10 steps of 25.2 s
 
@@ -33,15 +31,8 @@ Ran measure(const std::vector<std::string>& args) {
   return tools_test::run(cli::lumetra_measure, args);
 }
 
-// A refusal: the status, nothing on stdout, one line on stderr that starts
-// with the program's name and says `says`.
 void expect_refused(const Ran& r, int status, const std::string& says) {
-  EXPECT_EQ(r.status, status) << r.err;
-  EXPECT_EQ(r.out, "");
-  const std::vector<std::string> lines = tools_test::lines(r.err);
-  ASSERT_EQ(lines.size(), 1u) << r.err;
-  EXPECT_EQ(lines[0].rfind("lumetra-measure: ", 0), 0u) << lines[0];
-  EXPECT_NE(lines[0].find(says), std::string::npos) << lines[0];
+  tools_test::expect_refused(r, "lumetra-measure", status, says);
 }
 
 TEST(LumetraMeasure, HelpStatesTheScaleAndTheStatuses) {
@@ -208,98 +199,92 @@ TEST_F(Files, TheChartReplacesItsFileWhole) {
 
 // --- The reports, on made-up results ----------------------------------------------
 
-cli::GainReport made_up(std::uint32_t causes) {
-  cli::GainReport r;
-  r.reference = {"ref.wav", "WAV (Microsoft)", "16-bit PCM",           48000, 1,
+// A trusted result, or one that failed for `causes` (bits 1u << AM_CAUSE_*).
+cli::GainModel made_up(std::uint32_t causes) {
+  cli::GainModel m;
+  m.reference = {"ref.wav", "WAV (Microsoft)", "16-bit PCM",           48000, 1,
                  1,         12864000,          cli::Scale::kInteger16, false};
-  r.recording = {"rec \"1\".wav", "WAV (Microsoft)",       "24-bit PCM", 48000, 2, 2,
+  m.recording = {"rec \"1\".wav", "WAV (Microsoft)",       "24-bit PCM", 48000, 2, 2,
                  12876345,        cli::Scale::kNormalised, true};
+  am_gain_report& r = m.report;
+  am_gain_report_init(&r);
   r.step_mode = 0.0;
-  r.step_period = 25.2;
-  r.layout = lumetra::step_layout(25.2, r.reference.frames);
-  lumetra::Estimate& e = r.estimate;
-  for (int k = 0; k < lumetra::kSteps; ++k) {
-    e.step_level[k] = -6.0 - k;
-    e.step_range[k] = 0.25;
-    r.own.step_level[k] = -7.0 - k;
-    r.own.step_range[k] = 0.125;
+  r.step_period_s = 25.2;
+  for (int k = 0; k < AM_STEPS; ++k) {
+    r.step_start[k] = 720000 + 1209600 * k;
+    r.step_samples[k] = 1209600;
+    r.step_level[k] = -6.0 - k;
+    r.step_range[k] = 0.25;
+    r.reference_step_level[k] = -7.0 - k;
+    r.reference_step_range[k] = 0.125;
     r.gain[k] = 1.0;
     r.coverage[k] = 1.0;
   }
-  e.peak_level = -3.5;
-  e.failed = causes != 0 ? 1.0 : 0.0;
-  lumetra::Diagnostics& d = e.diagnostics;
-  d.onsets = {161, 212};
-  d.coarse_delay = -12240.0;
-  d.coarse_too_large = 0.0;
-  d.peak = {707655, 7.5e12};
-  d.trust_ratio = 0.0625;
-  d.total_delay = 12345.0;
-  d.copy = lumetra::Copy::kHead;
-  d.aligned_samples = 12800000;
-  d.causes = causes;
-  return r;
-}
-
-std::string table(const cli::GainReport& r) {
-  std::FILE* f = std::tmpfile();
-  cli::print_gain_table(f, r);
-  std::rewind(f);
-  std::string s;
-  for (int c; (c = std::fgetc(f)) != EOF;) {
-    s += static_cast<char>(c);
-  }
-  std::fclose(f);
-  return s;
+  r.peak_level = -3.5;
+  r.failed = causes != 0 ? 1.0 : 0.0;
+  r.causes = r.verdict_causes = causes;
+  r.verdict = causes != 0 ? AM_VERDICT_NOT_TRUSTED : AM_VERDICT_TRUSTED;
+  r.onset_frame_reference = 161;
+  r.onset_frame_recording = 212;
+  r.coarse_delay = -12240.0;
+  r.coarse_delay_flag = 0.0;
+  r.peak_index = 707655;
+  r.trust_ratio = 0.0625;
+  r.total_delay = 12345.0;
+  r.total_delay_ms = 257.1875;
+  r.aligned = AM_ALIGNED_HEAD;
+  r.aligned_samples = 12800000;
+  return m;
 }
 
 TEST(GainReport, EveryCauseIsNamedAndExplained) {
   struct Cause {
-    std::uint32_t bit;
+    int cause;
     const char* name;
     const char* text;
   };
   const Cause causes[] = {
-      {lumetra::kUnreadableInput, "unreadable_input", "cannot be read as a record"},
-      {lumetra::kShortInput, "short_input", "shorter than the procedure reads"},
-      {lumetra::kCoarseTooLarge, "coarse_delay_too_large",
+      {AM_CAUSE_UNREADABLE_INPUT, "unreadable_input", "cannot be read as a record"},
+      {AM_CAUSE_SHORT_INPUT, "short_input", "shorter than the procedure reads"},
+      {AM_CAUSE_COARSE_DELAY_TOO_LARGE, "coarse_delay_too_large",
        "above half the alignment span: activity starts far later in the reference than in the "
        "recording (coarse delay -12240 samples, limit 360000 = 7.5 s)"},
-      {lumetra::kDelayOutOfRange, "delay_out_of_range",
+      {AM_CAUSE_DELAY_OUT_OF_RANGE, "delay_out_of_range",
        "beyond the largest accepted delay (total delay 12345 samples, limit +-240000 = 5 s)"},
-      {lumetra::kPeakNearEnd, "peak_near_end",
+      {AM_CAUSE_PEAK_NEAR_END, "peak_near_end",
        "cannot be judged (peak at index 707655 of 1439999; the judged window reaches 240000 "
        "lags to each side)"},
-      {lumetra::kPeakNotProminent, "peak_not_prominent",
+      {AM_CAUSE_PEAK_NOT_PROMINENT, "peak_not_prominent",
        "above its limit (trust ratio 0.0625, limit 0.04)"},
-      {lumetra::kNotLagging, "not_lagging", "does not lag the reference"},
-      {lumetra::kNoUsableBlock, "no_usable_block", "no step has a usable 50 ms block level"},
+      {AM_CAUSE_NOT_LAGGING, "not_lagging", "does not lag the reference"},
+      {AM_CAUSE_NO_USABLE_BLOCK, "no_usable_block", "no step has a usable 50 ms block level"},
   };
   std::uint32_t all = 0;
   std::vector<std::string> names;
   for (const Cause& c : causes) {
-    const cli::GainReport r = made_up(c.bit);
-    EXPECT_EQ(cli::cause_names(c.bit), std::vector<std::string>{c.name});
-    const std::vector<std::string> texts = cli::cause_texts(r);
+    const std::uint32_t bit = 1u << c.cause;
+    const cli::GainModel m = made_up(bit);
+    EXPECT_EQ(cli::cause_names(bit), std::vector<std::string>{c.name});
+    const std::vector<std::string> texts = cli::cause_texts(m.report);
     ASSERT_EQ(texts.size(), 1u) << c.name;
     EXPECT_NE(texts[0].find(c.text), std::string::npos) << texts[0];
-    const std::string t = table(r);
+    const std::string t = cli::gain_table(m);
     EXPECT_NE(t.find("result     NOT TRUSTED (failed = 1):\n  - " + texts[0] + "\n"),
               std::string::npos)
         << t;
-    EXPECT_NE(cli::gain_json(r).find("\"causes\": [\n    \"" + std::string(c.name) + "\"\n  ]"),
+    EXPECT_NE(cli::gain_json(m).find("\"causes\": [\n    \"" + std::string(c.name) + "\"\n  ]"),
               std::string::npos);
-    all |= c.bit;
+    all |= bit;
     names.push_back(c.name);
   }
   EXPECT_EQ(cli::cause_names(all), names);
-  EXPECT_EQ(cli::cause_texts(made_up(all)).size(), 8u);
+  EXPECT_EQ(cli::cause_texts(made_up(all).report).size(), 8u);
 }
 
 TEST(GainReport, TableOfATrustedResult) {
-  cli::GainReport r = made_up(0);
-  r.estimate.diagnostics.trust_ratio = std::numeric_limits<double>::quiet_NaN();
-  const std::string t = table(r);
+  cli::GainModel m = made_up(0);
+  m.report.trust_ratio = kNaN;
+  const std::string t = cli::gain_table(m);
   for (const char* part : {
            "reference  ref.wav: WAV (Microsoft), 16-bit PCM, mono, 48000 Hz, 12864000 samples "
            "(268.000 s)\n",
@@ -320,11 +305,14 @@ TEST(GainReport, TableOfATrustedResult) {
 }
 
 TEST(GainReport, StepsNotWhollyFromTheFileMakeItIncomplete) {
-  cli::GainReport r = made_up(0);
+  cli::GainModel m = made_up(0);
+  am_gain_report& r = m.report;
   r.coverage[9] = 0.99995;
   r.coverage[10] = 0.0;
-  r.uncovered = {10, 11};
-  const std::string t = table(r);
+  r.uncovered_steps = 1u << 9 | 1u << 10;
+  r.verdict = AM_VERDICT_INCOMPLETE;
+  r.verdict_causes = 1u << AM_CAUSE_STEPS_NOT_COVERED;
+  const std::string t = cli::gain_table(m);
   for (const char* part : {
            "  10   241.800    -16.000      0.125    -15.000      0.250    +1.000   99.9% *\n",
            "  11   267.000    -17.000      0.125    -16.000      0.250    +1.000    0.0% *\n",
@@ -333,7 +321,7 @@ TEST(GainReport, StepsNotWhollyFromTheFileMakeItIncomplete) {
        }) {
     EXPECT_NE(t.find(part), std::string::npos) << part << "\n" << t;
   }
-  const std::string j = cli::gain_json(r);
+  const std::string j = cli::gain_json(m);
   for (const char* part : {
            "\"gain_db\": 1,\n      \"coverage\": 0.99995\n",
            "\"failed\": 0,\n  \"causes\": [],",
@@ -345,9 +333,9 @@ TEST(GainReport, StepsNotWhollyFromTheFileMakeItIncomplete) {
 }
 
 TEST(GainReport, JsonOfAResult) {
-  cli::GainReport r = made_up(0);
-  r.estimate.diagnostics.trust_ratio = std::numeric_limits<double>::quiet_NaN();
-  const std::string j = cli::gain_json(r);
+  cli::GainModel m = made_up(0);
+  m.report.trust_ratio = kNaN;
+  const std::string j = cli::gain_json(m);
   for (const char* part : {
            "{\n  \"schema\": \"lumetra-measure/1\",\n  \"reference\": {\n    \"path\": "
            "\"ref.wav\",",
@@ -355,7 +343,7 @@ TEST(GainReport, JsonOfAResult) {
            "\"sample_scale\": \"normalised*32767\"",
            "\"truncated\": true",
            "\"step_mode\": 0,\n  \"step_period_s\": 25.2,",
-           "\"step\": 3,\n      \"start_sample\": 3139200,\n      \"samples\": 1209599,",
+           "\"step\": 3,\n      \"start_sample\": 3139200,\n      \"samples\": 1209600,",
            "\"failed\": 0,\n  \"causes\": [],",
            "\"trust_ratio\": \"NaN\",\n    \"trust_limit\": 0.04,",
            "\"total_delay_ms\": 257.1875,\n    \"aligned\": \"head\",",
@@ -364,99 +352,117 @@ TEST(GainReport, JsonOfAResult) {
   }
 }
 
-// --- The step period, from the reference's own steps ------------------------------
-
-TEST(StepPeriod, TheReferenceTellsItsLayout) {
-  // Stimuli of either period; one that also holds 10 steps of 25.2 s; one
-  // whose level drops by 12 dB every other second (steady under neither);
-  // one tone throughout (steady under both). Each is judged on its own and
-  // under a period given on the command line.
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-  auto stepped = [](double period, double last, bool chopped, bool plain) {
-    stimulus::Stepped s;
-    s.step_seconds = period;
-    s.last_step_seconds = last;
-    if (plain) {
-      s.level_db.fill(-12.0);
-      s.tone_hz.fill(1000.0);
-    }
-    std::vector<double> x = stimulus::stepped_reference(s);
-    for (std::size_t i = 0; chopped && i < x.size(); ++i) {
-      x[i] *= (i / 48000) % 2 == 0 ? 1.0 : 0.25;
-    }
-    return x;
-  };
+// The warning about the step period, with the figures behind it (the
+// table's line; stderr and the JSON document carry the same text).
+TEST(GainReport, StepPeriodWarnings) {
   struct Case {
-    std::vector<double> reference;
-    double spread_25_2, spread_24_7;  // median step spreads, dB; NaN: not held
-    double fitting;                   // NaN: none clearly
-    std::optional<double> given;      // --step-period's stepMode
-    double measured;                  // the period measured
-    const char* warns;                // "": no warning
+    int period, warning;
+    double fitting, spreads[2];  // NaN: none, not held
+    const char* warns;
   };
   const Case cases[] = {
-      {stepped(25.2, 1.0, false, false), 0.0, 7.5, 25.2, {}, 25.2, ""},
-      {stepped(24.7, 1.0, false, false), kNaN, 0.0, 24.7, {}, 24.7, ""},
-      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, {}, 24.7, ""},
-      {stepped(25.2, 1.0, true, false),
-       12.04,
-       19.54,
+      {AM_PERIOD_25_2,
+       AM_PERIOD_WARNING_NO_CLEAR_FIT,
        kNaN,
-       {},
+       {12.0412, 19.5412},
+       "the reference's steps fit neither step period clearly (median step spread 12.041 dB at "
+       "25.2 s, 19.541 dB at 24.7 s; steady is at most 1 dB, ruled out at least 3 dB): measured "
+       "with 25.2 s steps; give --step-period if that is wrong\n"},
+      {AM_PERIOD_24_7,
+       AM_PERIOD_WARNING_NO_CLEAR_FIT,
+       kNaN,
+       {kNaN, 12.04},
+       "(median step spread too short for 25.2 s, 12.040 dB at 24.7 s; steady"},
+      {AM_PERIOD_24_7,
+       AM_PERIOD_WARNING_CONTRADICTED,
        25.2,
-       "fit neither step period clearly (median step spread 12.041 dB at 25.2 s, 19.541 dB at "
-       "24.7 s; steady is at most 1 dB, ruled out at least 3 dB): measured with 25.2 s steps"},
-      {stepped(24.7, 1.0, true, false), kNaN, 12.04, kNaN, {}, 24.7, "measured with 24.7 s steps"},
-      {stepped(25.2, 1.0, false, true), 0.0, 0.0, kNaN, {}, 25.2, "fit neither"},
-      {stepped(25.2, 1.0, false, false), 0.0, 7.5, 25.2, 1.0, 24.7,
-       "fit 25.2 s steps, not the 24.7 s given (median step spread 0.000 dB at 25.2 s, 7.500 dB "
-       "at 24.7 s): the steps measured straddle the reference's; --step-period 25.2 (or auto)"},
-      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, 0.0, 25.2, "--step-period 24.7 (or"},
-      {stepped(24.7, 6.0, false, false), 12.0, 0.0, 24.7, 1.0, 24.7, ""},
-      {stepped(25.2, 1.0, true, false), 12.04, 19.54, kNaN, 1.0, 24.7, ""},
+       {0.0, 7.5},
+       "the reference's steps fit 25.2 s steps, not the 24.7 s given (median step spread 0.000 "
+       "dB at 25.2 s, 7.500 dB at 24.7 s): the steps measured straddle the reference's; "
+       "--step-period 25.2 (or auto) measures it as it is laid out\n"},
   };
   for (const Case& c : cases) {
-    cli::GainReport r;
-    cli::choose_step_period(r, c.reference, c.given);
-    const std::string what = std::to_string(c.reference.size()) + " samples, given " +
-                             (c.given ? std::to_string(*c.given) : "nothing");
-    const double expected[2] = {c.spread_25_2, c.spread_24_7};
+    cli::GainModel m = made_up(0);
+    am_gain_report& r = m.report;
+    r.step_period = c.period;
+    r.step_period_s = c.period == AM_PERIOD_25_2 ? 25.2 : 24.7;
+    r.step_period_warning = c.warning;
+    r.fitting_period_s = c.fitting;
     for (int i = 0; i < 2; ++i) {
-      const cli::LayoutFit& f = r.period_check.layouts[i];
-      EXPECT_EQ(f.held, !std::isnan(expected[i])) << what;
-      if (f.held) {
-        EXPECT_NEAR(f.median_spread_db, expected[i], 0.05) << what << " layout " << f.period;
-      }
+      r.median_step_spread_db[i] = c.spreads[i];
+      r.layout_held[i] = std::isnan(c.spreads[i]) ? 0 : 1;
     }
-    EXPECT_EQ(std::isnan(r.period_check.fitting), std::isnan(c.fitting)) << what;
-    if (!std::isnan(c.fitting)) {
-      EXPECT_EQ(r.period_check.fitting, c.fitting) << what;
-    }
-    // The streaming form, fed in chunks of a prime size, gives the same bits.
-    cli::StepPeriodStream stream(static_cast<std::int64_t>(c.reference.size()));
-    const std::span<const double> all(c.reference);
-    for (std::size_t p = 0; p < all.size(); p += 65521) {
-      stream.feed(all.subspan(p, std::min<std::size_t>(65521, all.size() - p)));
-    }
-    const cli::StepPeriodCheck streamed = stream.finish();
-    for (int i = 0; i < 2; ++i) {
-      EXPECT_EQ(std::bit_cast<std::uint64_t>(streamed.layouts[i].median_spread_db),
-                std::bit_cast<std::uint64_t>(r.period_check.layouts[i].median_spread_db))
-          << what;
-    }
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(streamed.fitting),
-              std::bit_cast<std::uint64_t>(r.period_check.fitting))
-        << what;
-    EXPECT_EQ(r.step_period, c.measured) << what;
-    EXPECT_EQ(r.step_mode, c.measured == 25.2 ? 0.0 : 1.0) << what;
-    EXPECT_EQ(r.period_from_option, c.given.has_value()) << what;
-    if (*c.warns == '\0') {
-      EXPECT_EQ(r.period_warning, "") << what;
-    } else {
-      EXPECT_NE(r.period_warning.find(c.warns), std::string::npos) << what << "\n"
-                                                                   << r.period_warning;
-    }
+    const std::string t = cli::gain_table(m);
+    EXPECT_TRUE(tools_test::has(t, std::string(c.warns))) << t;
+    EXPECT_TRUE(tools_test::has(t, "\nwarning    " + cli::period_warning(m) + "\n")) << t;
   }
+}
+
+// --- The chart ----------------------------------------------------------------------
+
+cli::StepChart chart() {
+  cli::StepChart c;
+  c.title = "steps of <a & b>";
+  c.notes = {"reference: \"ref\".wav"};
+  c.verdict = "trusted";
+  c.reference.name = "reference";
+  c.recording.name = "recording";
+  for (int k = 0; k < cli::kChartSteps; ++k) {
+    c.reference.level[k] = -6.0 * k;
+    c.reference.spread[k] = 0.5;
+    c.recording.level[k] = -6.0 * k + 1.0;
+    c.recording.spread[k] = 2.0;
+    c.gain[k] = 1.0;
+  }
+  return c;
+}
+
+std::size_t count(const std::string& s, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+TEST(Chart, HoldsElevenStepsOfBothSeries) {
+  const std::string svg = cli::step_chart_svg(chart());
+  EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+  EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+  EXPECT_EQ(count(svg, "<circle"), 11u + 1u);  // 11 reference points and the legend's
+  EXPECT_EQ(count(svg, "<rect x="), 11u + 1u);
+  EXPECT_EQ(count(svg, ">+1.00</text>"), 11u);
+  EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
+  EXPECT_NE(svg.find("steps of &lt;a &amp; b&gt;"), std::string::npos);
+  EXPECT_NE(svg.find("&quot;ref&quot;.wav"), std::string::npos);
+  EXPECT_EQ(svg.find("<script"), std::string::npos);
+  EXPECT_EQ(svg.find("href"), std::string::npos);
+}
+
+TEST(Chart, NonFiniteValuesStayOffTheAxis) {
+  cli::StepChart c = chart();
+  c.recording.level = {-kInf, kNaN, kInf, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0};
+  c.recording.spread = {kInf, -120.0, kNaN, kInf, -120.0, kNaN, 1.0, 1.0, 1.0, 1.0, 1.0};
+  c.gain[0] = -kInf;
+  c.trusted = false;
+  const std::string svg = cli::step_chart_svg(c);
+  EXPECT_EQ(svg.find("nan"), std::string::npos);
+  EXPECT_EQ(svg.find("inf\""), std::string::npos);
+  EXPECT_EQ(count(svg, ">-Inf</text>"), 1u);
+  EXPECT_EQ(count(svg, ">NaN</text>"), 1u);
+  EXPECT_EQ(count(svg, ">+Inf</text>"), 1u);
+  EXPECT_EQ(count(svg, ">n/a</text>"), 1u);  // the gain of step 1
+  EXPECT_EQ(count(svg, "<rect x="), 8u + 1u);
+
+  // Nothing finite at all: the axis still has a range.
+  for (int k = 0; k < cli::kChartSteps; ++k) {
+    c.reference.level[k] = kNaN;
+    c.recording.level[k] = -kInf;
+  }
+  const std::string empty = cli::step_chart_svg(c);
+  EXPECT_EQ(empty.find("nan"), std::string::npos);
+  EXPECT_NE(empty.find(">-60</text>"), std::string::npos);
 }
 
 }  // namespace

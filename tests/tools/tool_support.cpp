@@ -1,5 +1,7 @@
 #include "tools/tool_support.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <fstream>
 #include <stdexcept>
@@ -112,6 +114,15 @@ std::vector<std::string> lines(const std::string& text) {
     at = end == std::string::npos ? text.size() : end + 1;
   }
   return out;
+}
+
+void expect_refused(const Ran& r, const std::string& program, int status, const std::string& says) {
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::vector<std::string> all = lines(r.err);
+  ASSERT_EQ(all.size(), 1u) << r.err;
+  EXPECT_EQ(all[0].rfind(program + ": ", 0), 0u) << all[0];
+  EXPECT_NE(all[0].find(says), std::string::npos) << all[0];
 }
 
 }  // namespace tools_test

@@ -54,4 +54,12 @@ Ran run(const std::function<int(const std::vector<std::string>&, std::FILE*, std
 // Lines of a text, without their newlines.
 std::vector<std::string> lines(const std::string& text);
 
+// A refusal: the status, nothing on stdout, one line on stderr that starts
+// with "PROGRAM: " and says `says`.
+void expect_refused(const Ran& r, const std::string& program, int status, const std::string& says);
+
+inline bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 }  // namespace tools_test

@@ -1,10 +1,10 @@
-#include "cli/resample.h"
+#include "common/resample.h"
 
 #include <soxr.h>
 
 #include <algorithm>
 
-#include "cli/audio_file.h"
+#include "common/command_line.h"
 
 namespace cli {
 namespace {

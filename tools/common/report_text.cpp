@@ -1,8 +1,10 @@
-#include "cli/report.h"
+#include "common/report_text.h"
 
-#include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
+
+#include "audiomeasure.h"
 
 namespace cli {
 
@@ -23,6 +25,21 @@ std::string duration_text(std::int64_t samples, int rate) {
   char b[48];
   std::snprintf(b, sizeof(b), "%lld.%03lld s", static_cast<long long>(ms / 1000),
                 static_cast<long long>(ms % 1000));
+  return b;
+}
+
+std::string printed(const char* format, ...) {
+  char b[512];
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(b, sizeof(b), format, args);
+  va_end(args);
+  return b;
+}
+
+std::string seconds_text(double samples, int rate) {
+  char b[32];
+  std::snprintf(b, sizeof(b), "%g s", samples / static_cast<double>(rate));
   return b;
 }
 
@@ -62,22 +79,18 @@ void file_json(Json& j, const char* name, const AudioInfo& a) {
   j.end_object();
 }
 
-std::optional<NonFiniteSample> first_non_finite(const char* role, const AudioInfo& file,
-                                                std::span<const double> samples,
-                                                std::int64_t offset) {
-  const auto bad =
-      std::find_if(samples.begin(), samples.end(), [](double v) { return !std::isfinite(v); });
-  if (bad == samples.end()) {
+std::optional<NonFiniteSample> non_finite_sample(int signal, std::int64_t position, double value,
+                                                 const AudioInfo& file,
+                                                 std::int64_t file_non_finite) {
+  if (signal == AM_SIGNAL_NONE) {
     return std::nullopt;
   }
-  return NonFiniteSample{role, file.path, offset + (bad - samples.begin()), *bad};
-}
-
-void at_file_rate(std::optional<NonFiniteSample>& s, const Audio& a) {
-  if (s && a.info.resampled_from_rate != 0) {
-    s->position = a.file_non_finite;
-    s->file_rate = a.info.resampled_from_rate;
+  NonFiniteSample s{am_enum_name(AM_ENUM_SIGNAL, signal), file.path, position, value, 0};
+  if (file.resampled_from_rate != 0) {
+    s.position = file_non_finite;
+    s.file_rate = file.resampled_from_rate;
   }
+  return s;
 }
 
 std::string non_finite_text(const NonFiniteSample& s) {
@@ -99,6 +112,15 @@ void non_finite_json(Json& j, const char* name, const std::optional<NonFiniteSam
   j.key("position").value(s->position);
   j.key("value").value(s->value);
   j.end_object();
+}
+
+std::string truncation_warning(const char* program, const AudioInfo& file) {
+  if (!file.truncated) {
+    return "";
+  }
+  return std::string(program) + ": warning: " + file.path +
+         " is shorter than its header announces (cut short?); measuring the " +
+         std::to_string(file.frames) + " samples it holds\n";
 }
 
 }  // namespace cli

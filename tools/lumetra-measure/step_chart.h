@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "audiomeasure.h"
+
 namespace cli {
 
-inline constexpr int kChartSteps = 11;
+inline constexpr int kChartSteps = AM_STEPS;
 
 struct ChartSeries {
   std::string name;                          // legend text

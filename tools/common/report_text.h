@@ -3,11 +3,10 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 
-#include "cli/audio_file.h"
-#include "cli/json.h"
+#include "common/json.h"
+#include "common/sample_source.h"
 
 namespace cli {
 
@@ -21,6 +20,13 @@ void file_json(Json& j, const char* name, const AudioInfo& a);
 // "T s": samples / rate seconds, cut (not rounded) to milliseconds, so that
 // a file short of a limit never shows the limit.
 std::string duration_text(std::int64_t samples, int rate);
+
+// printf's text of the arguments (at most a line or two).
+std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A limit of samples at `rate` in seconds, as short as it goes: "15 s",
+// "7.5 s".
+std::string seconds_text(double samples, int rate);
 
 // v with printf's `format`, or "NaN", "Inf", "-Inf".
 std::string number_text(double v, const char* format = "%.3f");
@@ -36,23 +42,25 @@ struct NonFiniteSample {
   int file_rate = 0;  // the file's own rate when it was resampled, else 0
 };
 
-// The first non-finite value of `samples`, which sit at `offset` in the
-// file, or nothing.
-std::optional<NonFiniteSample> first_non_finite(const char* role, const AudioInfo& file,
-                                                std::span<const double> samples,
-                                                std::int64_t offset);
+// The sample a report names (its signal AM_SIGNAL_*, position and value),
+// or nothing for AM_SIGNAL_NONE. A sample of a file resampled as it was
+// read comes from one of the file's own, which the converter spreads over
+// its neighbours: it is then named by the file's first non-finite sample
+// (file_non_finite), at the file's own rate.
+std::optional<NonFiniteSample> non_finite_sample(int signal, std::int64_t position, double value,
+                                                 const AudioInfo& file,
+                                                 std::int64_t file_non_finite);
 
-// A non-finite sample found in the samples of a file resampled as it was
-// read (AudioInfo::resampled_from_rate) comes from one of the file's own,
-// which the converter spreads over its neighbours: `s` then names the
-// file's first non-finite sample, at its own rate.
-void at_file_rate(std::optional<NonFiniteSample>& s, const Audio& a);
-
-// "PATH holds a non-finite sample (NaN) at sample N (counted from 0), which
-// the measurement uses".
+// "PATH (ROLE) holds a non-finite sample (NaN) at sample N (counted from
+// 0), which the measurement uses".
 std::string non_finite_text(const NonFiniteSample& s);
 
 // The object {"file", "path", "position", "value"} under `name`, or null.
 void non_finite_json(Json& j, const char* name, const std::optional<NonFiniteSample>& s);
+
+// The warning line (ending with a newline) for a file that is shorter than
+// its header announces: it is measured as far as it goes. "" for a whole
+// file.
+std::string truncation_warning(const char* program, const AudioInfo& file);
 
 }  // namespace cli

@@ -1,9 +1,11 @@
-// Batches: many files measured against one reference, each in a worker
-// process of its own (the libraries' cores keep their state in static
-// buffers, so one process measures one file at a time), at most N at once,
-// and the results gathered in the order the files were given.
+// Batches: many files measured against one reference (or gate), each in a
+// worker process of its own, at most N at once, and the results gathered
+// in the order the files were given. Workers are forked, so they share what
+// the parent prepared (a gain reference, a gate held in memory) without
+// copying it, and a worker that dies takes only its own file with it.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -63,13 +65,38 @@ int processors();
 // A batch's exit status: the highest of its files' (0 < 1 < 3 < 4 < 5).
 int worst_status(const std::vector<FileResult>& results);
 
-// One CSV row (RFC 4180 quoting) ending with a newline: a field holding a
-// comma, a quote, a line break or a space at an end is quoted, its quotes
-// doubled.
-std::string csv_row(const std::vector<std::string>& fields);
-
 // The object {"path", "error", "exit_status"} on one line, ending with a
 // newline: a file of a JSON Lines batch that could not be measured.
 std::string jsonl_error(const std::string& path, const std::string& message, int status);
+
+// How a program's batch reads: its CSV header, and the table's summary
+// rows, which give the status, the verdict, three figures of the program's
+// and the file.
+struct BatchLayout {
+  const char* program;
+  std::vector<std::string> csv_header;  // "path", "exit_status", "verdict", ..., "error"
+  std::array<const char*, 3> titles;    // of the figures' columns
+  std::array<int, 3> widths;
+  const char* file_title;  // the last column's title: "recording"
+  const char* files;       // the files in the last line: "recordings"
+};
+
+// A row of the summary table (without its newline): the status, the
+// verdict and the figures in their columns, then `rest` (the file, or an
+// error message).
+std::string summary_row(const BatchLayout& layout, const std::string& status,
+                        const std::string& verdict, const std::array<std::string, 3>& figures,
+                        const std::string& rest);
+
+// Runs the batch (the progress on err when it is a terminal), then prints
+// its results in `format`: the CSV header, or the table's `head` (the
+// reference's or gate's line) and column titles; each file's output in the
+// order given, its stderr lines on err; the table's closing line with the
+// batch's status. A file that could not be measured has its row or line
+// with the error. Returns the batch's status: the worst of its files'.
+int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const std::string& head,
+                         const std::vector<std::string>& files, int jobs,
+                         const std::function<FileResult(const std::string& path)>& measure,
+                         std::FILE* out, std::FILE* err);
 
 }  // namespace cli

@@ -1,4 +1,4 @@
-#include "cli/options.h"
+#include "common/command_line.h"
 
 #include <stdio.h>
 
@@ -9,8 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "audiomeasure_version.h"
-#include "cli/audio_file.h"
+#include "audiomeasure.h"
 
 namespace cli {
 
@@ -76,6 +75,27 @@ int current_error(std::string& message) {
   } catch (const std::exception& e) {
     message = e.what();
     return kExitInternal;
+  }
+}
+
+void check_status(int status, const std::string& subject) {
+  if (status == AM_OK) {
+    return;
+  }
+  const std::string message = subject + ": " + am_status_text(status);
+  switch (status) {
+    case AM_ERR_OUT_OF_MEMORY:
+      throw OutOfMemory(message);
+    case AM_ERR_SHORT_REFERENCE:
+    case AM_ERR_SHORT_RECORDING:
+    case AM_ERR_SHORT_GATE:
+    case AM_ERR_SHORT_MEASURED:
+    case AM_ERR_NO_SHARED_FRAME:
+    case AM_ERR_RATE:
+    case AM_ERR_LENGTH:
+      throw InputError(message);
+    default:
+      throw std::logic_error(message);
   }
 }
 
@@ -248,6 +268,9 @@ int jobs_option(const CommandLine& line, int fallback) {
   return n;
 }
 
+namespace {
+
+// --make-demo DIR, alone on the command line.
 bool make_demo(const CommandLine& line,
                const std::function<std::vector<std::string>(const std::string&)>& write,
                std::FILE* out) {
@@ -263,18 +286,7 @@ bool make_demo(const CommandLine& line,
   return true;
 }
 
-std::string truncation_warning(const char* program, const AudioInfo& file) {
-  if (!file.truncated) {
-    return "";
-  }
-  return std::string(program) + ": warning: " + file.path +
-         " is shorter than its header announces (cut short?); measuring the " +
-         std::to_string(file.frames) + " samples it holds\n";
-}
-
-void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file) {
-  std::fputs(truncation_warning(program, file).c_str(), err);
-}
+}  // namespace
 
 bool answered_without_measuring(
     const CommandLine& line, const char* program, const char* help,
@@ -284,7 +296,7 @@ bool answered_without_measuring(
     return true;
   }
   if (line.has("--version")) {
-    std::fprintf(out, "%s %s\n", program, AUDIOMEASURE_VERSION);
+    std::fprintf(out, "%s %s\n", program, am_version());
     return true;
   }
   return make_demo(line, write_demo, out);

@@ -1,4 +1,4 @@
-#include "cli/audio_file.h"
+#include "common/sample_source.h"
 
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -10,19 +10,19 @@
 #include <new>
 #include <span>
 
-#include "cli/output.h"
-#include "cli/resample.h"
+#include "common/command_line.h"
+#include "common/resample.h"
 
 namespace cli {
 namespace {
 
 constexpr double kFullScale = 32767.0;
-constexpr sf_count_t kChunkFrames = 65536;
+constexpr auto kChunkFrames = static_cast<sf_count_t>(kChunk);
 
 struct Closer {
   void operator()(SNDFILE* f) const { sf_close(f); }
 };
-using File = std::unique_ptr<SNDFILE, Closer>;
+using SndFile = std::unique_ptr<SNDFILE, Closer>;
 
 std::string container_name(int major) {
   SF_FORMAT_INFO info{};
@@ -55,8 +55,6 @@ bool data_chunk_cut(SNDFILE* file) {
   return false;
 }
 
-}  // namespace
-
 std::string encoding_name(int subformat) {
   switch (subformat) {
     case SF_FORMAT_PCM_S8:
@@ -83,8 +81,6 @@ std::string encoding_name(int subformat) {
   }
   return "unknown encoding";
 }
-
-namespace {
 
 // Why a path cannot be opened as an input, or "" when it can: only regular
 // files (and "-", standard input) are opened, since opening a pipe without a
@@ -128,11 +124,11 @@ std::string open_error() {
 
 }  // namespace
 
-struct InputFile::Handle {
-  File file;
+struct SampleSource::File {
+  SndFile file;
   int subformat = 0;
-  bool read = false;
-  bool ended = false;
+  bool started = false;
+  bool decoded_all = false;
   std::vector<short> shorts;    // a decoded chunk of 16-bit PCM, every channel
   std::vector<double> doubles;  // likewise of any other encoding, normalised
   std::vector<double> picked;   // a resampled file's chunk, its chosen channel
@@ -140,8 +136,9 @@ struct InputFile::Handle {
   std::size_t pending_at = 0;
   std::unique_ptr<Resampler> resampler;
   std::int64_t decoded = 0;  // the file's frames decoded
-  std::int64_t given = 0;    // samples read_chunk gave
+  std::int64_t given = 0;    // samples handed out
   std::int64_t non_finite = -1;
+  std::vector<double> chunk;  // what next() hands out
 
   // Decodes the next frames of the file, at most to.size() and one chunk,
   // and writes the chosen channel, scaled, to `to`; returns how many (0 at
@@ -191,30 +188,101 @@ struct InputFile::Handle {
       throw InputError(info.path + ": holds no samples (the file is empty)");
     }
     file.reset();
-    ended = true;
+    decoded_all = true;
+  }
+
+  // Fills `out` with the next samples, converted when asked, as far as the
+  // file goes; returns how many (fewer than out.size() only at the end).
+  std::size_t fill(const AudioInfo& info, std::span<double> out) {
+    if (!started) {
+      started = true;
+      if (subformat != SF_FORMAT_PCM_16) {
+        sf_command(file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+      }
+      if (info.resampled_from_rate != 0) {
+        resampler = std::make_unique<Resampler>(info.resampled_from_rate, info.rate, info.path);
+        picked.resize(static_cast<std::size_t>(kChunkFrames));
+      }
+    }
+    std::size_t n = 0;
+    while (n < out.size()) {
+      if (!resampler) {
+        if (decoded_all) {
+          break;
+        }
+        const std::size_t got = decode(info, out.subspan(n));
+        if (got == 0) {
+          end(info);
+          break;
+        }
+        n += got;
+        continue;
+      }
+      // Converted samples come from `pending`; a non-finite sample is noted
+      // at the file's own position, since the converter spreads it over its
+      // neighbours.
+      const std::size_t hold = decoded_all ? 0 : kHoldBack;
+      const std::size_t ready = pending.size() - pending_at;
+      if (ready > hold) {
+        const std::size_t take = std::min(ready - hold, out.size() - n);
+        std::copy_n(pending.begin() + static_cast<std::ptrdiff_t>(pending_at), take,
+                    out.begin() + static_cast<std::ptrdiff_t>(n));
+        pending_at += take;
+        n += take;
+        continue;
+      }
+      if (decoded_all) {
+        break;
+      }
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(pending_at));
+      pending_at = 0;
+      const std::int64_t at = decoded;
+      const std::size_t got = decode(info, picked);
+      if (got == 0) {
+        end(info);
+        resampler->finish(pending);
+        continue;
+      }
+      const std::span<const double> x(picked.data(), got);
+      if (non_finite < 0) {
+        for (std::size_t i = 0; i < got; ++i) {
+          if (!std::isfinite(x[i])) {
+            non_finite = at + static_cast<std::int64_t>(i);
+            break;
+          }
+        }
+      }
+      resampler->feed(x, pending);
+      if (given + static_cast<std::int64_t>(n + pending.size()) > kMaxFrames) {
+        throw InputError(info.path + ": more than " + std::to_string(kMaxFrames) + " frames at " +
+                         std::to_string(info.rate) + " Hz, more than the libraries can take");
+      }
+    }
+    given += static_cast<std::int64_t>(n);
+    return n;
   }
 };
 
-InputFile::InputFile(const std::string& path, int channel) : handle_(std::make_unique<Handle>()) {
+SampleSource::SampleSource(const std::string& path, int channel) : file_(std::make_unique<File>()) {
   if (const std::string why = unopenable(path); !why.empty()) {
     throw InputError(path + ": " + why);
   }
   SF_INFO sf{};
-  handle_->file.reset(sf_open(path.c_str(), SFM_READ, &sf));
-  if (!handle_->file) {
+  file_->file.reset(sf_open(path.c_str(), SFM_READ, &sf));
+  if (!file_->file) {
     throw InputError(path + ": " + open_error());
   }
   AudioInfo& info = info_;
   info.path = path;
   info.container = container_name(sf.format & SF_FORMAT_TYPEMASK);
-  handle_->subformat = sf.format & SF_FORMAT_SUBMASK;
-  info.encoding = encoding_name(handle_->subformat);
-  info.scale = handle_->subformat == SF_FORMAT_PCM_16 ? Scale::kInteger16 : Scale::kNormalised;
+  file_->subformat = sf.format & SF_FORMAT_SUBMASK;
+  info.encoding = encoding_name(file_->subformat);
+  info.scale = file_->subformat == SF_FORMAT_PCM_16 ? Scale::kInteger16 : Scale::kNormalised;
   info.rate = sf.samplerate;
   info.channels = sf.channels;
   static_assert(SF_COUNT_MAX == kUnknownFrames);
   info.frames = sf.frames;
-  info.truncated = data_chunk_cut(handle_->file.get());
+  info.truncated = data_chunk_cut(file_->file.get());
   if (sf.channels < 1 || sf.samplerate < 1) {
     throw InputError(path + ": the header gives " + std::to_string(sf.channels) + " channels at " +
                      std::to_string(sf.samplerate) + " Hz");
@@ -240,12 +308,14 @@ InputFile::InputFile(const std::string& path, int channel) : handle_(std::make_u
   }
 }
 
-InputFile::~InputFile() = default;
-InputFile::InputFile(InputFile&&) noexcept = default;
-InputFile& InputFile::operator=(InputFile&&) noexcept = default;
+SampleSource::SampleSource(const Audio& audio) : memory_(&audio), info_(audio.info) {}
 
-void InputFile::resample_to(int rate) {
-  if (rate == info_.rate || handle_->read) {
+SampleSource::~SampleSource() = default;
+SampleSource::SampleSource(SampleSource&&) noexcept = default;
+SampleSource& SampleSource::operator=(SampleSource&&) noexcept = default;
+
+void SampleSource::resample_to(int rate) {
+  if (rate == info_.rate || !file_ || file_->started) {
     return;
   }
   info_.resampled_from_rate = info_.rate;
@@ -261,31 +331,45 @@ void InputFile::resample_to(int rate) {
   }
 }
 
-Audio InputFile::read() {
-  if (handle_->read) {
-    throw std::logic_error(info_.path + ": read twice");
+std::span<const double> SampleSource::next() {
+  if (ended_) {
+    return {};
   }
-  const bool resampling = info_.resampled_from_rate != 0;
-  const std::int64_t announced = resampling ? info_.resampled_from_frames : info_.frames;
-  Audio audio;
-  audio.info = info_;
-  try {
-    std::vector<double>& out = audio.samples;
-    if (info_.frames > 0 && info_.frames <= kMaxFrames) {
-      // Room for a last chunk as well, so that the vector never moves.
-      out.reserve(static_cast<std::size_t>(info_.frames) + static_cast<std::size_t>(kChunkFrames));
+  if (memory_ != nullptr) {
+    const std::size_t n = std::min(kChunk, memory_->samples.size() - memory_at_);
+    const std::span<const double> s(memory_->samples.data() + memory_at_, n);
+    memory_at_ += n;
+    ended_ = n == 0;
+    return s;
+  }
+  File& f = *file_;
+  f.chunk.resize(kChunk);
+  const std::size_t n = f.fill(info_, f.chunk);
+  if (n == 0) {
+    // The lengths read are the file's from now on.
+    ended_ = true;
+    info_.frames = f.given;
+    if (info_.resampled_from_rate != 0) {
+      info_.resampled_from_frames = f.decoded;
     }
-    for (;;) {
-      const std::size_t had = out.size();
-      const std::size_t room = out.capacity() > had ? out.capacity() - had : 0;
-      const std::size_t want =
-          room > 0 ? std::min(room, static_cast<std::size_t>(kChunkFrames)) : kChunkFrames;
-      out.resize(had + want);
-      const std::size_t got = read_chunk(std::span<double>(out.data() + had, want));
-      out.resize(had + got);
-      if (got == 0) {
-        break;
-      }
+  }
+  return {f.chunk.data(), n};
+}
+
+std::int64_t SampleSource::file_non_finite() const {
+  return memory_ != nullptr ? memory_->file_non_finite : file_->non_finite;
+}
+
+Audio SampleSource::read_all() {
+  const std::int64_t announced =
+      info_.resampled_from_rate != 0 ? info_.resampled_from_frames : info_.frames;
+  Audio audio;
+  try {
+    if (info_.frames > 0 && info_.frames <= kMaxFrames) {
+      audio.samples.reserve(static_cast<std::size_t>(info_.frames));
+    }
+    for (std::span<const double> c = next(); !c.empty(); c = next()) {
+      audio.samples.insert(audio.samples.end(), c.begin(), c.end());
     }
   } catch (const std::bad_alloc&) {
     if (announced == kUnknownFrames) {
@@ -296,127 +380,14 @@ Audio InputFile::read() {
     throw OutOfMemory(info_.path + ": out of memory reading its " + std::to_string(announced) +
                       " samples (" + mib + " MiB as doubles)");
   }
-  audio.file_non_finite = handle_->non_finite;
+  audio.info = info_;
   audio.info.frames = static_cast<std::int64_t>(audio.samples.size());
-  if (resampling) {
-    audio.info.resampled_from_frames = handle_->decoded;
-  }
+  audio.file_non_finite = file_non_finite();
   return audio;
 }
 
-std::size_t InputFile::read_chunk(std::span<double> out) {
-  Handle& h = *handle_;
-  if (!h.read) {
-    h.read = true;
-    if (h.subformat != SF_FORMAT_PCM_16) {
-      sf_command(h.file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
-    }
-    if (info_.resampled_from_rate != 0) {
-      h.resampler = std::make_unique<Resampler>(info_.resampled_from_rate, info_.rate, info_.path);
-      h.picked.resize(static_cast<std::size_t>(kChunkFrames));
-    }
-  }
-  std::size_t n = 0;
-  while (n < out.size()) {
-    if (!h.resampler) {
-      if (h.ended) {
-        break;
-      }
-      const std::size_t got = h.decode(info_, out.subspan(n));
-      if (got == 0) {
-        h.end(info_);
-        break;
-      }
-      n += got;
-      continue;
-    }
-    // Converted samples come from `pending`; a non-finite sample is noted
-    // at the file's own position, since the converter spreads it over its
-    // neighbours.
-    const std::size_t hold = h.ended ? 0 : kHoldBack;
-    const std::size_t ready = h.pending.size() - h.pending_at;
-    if (ready > hold) {
-      const std::size_t take = std::min(ready - hold, out.size() - n);
-      std::copy_n(h.pending.begin() + static_cast<std::ptrdiff_t>(h.pending_at), take,
-                  out.begin() + static_cast<std::ptrdiff_t>(n));
-      h.pending_at += take;
-      n += take;
-      continue;
-    }
-    if (h.ended) {
-      break;
-    }
-    h.pending.erase(h.pending.begin(),
-                    h.pending.begin() + static_cast<std::ptrdiff_t>(h.pending_at));
-    h.pending_at = 0;
-    const std::int64_t at = h.decoded;
-    const std::size_t got = h.decode(info_, h.picked);
-    if (got == 0) {
-      h.end(info_);
-      h.resampler->finish(h.pending);
-      continue;
-    }
-    const std::span<const double> x(h.picked.data(), got);
-    if (h.non_finite < 0) {
-      for (std::size_t i = 0; i < got; ++i) {
-        if (!std::isfinite(x[i])) {
-          h.non_finite = at + static_cast<std::int64_t>(i);
-          break;
-        }
-      }
-    }
-    h.resampler->feed(x, h.pending);
-    if (h.given + static_cast<std::int64_t>(n + h.pending.size()) > kMaxFrames) {
-      throw InputError(info_.path + ": more than " + std::to_string(kMaxFrames) + " frames at " +
-                       std::to_string(info_.rate) + " Hz, more than the libraries can take");
-    }
-  }
-  h.given += static_cast<std::int64_t>(n);
-  return n;
-}
-
-std::int64_t InputFile::chunk_samples() const {
-  return handle_->given;
-}
-std::int64_t InputFile::chunk_file_frames() const {
-  return handle_->decoded;
-}
-std::int64_t InputFile::file_non_finite() const {
-  return handle_->non_finite;
-}
-
 Audio read_channel(const std::string& path, int channel) {
-  return InputFile(path, channel).read();
-}
-
-void write_wav16(const std::string& path, const std::vector<double>& samples, int rate) {
-  AtomicOutput target(path);
-  SF_INFO sf{};
-  sf.samplerate = rate;
-  sf.channels = 1;
-  sf.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  File file(sf_open(target.temporary().c_str(), SFM_WRITE, &sf));
-  if (!file) {
-    throw OutputError(path + ": cannot write it: " + sf_strerror(nullptr));
-  }
-  std::vector<short> chunk;
-  chunk.reserve(static_cast<std::size_t>(kChunkFrames));
-  for (std::size_t i = 0; i < samples.size();) {
-    chunk.clear();
-    for (; i < samples.size() && chunk.size() < static_cast<std::size_t>(kChunkFrames); ++i) {
-      const double v = std::nearbyint(samples[i]);
-      chunk.push_back(std::isnan(v) ? short{0}
-                                    : static_cast<short>(std::clamp(v, -32768.0, 32767.0)));
-    }
-    const auto n = static_cast<sf_count_t>(chunk.size());
-    if (sf_writef_short(file.get(), chunk.data(), n) != n) {
-      throw OutputError(path + ": cannot write it: " + sf_strerror(file.get()));
-    }
-  }
-  if (sf_close(file.release()) != 0) {
-    throw OutputError(path + ": cannot finish writing it");
-  }
-  target.commit();
+  return SampleSource(path, channel).read_all();
 }
 
 }  // namespace cli

@@ -1,7 +1,7 @@
-// Output files of the tools (--plot, --make-demo): checked before the
-// measurement, written under a temporary name in their own folder and
-// renamed into place, so that an interrupted run leaves the old file or
-// none, never half a file, and never an input overwritten.
+// Output files of the tools (--plot, the WAV files of --make-demo): checked
+// before the measurement, written under a temporary name in their own
+// folder and renamed into place, so that an interrupted run leaves the old
+// file or none, never half a file, and never an input overwritten.
 #pragma once
 
 #include <string>
@@ -49,5 +49,10 @@ class OutputFile {
   std::string path_;
   AtomicOutput target_;
 };
+
+// Writes mono 16-bit PCM WAV: each sample rounded to the nearest integer
+// (halves to even) and limited to -32768 .. 32767, through an AtomicOutput.
+// Throws OutputError.
+void write_wav16(const std::string& path, const std::vector<double>& samples, int rate);
 
 }  // namespace cli

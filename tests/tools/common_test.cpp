@@ -1,5 +1,5 @@
 // The pieces of the command-line tools: reading audio files onto the 16-bit
-// scale, the JSON writer, the command-line parser and the SVG chart.
+// scale, the JSON writer, the command-line parser and batches.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,12 +15,13 @@
 #include <random>
 #include <set>
 
-#include "cli/audio_file.h"
-#include "cli/batch.h"
-#include "cli/json.h"
-#include "cli/options.h"
-#include "cli/plot.h"
-#include "cli/resample.h"
+#include "common/batch.h"
+#include "common/command_line.h"
+#include "common/csv.h"
+#include "common/json.h"
+#include "common/output_file.h"
+#include "common/resample.h"
+#include "common/sample_source.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -490,73 +491,6 @@ TEST(Options, MistakesAreUsageErrors) {
   for (const char* v : {"0", "-2", "x", "1.5", "", "9999999"}) {
     EXPECT_THROW(cli::jobs_option(cli::parse({"--jobs", v}, decls), 1), cli::UsageError) << v;
   }
-}
-
-// --- The chart ----------------------------------------------------------------------
-
-cli::StepChart chart() {
-  cli::StepChart c;
-  c.title = "steps of <a & b>";
-  c.notes = {"reference: \"ref\".wav"};
-  c.verdict = "trusted";
-  c.reference.name = "reference";
-  c.recording.name = "recording";
-  for (int k = 0; k < cli::kChartSteps; ++k) {
-    c.reference.level[k] = -6.0 * k;
-    c.reference.spread[k] = 0.5;
-    c.recording.level[k] = -6.0 * k + 1.0;
-    c.recording.spread[k] = 2.0;
-    c.gain[k] = 1.0;
-  }
-  return c;
-}
-
-std::size_t count(const std::string& s, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) {
-    ++n;
-  }
-  return n;
-}
-
-TEST(Chart, HoldsElevenStepsOfBothSeries) {
-  const std::string svg = cli::step_chart_svg(chart());
-  EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
-  EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
-  EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
-  EXPECT_EQ(count(svg, "<circle"), 11u + 1u);  // 11 reference points and the legend's
-  EXPECT_EQ(count(svg, "<rect x="), 11u + 1u);
-  EXPECT_EQ(count(svg, ">+1.00</text>"), 11u);
-  EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
-  EXPECT_NE(svg.find("steps of &lt;a &amp; b&gt;"), std::string::npos);
-  EXPECT_NE(svg.find("&quot;ref&quot;.wav"), std::string::npos);
-  EXPECT_EQ(svg.find("<script"), std::string::npos);
-  EXPECT_EQ(svg.find("href"), std::string::npos);
-}
-
-TEST(Chart, NonFiniteValuesStayOffTheAxis) {
-  cli::StepChart c = chart();
-  c.recording.level = {-kInf, kNaN, kInf, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0};
-  c.recording.spread = {kInf, -120.0, kNaN, kInf, -120.0, kNaN, 1.0, 1.0, 1.0, 1.0, 1.0};
-  c.gain[0] = -kInf;
-  c.trusted = false;
-  const std::string svg = cli::step_chart_svg(c);
-  EXPECT_EQ(svg.find("nan"), std::string::npos);
-  EXPECT_EQ(svg.find("inf\""), std::string::npos);
-  EXPECT_EQ(count(svg, ">-Inf</text>"), 1u);
-  EXPECT_EQ(count(svg, ">NaN</text>"), 1u);
-  EXPECT_EQ(count(svg, ">+Inf</text>"), 1u);
-  EXPECT_EQ(count(svg, ">n/a</text>"), 1u);  // the gain of step 1
-  EXPECT_EQ(count(svg, "<rect x="), 8u + 1u);
-
-  // Nothing finite at all: the axis still has a range.
-  for (int k = 0; k < cli::kChartSteps; ++k) {
-    c.reference.level[k] = kNaN;
-    c.recording.level[k] = -kInf;
-  }
-  const std::string empty = cli::step_chart_svg(c);
-  EXPECT_EQ(empty.find("nan"), std::string::npos);
-  EXPECT_NE(empty.find(">-60</text>"), std::string::npos);
 }
 
 }  // namespace

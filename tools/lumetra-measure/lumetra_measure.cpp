@@ -1,18 +1,17 @@
-#include "cli/lumetra_measure.h"
-
-#include <unistd.h>
+#include "lumetra-measure/lumetra_measure.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
-#include <optional>
 
-#include "cli/audio_file.h"
-#include "cli/batch.h"
-#include "cli/gain.h"
-#include "cli/json.h"
-#include "cli/options.h"
-#include "cli/output.h"
-#include "lumetra.h"
+#include "common/batch.h"
+#include "common/command_line.h"
+#include "common/csv.h"
+#include "common/json.h"
+#include "common/output_file.h"
+#include "lumetra-measure/gain_measure.h"
+#include "lumetra-measure/gain_render.h"
+#include "stimulus.h"
 
 namespace cli {
 namespace {
@@ -101,25 +100,33 @@ of its recordings' statuses (a worker that dies gives its recording 5); 2
 and 4 stop it as a whole.
 )";
 
-// The options, declared for CLI11. --step-period auto and --resample are
-// read by the measurement.
-const std::vector<OptionDecl> kOptions = {
-    {"--step-period", true, {"auto", "25.2", "24.7"}},
-    {"--channel", true, {}},
-    {"--plot", true, {}},
-    {"--make-demo", true, {}},
-    {"--jobs", true, {}},
-    {"--json", false, {}},
-    {"--jsonl", false, {}},
-    {"--csv", false, {}},
-    {"--resample", false, {}},
-    {"--help", false, {}},
-    {"--version", false, {}},
-};
+// --step-period takes the library's names of the periods.
+constexpr int kPeriods[] = {AM_PERIOD_AUTO, AM_PERIOD_25_2, AM_PERIOD_24_7};
+
+// The options, declared for CLI11.
+std::vector<OptionDecl> options() {
+  std::vector<std::string> periods;
+  for (int p : kPeriods) {
+    periods.emplace_back(am_enum_name(AM_ENUM_PERIOD, p));
+  }
+  return {
+      {"--step-period", true, periods},
+      {"--channel", true, {}},
+      {"--plot", true, {}},
+      {"--make-demo", true, {}},
+      {"--jobs", true, {}},
+      {"--json", false, {}},
+      {"--jsonl", false, {}},
+      {"--csv", false, {}},
+      {"--resample", false, {}},
+      {"--help", false, {}},
+      {"--version", false, {}},
+  };
+}
 
 // How the recordings are measured, whether one or many.
 struct Settings {
-  std::optional<double> step_mode;  // none: auto, from the reference's steps
+  int step_period = AM_PERIOD_AUTO;
   int channel = 0;
   bool resample = false;  // other rates converted to 48000 Hz as they are read
 };
@@ -127,12 +134,10 @@ struct Settings {
 Settings settings(const CommandLine& line) {
   Settings s;
   if (const auto it = line.values.find("--step-period"); it != line.values.end()) {
-    if (it->second == "25.2") {
-      s.step_mode = 0.0;
-    } else if (it->second == "24.7") {
-      s.step_mode = 1.0;
-    } else if (it->second != "auto") {
-      throw UsageError("--step-period is auto, 25.2 or 24.7, not '" + it->second + "'");
+    for (int p : kPeriods) {
+      if (it->second == am_enum_name(AM_ENUM_PERIOD, p)) {
+        s.step_period = p;
+      }
     }
   }
   s.channel = channel_option(line);
@@ -140,134 +145,106 @@ Settings settings(const CommandLine& line) {
   return s;
 }
 
-// One recording of a batch, against the reference read once: its row,
-// line or CSV row, its status and its warnings.
-FileResult measure_one(const ReferenceSummary& reference, const std::string& path,
-                       const Settings& s, BatchFormat format) {
-  InputFile file(path, s.channel);
-  if (s.resample) {
-    file.resample_to(lumetra::kRateHz);
-  }
-  check_gain_inputs(reference.info, file.info(), s.step_mode);
-  lumetra_estimation_initialize();
-  const GainReport report = measure_gain(reference, file, s.step_mode);
-  lumetra_estimation_terminate();
+BatchLayout batch_layout() {
+  return {kName,      gain_csv_header(), {"delay", "trust ratio", "peak dB"},
+          {7, 11, 8}, "recording",       "recordings"};
+}
+
+// One recording measured, as a batch prints it: its row or line, its
+// status and its warnings.
+FileResult file_result(const GainModel& m, BatchFormat format) {
   FileResult r;
-  r.status = std::string(gain_verdict(report)) == "trusted" ? kExitTrusted : kExitNotTrusted;
-  r.err = truncation_warning(kName, report.recording);
-  if (!report.period_warning.empty()) {
-    r.err += std::string(kName) + ": warning: " + path + ": " + report.period_warning + "\n";
+  r.status = exit_status(m);
+  r.err = truncation_warning(kName, m.recording);
+  if (const std::string w = period_warning(m); !w.empty()) {
+    r.err += std::string(kName) + ": warning: " + m.recording.path + ": " + w + "\n";
   }
-  const lumetra::Estimate& e = report.estimate;
-  const lumetra::Diagnostics& d = e.diagnostics;
-  if (format == BatchFormat::kJsonl) {
-    r.out = compact(gain_json(report));
-  } else if (format == BatchFormat::kCsv) {
-    std::string causes;
-    for (const std::string& c : verdict_causes(report)) {
-      causes += (causes.empty() ? "" : ";") + c;
-    }
-    std::vector<std::string> fields = {path,
-                                       std::to_string(r.status),
-                                       gain_verdict(report),
-                                       causes,
-                                       shortest(d.total_delay),
-                                       shortest(d.trust_ratio),
-                                       shortest(e.peak_level)};
-    for (int k = 0; k < lumetra::kSteps; ++k) {
-      fields.push_back(shortest(e.step_level[k]));
-    }
-    for (int k = 0; k < lumetra::kSteps; ++k) {
-      fields.push_back(shortest(report.gain[k]));
-    }
-    fields.emplace_back();  // no error
-    r.out = csv_row(fields);
-  } else {
-    char row[160];
-    std::snprintf(row, sizeof(row), "%6d  %-18s  %7s  %11s  %8s  ", r.status, gain_verdict(report),
-                  number_text(d.total_delay, "%.0f").c_str(),
-                  number_text(d.trust_ratio, "%.6f").c_str(), number_text(e.peak_level).c_str());
-    r.out = row + path + "\n";
+  switch (format) {
+    case BatchFormat::kJsonl:
+      r.out = compact(gain_json(m));
+      break;
+    case BatchFormat::kCsv:
+      r.out = csv_row(gain_csv_fields(m));
+      break;
+    case BatchFormat::kTable:
+      r.out =
+          summary_row(batch_layout(), std::to_string(r.status), am_verdict_name(m.report.verdict),
+                      gain_summary_figures(m), m.recording.path) +
+          "\n";
+      break;
   }
   return r;
 }
 
-std::vector<std::string> csv_header() {
-  std::vector<std::string> h = {"path",          "exit_status", "verdict",      "causes",
-                                "delay_samples", "trust_ratio", "peak_level_db"};
-  for (int k = 1; k <= lumetra::kSteps; ++k) {
-    h.push_back("level_db_" + std::to_string(k));
-  }
-  for (int k = 1; k <= lumetra::kSteps; ++k) {
-    h.push_back("gain_db_" + std::to_string(k));
-  }
-  h.emplace_back("error");
-  return h;
-}
-
 // REFERENCE and several recordings (or one, with --jsonl or --csv): the
-// reference read and checked once, each recording in a worker process.
+// reference prepared once, before the workers that measure the recordings
+// are forked, so that they share it.
 int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format, std::FILE* out,
                  std::FILE* err) {
   const std::vector<std::string> recordings(line.operands.begin() + 1, line.operands.end());
   const int jobs = std::min(jobs_option(line, processors()), static_cast<int>(recordings.size()));
-  InputFile reference_file(line.operands[0], s.channel);
+  SampleSource reference_file(line.operands[0], s.channel);
   if (s.resample) {
-    reference_file.resample_to(lumetra::kRateHz);
+    reference_file.resample_to(AM_GAIN_RATE);
   }
   // The reference against itself: every check that concerns it alone.
-  check_gain_inputs(reference_file.info(), reference_file.info(), s.step_mode);
-  // Read once, in chunks: the workers get only what is bounded of it.
-  const ReferenceSummary reference = read_reference(reference_file);
-  warn_if_truncated(err, kName, reference.info);
-
-  BatchJob job;
-  job.program = kName;
-  job.files = recordings;
-  job.jobs = jobs;
-  job.measure = [&](const std::string& path) { return measure_one(reference, path, s, format); };
-  const std::size_t columns = csv_header().size();
-  job.error_output = [format, columns](const std::string& path, const std::string& message,
-                                       int status) {
-    if (format == BatchFormat::kJsonl) {
-      return jsonl_error(path, message, status);
+  check_gain_inputs(reference_file.info(), reference_file.info(), s.step_period);
+  const GainReference reference = prepare_reference(reference_file, s.step_period);
+  std::fputs(truncation_warning(kName, reference.info).c_str(), err);
+  const auto measure_one = [&](const std::string& path) {
+    SampleSource file(path, s.channel);
+    if (s.resample) {
+      file.resample_to(AM_GAIN_RATE);
     }
-    if (format == BatchFormat::kCsv) {
-      std::vector<std::string> fields(columns);
-      fields[0] = path;
-      fields[1] = std::to_string(status);
-      fields[2] = "error";
-      fields.back() = message;
-      return csv_row(fields);
-    }
-    char row[64];
-    std::snprintf(row, sizeof(row), "%6d  %-18s  %7s  %11s  %8s  ", status, "error", "-", "-", "-");
-    return row + message + "\n";
+    check_gain_inputs(reference.info, file.info(), s.step_period);
+    return file_result(measure_gain(reference, file), format);
   };
-  job.progress = ::isatty(::fileno(err)) ? err : nullptr;
-  const std::vector<FileResult> results = run_batch(job);
+  return run_and_report_batch(batch_layout(), format, "reference  " + describe_file(reference.info),
+                              recordings, jobs, measure_one, out, err);
+}
 
-  if (format == BatchFormat::kCsv) {
-    std::fputs(csv_row(csv_header()).c_str(), out);
-  } else if (format == BatchFormat::kTable) {
-    std::fprintf(out, "reference  %s\n\n", describe_file(reference.info).c_str());
-    std::fprintf(out, "%6s  %-18s  %7s  %11s  %8s  %s\n", "status", "verdict", "delay",
-                 "trust ratio", "peak dB", "recording");
+// Writes DIR/reference.wav (the stepped stimulus at 25.2 s steps) and
+// DIR/recording.wav (it through a simulated device: a delay, a gain of its
+// own on every step, a little noise), both mono 16-bit PCM at 48000 Hz, and
+// makes DIR when it does not exist. Returns lines that describe the device.
+std::vector<std::string> write_gain_demo(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    throw OutputError(dir + ": cannot make the folder: " + ec.message());
   }
-  for (const FileResult& r : results) {
-    std::fputs(r.out.c_str(), out);
-    std::fputs(r.err.c_str(), err);
+  const stimulus::Stepped stepped;  // 25.2 s steps
+  const std::vector<double> reference = stimulus::stepped_reference(stepped);
+  stimulus::Device device;
+  device.delay = 12345;
+  device.step_gain_db = {0.5, -1.0, 1.5, -2.0, 2.5, -3.0, 0.25, -0.75, 3.5, -1.25, 1.0};
+  device.noise_db = -80.0;
+  const std::vector<double> recording = stimulus::record(reference, device, stepped.step_seconds);
+  const std::string ref_path = (std::filesystem::path(dir) / "reference.wav").string();
+  const std::string rec_path = (std::filesystem::path(dir) / "recording.wav").string();
+  write_wav16(ref_path, reference, AM_GAIN_RATE);
+  write_wav16(rec_path, recording, AM_GAIN_RATE);
+
+  std::vector<std::string> lines;
+  lines.push_back(ref_path + ": the stepped stimulus, 15 s of noise then 11 tones of 25.2 s");
+  lines.push_back(rec_path + ": it through a simulated device, 16-bit PCM at " +
+                  std::to_string(AM_GAIN_RATE) + " Hz");
+  char b[200];
+  std::snprintf(b, sizeof(b), "device: %lld samples late (%.4f ms), noise at %.0f dB re 32767",
+                static_cast<long long>(device.delay),
+                static_cast<double>(device.delay) * 1000.0 / AM_GAIN_RATE, device.noise_db);
+  lines.push_back(b);
+  std::string gains = "device gain per step, dB:";
+  for (double g : device.step_gain_db) {
+    std::snprintf(b, sizeof(b), " %+.2f", g);
+    gains += b;
   }
-  const int worst = worst_status(results);
-  if (format == BatchFormat::kTable) {
-    std::fprintf(out, "\n%zu recordings; exit status %d, the highest of theirs\n", results.size(),
-                 worst);
-  }
-  return worst;
+  lines.push_back(gains);
+  return lines;
 }
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  const CommandLine line = parse(args, kOptions);
+  const CommandLine line = parse(args, options());
   if (answered_without_measuring(line, kName, kHelp, write_gain_demo, out)) {
     return kExitTrusted;
   }
@@ -289,41 +266,33 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     return run_batch_of(line, s, format, out, err);
   }
 
-  // One recording: measured here, with the full report.
-  // Headers first: lengths and rates are refused before any sample is read.
-  InputFile reference_file(line.operands[0], s.channel);
-  InputFile recording_file(line.operands[1], s.channel);
+  // One recording, measured here as a batch's worker measures it, with the
+  // full report. Headers first: lengths and rates are refused before any
+  // sample is read.
+  SampleSource reference_file(line.operands[0], s.channel);
+  SampleSource recording_file(line.operands[1], s.channel);
   if (s.resample) {
-    reference_file.resample_to(lumetra::kRateHz);
-    recording_file.resample_to(lumetra::kRateHz);
+    reference_file.resample_to(AM_GAIN_RATE);
+    recording_file.resample_to(AM_GAIN_RATE);
   }
-  check_gain_inputs(reference_file.info(), recording_file.info(), s.step_mode);
+  check_gain_inputs(reference_file.info(), recording_file.info(), s.step_period);
   // Created now, so that a chart that cannot be written stops the work early.
   std::unique_ptr<OutputFile> chart;
   if (!plot.empty()) {
     chart = std::make_unique<OutputFile>(plot);
   }
-  // Both read in chunks, the reference first: memory stays bounded whatever
-  // their lengths.
-  const ReferenceSummary reference = read_reference(reference_file);
-  lumetra_estimation_initialize();
-  const GainReport report = measure_gain(reference, recording_file, s.step_mode);
-  lumetra_estimation_terminate();
+  const GainReference reference = prepare_reference(reference_file, s.step_period);
+  const GainModel m = measure_gain(reference, recording_file);
   if (chart) {
-    chart->write_and_close(gain_svg(report));
+    chart->write_and_close(gain_svg(m));
   }
-
-  warn_if_truncated(err, kName, report.reference);
-  warn_if_truncated(err, kName, report.recording);
-  if (!report.period_warning.empty()) {
-    std::fprintf(err, "%s: warning: %s\n", kName, report.period_warning.c_str());
+  std::fputs(truncation_warning(kName, m.reference).c_str(), err);
+  std::fputs(truncation_warning(kName, m.recording).c_str(), err);
+  if (const std::string w = period_warning(m); !w.empty()) {
+    std::fprintf(err, "%s: warning: %s\n", kName, w.c_str());
   }
-  if (line.has("--json")) {
-    std::fputs(gain_json(report).c_str(), out);
-  } else {
-    print_gain_table(out, report);
-  }
-  return std::string(gain_verdict(report)) == "trusted" ? kExitTrusted : kExitNotTrusted;
+  std::fputs((line.has("--json") ? gain_json(m) : gain_table(m)).c_str(), out);
+  return exit_status(m);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "cli/plot.h"
+#include "lumetra-measure/step_chart.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,6 @@
-// Command lines of the tools: exit statuses, and the options both share.
+// What both tools share at their command lines: the exit statuses and the
+// errors that lead to them (the library's refusals among them), the parser
+// of options, and the guard that turns a tool's run into one exit status.
 #pragma once
 
 #include <cstdio>
@@ -11,12 +13,10 @@
 
 namespace cli {
 
-struct AudioInfo;
-
 // Exit statuses of both tools.
 enum Exit : int {
   kExitTrusted = 0,     // measured; the result can be trusted (lumetra) or is finite (quenbar)
-  kExitNotTrusted = 1,  // measured, but failed is set (lumetra) or the SNR is NaN or infinite
+  kExitNotTrusted = 1,  // measured, but the verdict is not the good one
   kExitUsage = 2,       // the command line is wrong
   kExitInput = 3,       // an input file cannot be measured (unreadable, wrong rate, too short...)
   kExitOutput = 4,      // an output file cannot be written
@@ -28,15 +28,45 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file the tools cannot measure, or cannot measure as asked: the message
+// is one line that names the file and what is wrong.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An output file that cannot be written.
+class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Memory ran out while reading or measuring a file: the message names it.
+class OutOfMemory : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A status of the library (AM_OK or AM_ERR_*) as the tools' error, named
+// after `subject` (a file) with the library's text: nothing for AM_OK;
+// OutOfMemory; InputError for what the input is to blame for (too short,
+// a rate or length out of range); any other refusal is the tools' own
+// mistake, exit 5.
+void check_status(int status, const std::string& subject);
+
 // Runs a tool's body and turns what it throws into one line on err and the
-// matching exit status: UsageError, InputError, OutputError, out of memory,
-// anything else. What the body prints is held back and written to `out` when
-// it has finished, so a refusal leaves `out` empty; output that cannot be
-// written or flushed (a full disk, a closed stdout) is an output error:
-// exit 4, one line on err.
+// matching exit status. What the body prints is held back and written to
+// `out` when it has finished, so a refusal leaves `out` empty; output that
+// cannot be written or flushed (a full disk, a closed stdout) is exit 4,
+// with one line on err.
 int run_guarded(const char* program,
                 int (*body)(const std::vector<std::string>&, std::FILE*, std::FILE*),
                 const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// The exit status and the one-line message for the exception being handled
+// (call it inside a catch block): UsageError 2, InputError 3, OutputError 4,
+// out of memory and anything else 5.
+int current_error(std::string& message);
 
 // A parsed command line: options with values, flags, and the operands.
 struct CommandLine {
@@ -69,18 +99,15 @@ CommandLine parse(const std::vector<std::string>& args, const std::set<std::stri
 // --channel N: a whole number from 1 up; 0 when absent. Throws UsageError.
 int channel_option(const CommandLine& line);
 
-// "--make-demo DIR", which takes no other option or operand: writes the
-// demonstration files into DIR with `write` and prints the lines it returns
-// on out. False, with nothing done, when the option is absent. Throws
-// UsageError when anything else was given with it.
-bool make_demo(const CommandLine& line,
-               const std::function<std::vector<std::string>(const std::string&)>& write,
-               std::FILE* out);
+// --jobs N: a whole number from 1 up; `fallback` when absent. Throws
+// UsageError.
+int jobs_option(const CommandLine& line, int fallback);
 
 // What a tool does instead of measuring, in this order: --help prints
-// `help`, --version prints "PROGRAM VERSION", --make-demo DIR writes the
-// demonstration files with `write_demo` (make_demo). True when one of them
-// was done; false, with nothing done, when the files are to be measured.
+// `help`, --version prints "PROGRAM VERSION", --make-demo DIR (which takes
+// no other option or operand) writes the demonstration files with
+// `write_demo` and prints the lines it returns. True when one of them was
+// done; false, with nothing done, when the files are to be measured.
 bool answered_without_measuring(
     const CommandLine& line, const char* program, const char* help,
     const std::function<std::vector<std::string>(const std::string&)>& write_demo, std::FILE* out);
@@ -89,22 +116,5 @@ bool answered_without_measuring(
 // the gate): at least one. Throws UsageError "needs <needs> (files given:
 // N)" otherwise.
 std::size_t measured_files(const CommandLine& line, const std::string& needs);
-
-// --jobs N: a whole number from 1 up; `fallback` when absent. Throws
-// UsageError.
-int jobs_option(const CommandLine& line, int fallback);
-
-// The warning line (ending with a newline) for a file that is shorter than
-// its header announces: it is measured as far as it goes. "" for a whole
-// file.
-std::string truncation_warning(const char* program, const AudioInfo& file);
-
-// truncation_warning on err.
-void warn_if_truncated(std::FILE* err, const char* program, const AudioInfo& file);
-
-// The exit status and the one-line message for the exception being handled
-// (call it inside a catch block): UsageError 2, InputError 3, OutputError 4,
-// out of memory and anything else 5.
-int current_error(std::string& message);
 
 }  // namespace cli

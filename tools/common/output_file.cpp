@@ -1,16 +1,19 @@
-#include "cli/output.h"
+#include "common/output_file.h"
 
 #include <fcntl.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
-#include "cli/audio_file.h"
-#include "cli/options.h"
+#include "common/command_line.h"
 
 namespace cli {
 namespace {
@@ -18,6 +21,13 @@ namespace {
 std::string system_error(const std::string& path, const char* doing) {
   return path + ": " + doing + ": " + std::strerror(errno);
 }
+
+struct Closer {
+  void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using SndFile = std::unique_ptr<SNDFILE, Closer>;
+
+constexpr std::size_t kChunkFrames = 65536;  // samples written at a time
 
 // Permissions of a new file as open(2) would give them: 0666 less the umask.
 mode_t new_file_mode() {
@@ -95,6 +105,36 @@ void OutputFile::write_and_close(const std::string& text) {
     throw OutputError(system_error(path_, "cannot write it"));
   }
   target_.commit();
+}
+
+void write_wav16(const std::string& path, const std::vector<double>& samples, int rate) {
+  AtomicOutput target(path);
+  SF_INFO sf{};
+  sf.samplerate = rate;
+  sf.channels = 1;
+  sf.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SndFile file(sf_open(target.temporary().c_str(), SFM_WRITE, &sf));
+  if (!file) {
+    throw OutputError(path + ": cannot write it: " + sf_strerror(nullptr));
+  }
+  std::vector<short> chunk;
+  chunk.reserve(kChunkFrames);
+  for (std::size_t i = 0; i < samples.size();) {
+    chunk.clear();
+    for (; i < samples.size() && chunk.size() < kChunkFrames; ++i) {
+      const double v = std::nearbyint(samples[i]);
+      chunk.push_back(std::isnan(v) ? short{0}
+                                    : static_cast<short>(std::clamp(v, -32768.0, 32767.0)));
+    }
+    const auto n = static_cast<sf_count_t>(chunk.size());
+    if (sf_writef_short(file.get(), chunk.data(), n) != n) {
+      throw OutputError(path + ": cannot write it: " + sf_strerror(file.get()));
+    }
+  }
+  if (sf_close(file.release()) != 0) {
+    throw OutputError(path + ": cannot finish writing it");
+  }
+  target.commit();
 }
 
 }  // namespace cli

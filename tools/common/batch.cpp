@@ -1,4 +1,4 @@
-#include "cli/batch.h"
+#include "common/batch.h"
 
 #include <poll.h>
 #include <sched.h>
@@ -12,8 +12,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/json.h"
-#include "cli/options.h"
+#include "common/command_line.h"
+#include "common/csv.h"
+#include "common/json.h"
 
 namespace cli {
 namespace {
@@ -253,30 +254,6 @@ int worst_status(const std::vector<FileResult>& results) {
   return worst;
 }
 
-std::string csv_row(const std::vector<std::string>& fields) {
-  std::string row;
-  for (std::size_t k = 0; k < fields.size(); ++k) {
-    const std::string& f = fields[k];
-    const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
-                       (!f.empty() && (f.front() == ' ' || f.back() == ' '));
-    row += k == 0 ? "" : ",";
-    if (!quote) {
-      row += f;
-      continue;
-    }
-    row += '"';
-    for (const char c : f) {
-      row += c;
-      if (c == '"') {
-        row += '"';
-      }
-    }
-    row += '"';
-  }
-  row += '\n';
-  return row;
-}
-
 std::string jsonl_error(const std::string& path, const std::string& message, int status) {
   Json j;
   j.begin_object();
@@ -285,6 +262,67 @@ std::string jsonl_error(const std::string& path, const std::string& message, int
   j.key("exit_status").value(status);
   j.end_object();
   return compact(j.str());
+}
+
+std::string summary_row(const BatchLayout& layout, const std::string& status,
+                        const std::string& verdict, const std::array<std::string, 3>& figures,
+                        const std::string& rest) {
+  char row[160];
+  std::snprintf(row, sizeof(row), "%6s  %-18s  %*s  %*s  %*s  ", status.c_str(), verdict.c_str(),
+                layout.widths[0], figures[0].c_str(), layout.widths[1], figures[1].c_str(),
+                layout.widths[2], figures[2].c_str());
+  return row + rest;
+}
+
+int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const std::string& head,
+                         const std::vector<std::string>& files, int jobs,
+                         const std::function<FileResult(const std::string& path)>& measure,
+                         std::FILE* out, std::FILE* err) {
+  BatchJob job;
+  job.program = layout.program;
+  job.files = files;
+  job.jobs = jobs;
+  job.measure = measure;
+  job.error_output = [&layout, format](const std::string& path, const std::string& message,
+                                       int status) {
+    switch (format) {
+      case BatchFormat::kJsonl:
+        return jsonl_error(path, message, status);
+      case BatchFormat::kCsv: {
+        std::vector<std::string> fields(layout.csv_header.size());
+        fields[0] = path;
+        fields[1] = std::to_string(status);
+        fields[2] = "error";
+        fields.back() = message;
+        return csv_row(fields);
+      }
+      case BatchFormat::kTable:
+        break;
+    }
+    return summary_row(layout, std::to_string(status), "error", {"-", "-", "-"}, message) + "\n";
+  };
+  job.progress = ::isatty(::fileno(err)) ? err : nullptr;
+  const std::vector<FileResult> results = run_batch(job);
+
+  if (format == BatchFormat::kCsv) {
+    std::fputs(csv_row(layout.csv_header).c_str(), out);
+  } else if (format == BatchFormat::kTable) {
+    std::fprintf(
+        out, "%s\n\n%s\n", head.c_str(),
+        summary_row(layout, "status", "verdict",
+                    {layout.titles[0], layout.titles[1], layout.titles[2]}, layout.file_title)
+            .c_str());
+  }
+  for (const FileResult& r : results) {
+    std::fputs(r.out.c_str(), out);
+    std::fputs(r.err.c_str(), err);
+  }
+  const int worst = worst_status(results);
+  if (format == BatchFormat::kTable) {
+    std::fprintf(out, "\n%zu %s; exit status %d, the highest of theirs\n", results.size(),
+                 layout.files, worst);
+  }
+  return worst;
 }
 
 }  // namespace cli

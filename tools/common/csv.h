@@ -1,0 +1,13 @@
+// CSV rows of the tools' batches (RFC 4180).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// One CSV row ending with a newline: a field holding a comma, a quote, a
+// line break or a space at an end is quoted, its quotes doubled.
+std::string csv_row(const std::vector<std::string>& fields);
+
+}  // namespace cli

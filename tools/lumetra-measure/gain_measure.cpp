@@ -1,0 +1,98 @@
+#include "lumetra-measure/gain_measure.h"
+
+#include <span>
+
+#include "common/command_line.h"
+
+namespace cli {
+
+void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, int step_period) {
+  constexpr int kRate = AM_GAIN_RATE;
+  for (const AudioInfo* a : {&reference, &recording}) {
+    if (a->rate != kRate) {
+      throw InputError(a->path + ": sample rate " + std::to_string(a->rate) +
+                       " Hz; lumetra measures " + std::to_string(kRate) +
+                       " Hz only (--resample converts it)");
+    }
+  }
+  // Without a period given, the reference must hold the shorter layout.
+  const std::int64_t need = am_gain_reference_minimum(step_period);
+  const int layout = step_period == AM_PERIOD_AUTO ? AM_PERIOD_24_7 : step_period;
+  if (reference.frames < need) {
+    throw InputError(reference.path + ": " + std::to_string(reference.frames) + " samples (" +
+                     duration_text(reference.frames, kRate) + "); a reference with " +
+                     am_enum_name(AM_ENUM_PERIOD, layout) + " s steps needs at least " +
+                     std::to_string(need) + " (" + duration_text(need, kRate) + "): the " +
+                     seconds_text(AM_GAIN_SPAN, kRate) + " opening and " +
+                     std::to_string(AM_STEPS - 1) + " whole steps");
+  }
+  if (recording.frames < AM_GAIN_SPAN) {
+    throw InputError(recording.path + ": " + std::to_string(recording.frames) + " samples (" +
+                     duration_text(recording.frames, kRate) + "); a recording needs at least " +
+                     std::to_string(AM_GAIN_SPAN) + " (" + seconds_text(AM_GAIN_SPAN, kRate) +
+                     ") to be aligned");
+  }
+}
+
+GainReference prepare_reference(SampleSource& file, int step_period) {
+  const std::string path = file.info().path;
+  // The library is told the reference's length before its samples: one
+  // whose header gives none is read whole first.
+  Audio whole;
+  std::optional<SampleSource> held;
+  SampleSource* source = &file;
+  if (file.info().frames == kUnknownFrames) {
+    whole = file.read_all();
+    check_gain_inputs(whole.info, whole.info, step_period);
+    source = &held.emplace(whole);
+  }
+  GainReference r;
+  r.step_period = step_period;
+  am_gain_options options;
+  am_gain_options_init(&options);
+  options.step_period = step_period;
+  am_gain_reference* prepared = nullptr;
+  check_status(am_gain_reference_create(&options, source->info().frames, &prepared), path);
+  r.prepared.reset(prepared);
+  for (std::span<const double> c = source->next(); !c.empty(); c = source->next()) {
+    check_status(am_gain_reference_feed(prepared, c.data(), static_cast<std::int64_t>(c.size())),
+                 path);
+  }
+  check_status(am_gain_reference_finish(prepared), path);
+  r.info = source->info();
+  r.file_non_finite = source->file_non_finite();
+  return r;
+}
+
+GainModel measure_gain(const GainReference& reference, SampleSource& recording) {
+  const std::string path = recording.info().path;
+  struct Release {
+    void operator()(am_gain_measurement* m) const { am_gain_destroy(m); }
+  };
+  am_gain_measurement* created = nullptr;
+  check_status(am_gain_create(reference.prepared.get(), &created), path);
+  const std::unique_ptr<am_gain_measurement, Release> measurement(created);
+  for (std::span<const double> c = recording.next(); !c.empty(); c = recording.next()) {
+    check_status(am_gain_feed_recording(created, c.data(), static_cast<std::int64_t>(c.size())),
+                 path);
+  }
+  GainModel m;
+  m.reference = reference.info;
+  m.recording = recording.info();
+  // A recording whose header gave no length meets its checks now.
+  check_gain_inputs(m.reference, m.recording, reference.step_period);
+  am_gain_report_init(&m.report);
+  check_status(am_gain_finish(created, &m.report), path);
+  const bool in_reference = m.report.non_finite_signal == AM_SIGNAL_REFERENCE;
+  m.non_finite =
+      non_finite_sample(m.report.non_finite_signal, m.report.non_finite_position,
+                        m.report.non_finite_value, in_reference ? m.reference : m.recording,
+                        in_reference ? reference.file_non_finite : recording.file_non_finite());
+  return m;
+}
+
+int exit_status(const GainModel& m) {
+  return m.report.verdict == AM_VERDICT_TRUSTED ? kExitTrusted : kExitNotTrusted;
+}
+
+}  // namespace cli

@@ -1,0 +1,55 @@
+// lumetra-measure's measurement: the reference prepared once from its
+// file, then each recording measured against it as it is read, into the
+// model every report of the program is drawn from.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "audiomeasure.h"
+#include "common/report_text.h"
+#include "common/sample_source.h"
+
+namespace cli {
+
+// One recording measured: the library's report and the files behind it.
+struct GainModel {
+  AudioInfo reference;  // as read: frames are the samples measured
+  AudioInfo recording;
+  am_gain_report report;
+  // The report's non-finite sample with its file, at the file's own rate.
+  std::optional<NonFiniteSample> non_finite;
+};
+
+// Checks, from the files' headers, what a gain measurement needs: both
+// files at 48000 Hz, a reference that holds the opening and 10 whole steps
+// of step_period (AM_PERIOD_*; auto: of the shorter period), a recording as
+// long as the opening. Throws InputError with the first thing that is wrong.
+void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, int step_period);
+
+// A reference prepared for any number of measurements, in this process or
+// in the worker processes forked from it.
+struct GainReference {
+  struct Release {
+    void operator()(am_gain_reference* r) const { am_gain_reference_destroy(r); }
+  };
+  AudioInfo info;                     // as read
+  std::int64_t file_non_finite = -1;  // a resampled reference's, at its own rate
+  int step_period = AM_PERIOD_AUTO;
+  std::unique_ptr<am_gain_reference, Release> prepared;
+};
+
+// Reads the reference in chunks into the library (a file whose header
+// gives no length is read whole first). Throws as SampleSource does, and
+// the library's refusals as check_status does.
+GainReference prepare_reference(SampleSource& file, int step_period);
+
+// Measures the recording, fed to the library in chunks as it is read, and
+// checks it as check_gain_inputs does once its length is known.
+GainModel measure_gain(const GainReference& reference, SampleSource& recording);
+
+// 0 for a trusted measurement, else 1.
+int exit_status(const GainModel& m);
+
+}  // namespace cli

@@ -1,0 +1,456 @@
+#include "lumetra-measure/gain_render.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/csv.h"
+#include "common/json.h"
+#include "lumetra-measure/step_chart.h"
+
+namespace cli {
+namespace {
+
+constexpr int kRate = AM_GAIN_RATE;
+// Correlation values on each side of the peak that the trust test judges.
+constexpr int kTrustHalfWidth = 240000;
+// The two step layouts, in the order the report keeps them.
+constexpr int kLayouts[2] = {AM_PERIOD_25_2, AM_PERIOD_24_7};
+
+std::string limit_seconds(double samples) {
+  return seconds_text(samples, kRate);
+}
+
+// A period's length in seconds: the library names each period by it.
+double period_seconds(int period) {
+  return std::strtod(am_enum_name(AM_ENUM_PERIOD, period), nullptr);
+}
+
+// The steps (from 1) whose measured half is not wholly from the file.
+std::vector<int> uncovered(const am_gain_report& r) {
+  std::vector<int> steps;
+  for (int k = 0; k < AM_STEPS; ++k) {
+    if ((r.uncovered_steps >> k & 1u) != 0) {
+      steps.push_back(k + 1);
+    }
+  }
+  return steps;
+}
+
+std::string step_list(const std::vector<int>& steps) {
+  std::string s;
+  for (int k : steps) {
+    s += (s.empty() ? "" : ", ") + std::to_string(k);
+  }
+  return s;
+}
+
+// A coverage as a percentage cut (not rounded) to 0.1 %, so that a step not
+// wholly covered never shows 100 %; "-" for an empty settled half.
+std::string percent_text(double c) {
+  if (std::isnan(c)) {
+    return "-";
+  }
+  if (c == 1.0) {
+    return "100%";
+  }
+  return printed("%.1f%%", std::floor(c * 1000.0) / 10.0);
+}
+
+// The table's column: the percentage, marked with * when not whole.
+std::string coverage_text(double c) {
+  char b[32];
+  std::snprintf(b, sizeof(b), "%7s%s", percent_text(c).c_str(), c < 1.0 ? " *" : "");
+  return b;
+}
+
+// "median step spread 0.000 dB at 25.2 s, 7.500 dB at 24.7 s" (a layout the
+// reference cannot hold: "too short for 25.2 s").
+std::string step_spread_text(const am_gain_report& r) {
+  std::string s = "median step spread ";
+  for (int i = 0; i < 2; ++i) {
+    char b[80];
+    const double period = period_seconds(kLayouts[i]);
+    if (r.layout_held[i] != 0) {
+      std::snprintf(b, sizeof(b), "%s%s dB at %.1f s", i == 0 ? "" : ", ",
+                    number_text(r.median_step_spread_db[i]).c_str(), period);
+    } else {
+      std::snprintf(b, sizeof(b), "%stoo short for %.1f s", i == 0 ? "" : ", ", period);
+    }
+    s += b;
+  }
+  return s;
+}
+
+// How the period was chosen, for the table.
+std::string period_source_text(const am_gain_report& r) {
+  char b[120];
+  if (r.step_period_source == AM_PERIOD_SOURCE_OPTION) {
+    std::snprintf(b, sizeof(b), "%.1f s as --step-period gave", r.step_period_s);
+  } else if (!std::isnan(r.fitting_period_s)) {
+    std::snprintf(b, sizeof(b), "%.1f s found: the reference's steps are steady under it alone",
+                  r.step_period_s);
+  } else {
+    std::snprintf(b, sizeof(b), "%.1f s by default: no period fits the reference clearly",
+                  r.step_period_s);
+  }
+  return b;
+}
+
+// How the aligned recording was filled: the library's name, and the figures.
+std::string aligned_text(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  const std::string name = am_enum_name(AM_ENUM_ALIGNED, r.aligned);
+  switch (r.aligned) {
+    case AM_ALIGNED_WHOLE:
+      return name + ": all " + std::to_string(r.aligned_samples) + " samples from the recording";
+    case AM_ALIGNED_HEAD:
+      return name + ": " + std::to_string(r.aligned_samples) + " of " +
+             std::to_string(m.reference.frames) +
+             " samples from the recording, which ends early; the rest is silence";
+    default:
+      return name + ": the alignment failed, so the steps are measured on silence";
+  }
+}
+
+// Everything behind the verdict, a line each: the non-finite sample, the
+// library's causes, the steps not covered.
+std::vector<std::string> verdict_texts(const GainModel& m) {
+  std::vector<std::string> out;
+  if (m.non_finite) {
+    out.push_back(non_finite_text(*m.non_finite));
+  }
+  for (const std::string& t : cause_texts(m.report)) {
+    out.push_back(t);
+  }
+  const std::vector<int> steps = uncovered(m.report);
+  if (!steps.empty()) {
+    std::string shares;
+    for (int k : steps) {
+      shares += (shares.empty() ? "" : ", ") + percent_text(m.report.coverage[k - 1]);
+    }
+    out.push_back("the recording ends early: the measured half of step" +
+                  std::string(steps.size() > 1 ? "s " : " ") + step_list(steps) +
+                  " comes only partly from it (" + shares +
+                  " from the file); the rest is silence padding");
+  }
+  return out;
+}
+
+std::string verdict_causes(const am_gain_report& r, const char* separator) {
+  std::string s;
+  for (const std::string& c : cause_names(r.verdict_causes)) {
+    s += (s.empty() ? "" : separator) + c;
+  }
+  return s;
+}
+
+}  // namespace
+
+std::vector<std::string> cause_names(std::uint32_t causes) {
+  std::vector<std::string> out;
+  for (int c = 0; c < AM_CAUSE_COUNT; ++c) {
+    if ((causes >> c & 1u) != 0) {
+      out.emplace_back(am_enum_name(AM_ENUM_CAUSE, c));
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> cause_texts(const am_gain_report& r) {
+  std::vector<std::string> out;
+  for (int c = AM_CAUSE_UNREADABLE_INPUT; c <= AM_CAUSE_NO_USABLE_BLOCK; ++c) {
+    if ((r.causes >> c & 1u) == 0) {
+      continue;
+    }
+    char b[200] = "";
+    switch (c) {
+      case AM_CAUSE_COARSE_DELAY_TOO_LARGE:
+        std::snprintf(b, sizeof(b), " (coarse delay %.0f samples, limit %.0f = %s)", r.coarse_delay,
+                      AM_GAIN_COARSE_LIMIT, limit_seconds(AM_GAIN_COARSE_LIMIT).c_str());
+        break;
+      case AM_CAUSE_DELAY_OUT_OF_RANGE:
+        std::snprintf(b, sizeof(b), " (total delay %.0f samples, limit +-%.0f = %s)", r.total_delay,
+                      AM_GAIN_MAX_DELAY, limit_seconds(AM_GAIN_MAX_DELAY).c_str());
+        break;
+      case AM_CAUSE_PEAK_NEAR_END:
+        std::snprintf(b, sizeof(b),
+                      " (peak at index %d of %d; the judged window reaches %d lags to each side)",
+                      r.peak_index, AM_GAIN_LAGS, kTrustHalfWidth);
+        break;
+      case AM_CAUSE_PEAK_NOT_PROMINENT:
+        std::snprintf(b, sizeof(b), " (trust ratio %.6g, limit %g)", r.trust_ratio,
+                      AM_GAIN_TRUST_LIMIT);
+        break;
+      case AM_CAUSE_NOT_LAGGING:
+        std::snprintf(b, sizeof(b), " (total delay %.0f samples)", r.total_delay);
+        break;
+      default:
+        break;
+    }
+    out.push_back(am_enum_text(AM_ENUM_CAUSE, c) + std::string(b));
+  }
+  return out;
+}
+
+std::string period_warning(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  char b[300];
+  switch (r.step_period_warning) {
+    case AM_PERIOD_WARNING_NO_CLEAR_FIT:
+      std::snprintf(b, sizeof(b),
+                    "%s (%s; steady is at most %g dB, ruled out at least %g dB): measured with "
+                    "%.1f s steps; give --step-period if that is wrong",
+                    am_enum_text(AM_ENUM_PERIOD_WARNING, r.step_period_warning),
+                    step_spread_text(r).c_str(), AM_PERIOD_STEADY_DB, AM_PERIOD_UNSTEADY_DB,
+                    r.step_period_s);
+      return b;
+    case AM_PERIOD_WARNING_CONTRADICTED:
+      std::snprintf(b, sizeof(b),
+                    "the reference's steps fit %.1f s steps, not the %.1f s given (%s): the "
+                    "steps measured straddle the reference's; --step-period %.1f (or auto) "
+                    "measures it as it is laid out",
+                    r.fitting_period_s, r.step_period_s, step_spread_text(r).c_str(),
+                    r.fitting_period_s);
+      return b;
+    default:
+      return "";
+  }
+}
+
+std::string gain_table(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  std::string t;
+  t += "reference  " + describe_file(m.reference) + "\n";
+  t += "recording  " + describe_file(m.recording) + "\n";
+  t += printed("steps      %d of %.1f s after the %s alignment opening\n", AM_STEPS,
+               r.step_period_s, limit_seconds(AM_GAIN_SPAN).c_str());
+  t += "period     " + period_source_text(r) + " (" + step_spread_text(r) + ")\n";
+  if (const std::string w = period_warning(m); !w.empty()) {
+    t += "warning    " + w + "\n";
+  }
+  t += "\n";
+
+  t +=
+      printed("%4s %9s %21s %21s %9s %9s\n", "", "start", "reference", "recording", "gain", "from");
+  t += printed("%4s %9s %10s %10s %10s %10s %9s %9s\n", "step", "s", "level dB", "spread dB",
+               "level dB", "spread dB", "dB", "file");
+  for (int k = 0; k < AM_STEPS; ++k) {
+    const double start = static_cast<double>(r.step_start[k]) / kRate;
+    t += printed("%4d %9.3f %10s %10s %10s %10s %9s %s\n", k + 1, start,
+                 number_text(r.reference_step_level[k]).c_str(),
+                 number_text(r.reference_step_range[k]).c_str(),
+                 number_text(r.step_level[k]).c_str(), number_text(r.step_range[k]).c_str(),
+                 number_text(r.gain[k], "%+.3f").c_str(), coverage_text(r.coverage[k]).c_str());
+  }
+  if (r.uncovered_steps != 0) {
+    t += "* the share of the step's measured half that comes from the recording file; the rest "
+         "is silence\n";
+  }
+  t += "\npeak level  " + number_text(r.peak_level) +
+       " dB re 32767 (largest sample of the aligned recording)\n\n";
+
+  t += "alignment\n";
+  t += printed(
+      "  onset frames       reference %d, recording %d (%d-sample frames from 1; 0: none)\n",
+      r.onset_frame_reference, r.onset_frame_recording, AM_GAIN_ONSET_HOP);
+  t += printed("  coarse delay       %s samples, flag %s (set above %.0f)\n",
+               number_text(r.coarse_delay, "%.0f").c_str(),
+               number_text(r.coarse_delay_flag, "%.0f").c_str(), AM_GAIN_COARSE_LIMIT);
+  t += printed("  correlation peak   index %d of %d, magnitude %s\n", r.peak_index, AM_GAIN_LAGS,
+               number_text(r.peak_value, "%.6g").c_str());
+  t += printed("  trust ratio        %s (limit %g%s)\n", number_text(r.trust_ratio, "%.6g").c_str(),
+               AM_GAIN_TRUST_LIMIT, std::isnan(r.trust_ratio) ? "; not judged" : "");
+  t += printed("  total delay        %s samples = %s ms\n",
+               number_text(r.total_delay, "%.0f").c_str(),
+               number_text(r.total_delay_ms, "%.4f").c_str());
+  t += "  aligned recording  " + aligned_text(m) + "\n\n";
+
+  const char* head = "NOT USABLE";
+  switch (r.verdict) {
+    case AM_VERDICT_TRUSTED:
+      return t + "result     trusted (failed = 0)\n";
+    case AM_VERDICT_NOT_TRUSTED:
+      head = "NOT TRUSTED";
+      break;
+    case AM_VERDICT_INCOMPLETE:
+      head = "INCOMPLETE";
+      break;
+    default:
+      break;
+  }
+  t += std::string("result     ") + head + " (failed = " + number_text(r.failed, "%.0f") + "):\n";
+  for (const std::string& text : verdict_texts(m)) {
+    t += "  - " + text + "\n";
+  }
+  return t;
+}
+
+std::string gain_json(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  Json j;
+  j.begin_object();
+  j.key("schema").value("lumetra-measure/1");
+  file_json(j, "reference", m.reference);
+  file_json(j, "recording", m.recording);
+  j.key("step_mode").value(r.step_mode);
+  j.key("step_period_s").value(r.step_period_s);
+  j.key("steps").begin_array();
+  for (int k = 0; k < AM_STEPS; ++k) {
+    j.begin_object();
+    j.key("step").value(k + 1);
+    j.key("start_sample").value(r.step_start[k]);
+    j.key("samples").value(r.step_samples[k]);
+    j.key("level_db").value(r.step_level[k]);
+    j.key("spread_db").value(r.step_range[k]);
+    j.key("reference_level_db").value(r.reference_step_level[k]);
+    j.key("reference_spread_db").value(r.reference_step_range[k]);
+    j.key("gain_db").value(r.gain[k]);
+    j.key("coverage").value(r.coverage[k]);
+    j.end_object();
+  }
+  j.end_array();
+  j.key("peak_level_db").value(r.peak_level);
+  j.key("failed").value(r.failed);
+  j.key("causes").begin_array();
+  for (const std::string& c : cause_names(r.causes)) {
+    j.value(c);
+  }
+  j.end_array();
+  j.key("alignment").begin_object();
+  j.key("onset_frame_reference").value(r.onset_frame_reference);
+  j.key("onset_frame_recording").value(r.onset_frame_recording);
+  j.key("coarse_delay_samples").value(r.coarse_delay);
+  j.key("coarse_delay_flag").value(r.coarse_delay_flag);
+  j.key("peak_index").value(r.peak_index);
+  j.key("peak_value").value(r.peak_value);
+  j.key("trust_ratio").value(r.trust_ratio);
+  j.key("trust_limit").value(AM_GAIN_TRUST_LIMIT);
+  j.key("total_delay_samples").value(r.total_delay);
+  j.key("total_delay_ms").value(r.total_delay_ms);
+  j.key("aligned").value(am_enum_name(AM_ENUM_ALIGNED, r.aligned));
+  j.key("aligned_samples").value(r.aligned_samples);
+  j.end_object();
+  j.key("verdict").value(am_verdict_name(r.verdict));
+  j.key("verdict_causes").begin_array();
+  for (const std::string& c : cause_names(r.verdict_causes)) {
+    j.value(c);
+  }
+  j.end_array();
+  j.key("uncovered_steps").begin_array();
+  for (int k : uncovered(r)) {
+    j.value(k);
+  }
+  j.end_array();
+  non_finite_json(j, "non_finite_sample", m.non_finite);
+  j.key("version").value(am_version());
+  j.key("step_period_source").value(am_enum_name(AM_ENUM_PERIOD_SOURCE, r.step_period_source));
+  j.key("step_period_check").begin_object();
+  j.key("fitting_period_s");
+  if (std::isnan(r.fitting_period_s)) {
+    j.null();
+  } else {
+    j.value(r.fitting_period_s);
+  }
+  j.key("layouts").begin_array();
+  for (int i = 0; i < 2; ++i) {
+    j.begin_object();
+    j.key("period_s").value(period_seconds(kLayouts[i]));
+    j.key("held").value(r.layout_held[i] != 0);
+    j.key("median_step_spread_db");
+    if (r.layout_held[i] != 0) {
+      j.value(r.median_step_spread_db[i]);
+    } else {
+      j.null();
+    }
+    j.end_object();
+  }
+  j.end_array();
+  j.key("steady_limit_db").value(AM_PERIOD_STEADY_DB);
+  j.key("unsteady_limit_db").value(AM_PERIOD_UNSTEADY_DB);
+  j.key("guard_samples").value(AM_PERIOD_GUARD);
+  j.end_object();
+  j.key("step_period_warning");
+  if (const std::string w = period_warning(m); w.empty()) {
+    j.null();
+  } else {
+    j.value(w);
+  }
+  j.end_object();
+  return j.str();
+}
+
+std::vector<std::string> gain_csv_header() {
+  std::vector<std::string> h = {"path",          "exit_status", "verdict",      "causes",
+                                "delay_samples", "trust_ratio", "peak_level_db"};
+  for (int k = 1; k <= AM_STEPS; ++k) {
+    h.push_back("level_db_" + std::to_string(k));
+  }
+  for (int k = 1; k <= AM_STEPS; ++k) {
+    h.push_back("gain_db_" + std::to_string(k));
+  }
+  h.emplace_back("error");
+  return h;
+}
+
+std::vector<std::string> gain_csv_fields(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  std::vector<std::string> fields = {m.recording.path,           std::to_string(exit_status(m)),
+                                     am_verdict_name(r.verdict), verdict_causes(r, ";"),
+                                     shortest(r.total_delay),    shortest(r.trust_ratio),
+                                     shortest(r.peak_level)};
+  for (int k = 0; k < AM_STEPS; ++k) {
+    fields.push_back(shortest(r.step_level[k]));
+  }
+  for (int k = 0; k < AM_STEPS; ++k) {
+    fields.push_back(shortest(r.gain[k]));
+  }
+  fields.emplace_back();  // no error
+  return fields;
+}
+
+std::array<std::string, 3> gain_summary_figures(const GainModel& m) {
+  return {number_text(m.report.total_delay, "%.0f"), number_text(m.report.trust_ratio, "%.6f"),
+          number_text(m.report.peak_level)};
+}
+
+std::string gain_svg(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  StepChart c;
+  c.title = "lumetra-measure: step levels";
+  c.notes.push_back("reference: " + m.reference.path);
+  c.notes.push_back(
+      "recording: " + m.recording.path +
+      (m.recording.channels > 1 ? " (channel " + std::to_string(m.recording.channel) + ")" : ""));
+  char b[200];
+  std::snprintf(
+      b, sizeof(b), "%d steps of %.1f s; total delay %s samples (%s ms); peak level %s dB",
+      AM_STEPS, r.step_period_s, number_text(r.total_delay, "%.0f").c_str(),
+      number_text(r.total_delay_ms, "%.3f").c_str(), number_text(r.peak_level, "%.2f").c_str());
+  c.notes.push_back(b);
+  c.trusted = r.verdict == AM_VERDICT_TRUSTED;
+  if (c.trusted) {
+    c.verdict = "trusted (failed = 0)";
+  } else {
+    c.verdict = std::string(am_verdict_name(r.verdict)) +
+                " (failed = " + number_text(r.failed, "%.0f") + "):";
+    for (const std::string& n : cause_names(r.verdict_causes)) {
+      c.verdict += " " + n;
+    }
+    if (r.uncovered_steps != 0) {
+      c.verdict += " (steps " + step_list(uncovered(r)) + ")";
+    }
+  }
+  c.reference.name = "reference";
+  c.recording.name = "recording";
+  for (int k = 0; k < AM_STEPS; ++k) {
+    c.reference.level[k] = r.reference_step_level[k];
+    c.reference.spread[k] = r.reference_step_range[k];
+    c.recording.level[k] = r.step_level[k];
+    c.recording.spread[k] = r.step_range[k];
+    c.gain[k] = r.gain[k];
+  }
+  return step_chart_svg(c);
+}
+
+}  // namespace cli

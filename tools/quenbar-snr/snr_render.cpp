@@ -1,0 +1,130 @@
+#include "quenbar-snr/snr_render.h"
+
+#include <cstdio>
+
+#include "common/json.h"
+
+namespace cli {
+namespace {
+
+// The lag in milliseconds.
+double lag_ms(const SnrModel& m) {
+  return static_cast<double>(m.report.lag) * 1000.0 / static_cast<double>(m.gate.rate);
+}
+
+}  // namespace
+
+std::string lag_warning(const SnrModel& m) {
+  if (m.report.lag == 0 || m.report.aligned != 0) {
+    return "";
+  }
+  return printed(
+      "warning: %s lags %s by %lld samples (%.3f ms): their frames are not aligned, which lowers "
+      "the SNR; --align shifts it by the lag",
+      m.measured.path.c_str(), m.gate.path.c_str(), static_cast<long long>(m.report.lag),
+      lag_ms(m));
+}
+
+std::string snr_table(const SnrModel& m) {
+  const am_snr_report& r = m.report;
+  std::string t;
+  t += "gate      " + describe_file(m.gate) + "\n";
+  t += "measured  " + describe_file(m.measured) + "\n\n";
+  t += "SNR             " + number_text(r.snr_db) + " dB\n";
+  const auto len = static_cast<long long>(r.frame_length);
+  const auto frames = static_cast<long long>(r.frame_count);
+  t += printed(
+      "frames          %lld of %lld samples (5 ms at %d Hz); %lld gate samples after the last "
+      "whole frame ignored\n",
+      frames, len, m.gate.rate, static_cast<long long>(r.gate_samples) - frames * len);
+  t +=
+      printed("active frames   %s of %lld (activity factor %s): smoothed gate level above -70 dB\n",
+              number_text(r.active_frames, "%.0f").c_str(), frames,
+              number_text(r.activity_factor, "%.4f").c_str());
+  t += "noise power     " + number_text(r.noise_power_db) +
+       " dB re 32767^2: the measured signal's mean power in the inactive frames\n";
+  t += "signal power    " + number_text(r.signal_power_db) +
+       " dB re 32767^2: its mean power in the active frames, less the noise power\n";
+  t += printed("lag             %lld samples (%.3f ms) of measured behind gate",
+               static_cast<long long>(r.lag), lag_ms(m));
+  if (r.aligned != 0) {
+    t += printed("; aligned by it (--align): gate from sample %lld, measured from sample %lld\n\n",
+                 static_cast<long long>(r.gate_first), static_cast<long long>(r.measured_first));
+  } else if (r.lag != 0) {
+    t += "; NOT corrected (--align shifts it)\n\n";
+  } else {
+    t += "\n\n";
+  }
+  switch (r.verdict) {
+    case AM_VERDICT_NON_FINITE_SAMPLES:
+      return t + "result          NOT USABLE: " + non_finite_text(*m.non_finite) + "\n";
+    case AM_VERDICT_FINITE:
+      return t + "result          finite\n";
+    default:
+      return t + "result          " + number_text(r.snr_db) + ": " +
+             am_enum_text(AM_ENUM_SNR_REASON, r.reason) + "\n";
+  }
+}
+
+std::string snr_json(const SnrModel& m) {
+  const am_snr_report& r = m.report;
+  Json j;
+  j.begin_object();
+  j.key("schema").value("quenbar-snr/1");
+  file_json(j, "gate", m.gate);
+  file_json(j, "measured", m.measured);
+  j.key("rate_hz").value(m.gate.rate);
+  j.key("snr_db").value(r.snr_db);
+  j.key("reason").value(am_enum_name(AM_ENUM_SNR_REASON, r.reason));
+  j.key("diagnostics").begin_object();
+  j.key("frame_length").value(r.frame_length);
+  j.key("frame_count").value(r.frame_count);
+  j.key("active_frames").value(r.active_frames);
+  j.key("activity_factor").value(r.activity_factor);
+  j.key("active_power_sum").value(r.active_power_sum);
+  j.key("inactive_power_sum").value(r.inactive_power_sum);
+  j.key("noise_power").value(r.noise_power);
+  j.key("signal_power").value(r.signal_power);
+  j.key("noise_power_db").value(r.noise_power_db);
+  j.key("signal_power_db").value(r.signal_power_db);
+  j.end_object();
+  j.key("verdict").value(am_verdict_name(r.verdict));
+  non_finite_json(j, "non_finite_sample", m.non_finite);
+  j.key("lag").begin_object();
+  j.key("samples").value(r.lag);
+  j.key("ms").value(lag_ms(m));
+  j.key("window_samples").value(r.lag_window);
+  j.key("max_lag_samples").value(r.lag_max);
+  j.key("aligned").value(r.aligned != 0);
+  j.key("gate_first_sample").value(r.gate_first);
+  j.key("measured_first_sample").value(r.measured_first);
+  j.end_object();
+  j.key("version").value(am_version());
+  j.end_object();
+  return j.str();
+}
+
+std::vector<std::string> snr_csv_header() {
+  return {"path",        "exit_status",  "verdict", "snr_db", "reason", "activity_factor",
+          "noise_power", "signal_power", "error"};
+}
+
+std::vector<std::string> snr_csv_fields(const SnrModel& m) {
+  const am_snr_report& r = m.report;
+  return {m.measured.path,
+          std::to_string(exit_status(m)),
+          am_verdict_name(r.verdict),
+          shortest(r.snr_db),
+          am_enum_name(AM_ENUM_SNR_REASON, r.reason),
+          shortest(r.activity_factor),
+          shortest(r.noise_power),
+          shortest(r.signal_power),
+          ""};
+}
+
+std::array<std::string, 3> snr_summary_figures(const SnrModel& m) {
+  return {number_text(m.report.snr_db), number_text(m.report.activity_factor, "%.4f"),
+          std::to_string(m.report.lag)};
+}
+
+}  // namespace cli
