@@ -1,8 +1,8 @@
 """The Python binding on its own: declarations against the header, input
 checks, zero-copy arrays, loading, the reports of a synthetic device (their
-verdicts and every field), threads, files, and the earlier interface
-against the fixed libraries' entry points and the SNR's closing formula
-worked out here in the same double operations.
+verdicts and every field, the gain options, limits), threads, files, and
+the earlier interface against the fixed libraries' entry points and the
+SNR's closing formula worked out here in the same double operations.
 
 Run: python3 -m unittest discover -s python/tests (AUDIOMEASURE_LIBRARY,
 LUMETRA_LIBRARY and QUENBAR_LIBRARY name the built libraries, or the release
