@@ -311,7 +311,8 @@ typedef struct am_gain_options {
  */
 typedef struct am_gain_report {
   uint32_t struct_size; /* set by am_gain_report_init */
-  int32_t verdict;      /* AM_VERDICT_TRUSTED, _NOT_TRUSTED, _INCOMPLETE, _NON_FINITE_SAMPLES */
+  int32_t verdict;      /* AM_VERDICT_TRUSTED, _NOT_TRUSTED, _INCOMPLETE, _NON_FINITE_SAMPLES,
+                           _QUESTIONABLE */
   /* Everything behind the verdict: bits 1u << AM_CAUSE_*; 0 when trusted. */
   uint32_t verdict_causes;
   /* lumetra's reasons for failed = 1 (bits AM_CAUSE_COARSE_DELAY_TOO_LARGE ..
@@ -470,7 +471,10 @@ AUDIOMEASURE_API int64_t am_gain_reference_minimum(int step_period) AUDIOMEASURE
  * Verdict, the first that holds: NON_FINITE_SAMPLES (a sample used is NaN
  * or infinite), NOT_TRUSTED (failed is 1.0: the causes say why),
  * INCOMPLETE (the alignment held, but the recording ends before the
- * settled half of the steps in uncovered_steps ends), else TRUSTED.
+ * settled half of the steps in uncovered_steps ends), QUESTIONABLE (a
+ * step's reading is doubtful by the options' limits: questionable_steps),
+ * else TRUSTED. With drift_correct, the report is the converted
+ * recording's when the drift is 1 ppm or more.
  * Returns AM_OK with every field written, or the refusal.
  */
 AUDIOMEASURE_API int am_gain_measure(const double* reference, int64_t reference_length,
@@ -488,9 +492,12 @@ AUDIOMEASURE_API int am_gain_measure(const double* reference, int64_t reference_
  * on the whole arrays. The recording's length need not be known: the
  * report measures what was fed.
  *
- * Memory, whatever the lengths: a reference holds its opening (about
- * 6 MB) and a few kilobytes of sums; a measurement holds the recording's
- * opening and its working memory (about 80 MB in all).
+ * Memory, whatever the lengths: a reference holds its opening (6 MB)
+ * and the settled halves of its steps (12 MB for a 16-bit stimulus, 24 MB
+ * otherwise); a measurement holds the recording's opening (6 MB) and its
+ * working memory (68 MB) until the recording is aligned, a few megabytes
+ * after that. With drift_correct, a measurement keeps the whole recording
+ * too, for its conversion.
  *
  * References and measurements count who uses them: a measurement keeps
  * its reference alive, so am_gain_reference_destroy may come before the
@@ -670,7 +677,8 @@ AUDIOMEASURE_INLINE void am_snr_report_init(am_snr_report* report) AUDIOMEASURE_
  * AM_ERR_STRUCT_SIZE, AM_ERR_OPTION, AM_ERR_LENGTH, AM_ERR_RATE (fs NaN,
  * infinite or below 200 Hz), AM_ERR_SHORT_GATE (fewer samples than one
  * frame), AM_ERR_SHORT_MEASURED (not aligned: fewer samples than the
- * gate's whole frames cover), AM_ERR_NO_SHARED_FRAME (aligned: the shifted
+ * gate's whole frames cover), AM_ERR_UNRELIABLE_LAG (aligned: the lag
+ * does not stand out), AM_ERR_NO_SHARED_FRAME (aligned: the shifted
  * signals share no whole frame), AM_ERR_OUT_OF_MEMORY.
  *
  * Verdict: NON_FINITE_SAMPLES (a sample the estimate reads is NaN or
@@ -707,8 +715,8 @@ AUDIOMEASURE_API int am_snr_feed_measured(am_snr_measurement* measurement, const
 
 /* The report of what was fed (both signals end there). AM_ERR_NULL,
  * AM_ERR_STRUCT_SIZE, AM_ERR_SHORT_GATE, AM_ERR_SHORT_MEASURED,
- * AM_ERR_NO_SHARED_FRAME (the measurement keeps taking samples after
- * these). After a report, feeds are AM_ERR_STATE and a second finish gives
+ * AM_ERR_UNRELIABLE_LAG, AM_ERR_NO_SHARED_FRAME (the measurement keeps
+ * taking samples after these). After a report, feeds are AM_ERR_STATE and a second finish gives
  * the same report again. */
 AUDIOMEASURE_API int am_snr_finish(am_snr_measurement* measurement,
                                    am_snr_report* report) AUDIOMEASURE_NOEXCEPT;
