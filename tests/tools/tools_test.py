@@ -130,7 +130,9 @@ FILE_SHAPE = {"path": str, "container": str, "encoding": str, "sample_scale": st
               "resampled_from": (None, {"rate_hz": int, "samples": int})}
 STEP_SHAPE = {"step": int, "start_sample": int, "samples": int, "level_db": "number",
               "spread_db": "number", "reference_level_db": "number",
-              "reference_spread_db": "number", "gain_db": "number", "coverage": "number"}
+              "reference_spread_db": "number", "gain_db": "number", "coverage": "number",
+              "noise_distortion_db": "number", "dc_offset_db": "number",
+              "spread_excess_db": "number", "clipped_samples": int, "questionable": [str]}
 ALIGNMENT_SHAPE = {"onset_frame_reference": int, "onset_frame_recording": int,
                    "coarse_delay_samples": "number", "coarse_delay_flag": "number",
                    "peak_index": int, "peak_value": "number", "trust_ratio": "number",
@@ -148,7 +150,10 @@ GAIN_SHAPE = {"schema": str, "reference": FILE_SHAPE, "recording": FILE_SHAPE,
                                                  "median_step_spread_db": (None, "number")}],
                                     "steady_limit_db": "number", "unsteady_limit_db": "number",
                                     "guard_samples": int},
-              "step_period_warning": (None, str)}
+              "step_period_warning": (None, str), "questionable_steps": [int],
+              "quality_limits": {"max_noise_distortion_db": "number",
+                                 "max_spread_excess_db": "number", "max_clipped_samples": int},
+              "drift_ppm": (None, "number"), "drift_corrected": bool}
 SNR_DIAGNOSTICS_SHAPE = {k: "number" for k in (
     "frame_length", "frame_count", "active_frames", "activity_factor", "active_power_sum",
     "inactive_power_sum", "noise_power", "signal_power", "noise_power_db", "signal_power_db")}
@@ -284,7 +289,7 @@ class GainOfTheDemoDevice(Shape):
         code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"))
         self.assertEqual(code, 0, err)
         lines = out.splitlines()
-        rows = [line.split() for line in lines if line[:4].strip().isdigit()]
+        rows = [line.split() for line in lines if line[:4].strip().isdigit()][:11]
         self.assertEqual([int(r[0]) for r in rows], list(range(1, 12)))
         for k, row in enumerate(rows):
             self.assertAlmostEqual(float(row[6]), DEVICE_GAINS[k], delta=0.01)
@@ -535,7 +540,8 @@ class Batch(Shape):
     included), every file's status, and the highest as the batch's."""
 
     def check_batch(self, program, reference, files, statuses, single, csv_columns):
-        """Runs the batch in each format and returns the CSV rows."""
+        """Runs the batch in each format and returns the CSV rows, each a dict
+        by the header's names."""
         name = os.path.basename(program)
         wanted_err = [path(f) for f, s in zip(files, statuses) if s >= 3]
         done = {}
@@ -552,13 +558,13 @@ class Batch(Shape):
         rows = list(csv.reader(io.StringIO(done["--csv"])))
         self.assertEqual(len(rows[0]), csv_columns)
         self.assertEqual(rows[0][:3], ["path", "exit_status", "verdict"])
-        self.assertEqual(rows[0][-1], "error")
         self.assertEqual([r[0] for r in rows[1:]], [path(f) for f in files])
         self.assertEqual([int(r[1]) for r in rows[1:]], statuses)
-        for row, status in zip(rows[1:], statuses):
-            self.assertEqual(len(row), csv_columns)
-            self.assertEqual(row[2] == "error", status >= 3, row)
-            self.assertEqual(row[-1] != "", status >= 3, row)
+        rows = [dict(zip(rows[0], row)) for row in rows[1:] if len(row) == csv_columns]
+        self.assertEqual(len(rows), len(files))
+        for row, status in zip(rows, statuses):
+            self.assertEqual(row["verdict"] == "error", status >= 3, row)
+            self.assertEqual(row["error"] != "", status >= 3, row)
         lines = done["--jsonl"].splitlines()
         self.assertEqual(len(lines), len(files))
         for line, f, status in zip(lines, files, statuses):
@@ -575,28 +581,40 @@ class Batch(Shape):
         self.assertEqual([int(line.split()[0]) for line in table], statuses)
         for line, f in zip(table, files):
             self.assertIn(path(f), line)
-        return rows[1:]
+        return rows
 
     def test_gain(self):
         single = json.loads(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
                                 "--json")[1])
         rows = self.check_batch(LUMETRA_MEASURE, "reference.wav",
                                 ["recording.wav", "no_such_file.wav", "recording_float.wav",
-                                 "reference_44100.wav"], [0, 3, 0, 3], single, 30)
-        for row in (rows[0], rows[2]):
-            self.assertEqual(row[2:5], ["trusted", "", str(DEVICE_DELAY)])
-            for k, gain in enumerate(row[18:29]):
-                self.assertAlmostEqual(float(gain), DEVICE_GAINS[k], delta=0.01)
-        self.assertEqual(rows[0][18:29], [repr(s["gain_db"]) for s in single["steps"]])
-        self.assertIn("sample rate 44100 Hz", rows[3][-1])
+                                 "reference_44100.wav"], [0, 3, 0, 3], single, 109)
+        gains = [[row["gain_db_%d" % k] for k in range(1, 12)] for row in rows]
+        for row, gain in ((rows[0], gains[0]), (rows[2], gains[2])):
+            self.assertEqual((row["verdict"], row["causes"], row["delay_samples"]),
+                             ("trusted", "", str(DEVICE_DELAY)))
+            for k, g in enumerate(gain):
+                self.assertAlmostEqual(float(g), DEVICE_GAINS[k], delta=0.01)
+        self.assertEqual(gains[0], [repr(s["gain_db"]) for s in single["steps"]])
+        # Every column added after "error" holds the document's figure.
+        for k, step in enumerate(single["steps"], 1):
+            for column, key in [("spread_db_%d", "spread_db"), ("coverage_%d", "coverage"),
+                                ("noise_distortion_db_%d", "noise_distortion_db"),
+                                ("spread_excess_db_%d", "spread_excess_db"),
+                                ("clipped_samples_%d", "clipped_samples")]:
+                self.assertEqual(float(rows[0][column % k]), number(step[key]), column % k)
+        self.assertEqual(float(rows[0]["drift_ppm"]), single["drift_ppm"])
+        self.assertIn("sample rate 44100 Hz", rows[3]["error"])
 
     def test_snr(self):
         single = json.loads(run(QUENBAR_SNR, path("gate.wav"), path("measured.wav"), "--json")[1])
         rows = self.check_batch(QUENBAR_SNR, "gate.wav",
                                 ["measured.wav", "not_audio.wav", "gate_silent.wav",
                                  "measured_44100.wav"], [0, 3, 1, 3], single, 9)
-        self.assertEqual(rows[0][2:5], ["finite", repr(single["snr_db"]), "finite"])
-        self.assertEqual(rows[2][2:5], ["not_finite", "NaN", "silent_measured"])
+        fields = ["verdict", "snr_db", "reason"]
+        self.assertEqual([rows[0][f] for f in fields],
+                         ["finite", repr(single["snr_db"]), "finite"])
+        self.assertEqual([rows[2][f] for f in fields[:3]], ["not_finite", "NaN", "silent_measured"])
 
     def test_what_stops_a_batch(self):
         for program, reference, says in [
@@ -625,10 +643,10 @@ class Batch(Shape):
         os.kill(int(worker[0]), signal.SIGKILL)
         out, err = batch.communicate(timeout=60)
         self.assertEqual(batch.returncode, 5, err)
-        rows = list(csv.reader(io.StringIO(out)))[1:]
-        self.assertEqual(sorted(r[1] for r in rows), ["0", "0", "5"], out)
-        killed = [r for r in rows if r[1] == "5"][0]
-        self.assertIn("the worker process measuring it killed by signal 9", killed[-1])
+        rows = list(csv.DictReader(io.StringIO(out)))
+        self.assertEqual(sorted(r["exit_status"] for r in rows), ["0", "0", "5"], out)
+        killed = [r for r in rows if r["exit_status"] == "5"][0]
+        self.assertIn("the worker process measuring it killed by signal 9", killed["error"])
         self.assertIn("killed by signal 9", err)
 
 

@@ -293,7 +293,10 @@ int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const st
         fields[0] = path;
         fields[1] = std::to_string(status);
         fields[2] = "error";
-        fields.back() = message;
+        // Columns added later follow "error": it is not always the last.
+        const auto error = std::find(layout.csv_header.begin(), layout.csv_header.end(), "error");
+        fields[static_cast<std::size_t>(error - layout.csv_header.begin()) % fields.size()] =
+            message;
         return csv_row(fields);
       }
       case BatchFormat::kTable:

@@ -74,8 +74,9 @@ std::string jsonl_error(const std::string& path, const std::string& message, int
 // and the file.
 struct BatchLayout {
   const char* program;
-  std::vector<std::string> csv_header;  // "path", "exit_status", "verdict", ..., "error"
-  std::array<const char*, 3> titles;    // of the figures' columns
+  // "path", "exit_status", "verdict", ..., "error", then columns added later
+  std::vector<std::string> csv_header;
+  std::array<const char*, 3> titles;  // of the figures' columns
   std::array<int, 3> widths;
   const char* file_title;  // the last column's title: "recording"
   const char* files;       // the files in the last line: "recordings"

@@ -34,7 +34,8 @@ void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, i
   }
 }
 
-GainReference prepare_reference(SampleSource& file, int step_period) {
+GainReference prepare_reference(SampleSource& file, const am_gain_options& options) {
+  const int step_period = options.step_period;
   const std::string path = file.info().path;
   // The library is told the reference's length before its samples: one
   // whose header gives none is read whole first.
@@ -47,10 +48,7 @@ GainReference prepare_reference(SampleSource& file, int step_period) {
     source = &held.emplace(whole);
   }
   GainReference r;
-  r.step_period = step_period;
-  am_gain_options options;
-  am_gain_options_init(&options);
-  options.step_period = step_period;
+  r.options = options;
   am_gain_reference* prepared = nullptr;
   check_status(am_gain_reference_create(&options, source->info().frames, &prepared), path);
   r.prepared.reset(prepared);
@@ -79,8 +77,9 @@ GainModel measure_gain(const GainReference& reference, SampleSource& recording) 
   GainModel m;
   m.reference = reference.info;
   m.recording = recording.info();
+  m.options = reference.options;
   // A recording whose header gave no length meets its checks now.
-  check_gain_inputs(m.reference, m.recording, reference.step_period);
+  check_gain_inputs(m.reference, m.recording, reference.options.step_period);
   am_gain_report_init(&m.report);
   check_status(am_gain_finish(created, &m.report), path);
   const bool in_reference = m.report.non_finite_signal == AM_SIGNAL_REFERENCE;

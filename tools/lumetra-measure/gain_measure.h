@@ -17,6 +17,9 @@ namespace cli {
 struct GainModel {
   AudioInfo reference;  // as read: frames are the samples measured
   AudioInfo recording;
+  // What it was measured with: the limits of a questionable step, whether
+  // a drifting recording was to be converted.
+  am_gain_options options;
   am_gain_report report;
   // The report's non-finite sample with its file, at the file's own rate.
   std::optional<NonFiniteSample> non_finite;
@@ -36,14 +39,15 @@ struct GainReference {
   };
   AudioInfo info;                     // as read
   std::int64_t file_non_finite = -1;  // a resampled reference's, at its own rate
-  int step_period = AM_PERIOD_AUTO;
+  am_gain_options options;            // the measurements' options: the period asked for, ...
   std::unique_ptr<am_gain_reference, Release> prepared;
 };
 
 // Reads the reference in chunks into the library (a file whose header
-// gives no length is read whole first). Throws as SampleSource does, and
-// the library's refusals as check_status does.
-GainReference prepare_reference(SampleSource& file, int step_period);
+// gives no length is read whole first), for measurements with `options`.
+// Throws as SampleSource does, and the library's refusals as check_status
+// does.
+GainReference prepare_reference(SampleSource& file, const am_gain_options& options);
 
 // Measures the recording, fed to the library in chunks as it is read, and
 // checks it as check_gain_inputs does once its length is known.

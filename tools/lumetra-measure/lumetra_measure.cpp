@@ -24,8 +24,10 @@ constexpr const char* kHelp = R"(Usage: lumetra-measure REFERENCE RECORDING... [
 Measures a device under the stepped test signal: aligns RECORDING (what the
 device captured) to REFERENCE (the stimulus as played) and prints, for each
 of the 11 steps, the level and the spread of the 50 ms block levels beside
-the reference's own, the gain (recording minus reference), then the peak
-level, the alignment diagnostics and whether the result can be trusted.
+the reference's own, the gain (recording minus reference), then each step's
+quality (noise and distortion, DC offset, spread above the reference's,
+clipped samples), the peak level, the alignment diagnostics, the clock
+drift and whether the result can be trusted.
 
 Options:
   --step-period auto|25.2|24.7
@@ -44,13 +46,21 @@ Options:
                            as it is read (libsoxr, very high quality; n
                            samples become round(n * 48000 / rate)); the
                            report names the file's own rate
+  --drift-correct          when the recording's clock drifts against the
+                           reference's (1 ppm or more), convert the recording
+                           by the drift and measure it again; the report says
+                           so, and its results are then not fixed to the last
+                           bit. The whole recording is held in memory for it
   --json                   print a JSON document (schema lumetra-measure/1)
                            instead of the table; one RECORDING only
   --jsonl                  print each recording's JSON document on one line
   --csv                    print a CSV header, then a row per recording:
                            path, exit status, verdict, causes, delay in
                            samples, trust ratio, peak level, the 11 levels,
-                           the 11 gains, error
+                           the 11 gains, error; then per step the spread,
+                           coverage, noise and distortion, DC offset, spread
+                           excess, clipped samples and questionable causes,
+                           and the drift and whether it was corrected
   --jobs N                 measure recordings in N worker processes at once
                            (default: one per processor, at most one per
                            recording)
@@ -71,13 +81,18 @@ samples at 25.2 s, 12576000 at 24.7 s); the recording at least 15 s.
 Both are checked from their headers before any sample is read.
 
 Verdict: "trusted" (exit 0) when lumetra trusts the alignment (failed = 0),
-every step's measured (settled) half comes wholly from the recording file
-and every sample the measurement uses is finite. Otherwise exit 1 with
-"not_trusted" (failed = 1), "incomplete" (the recording ends before some
-step's measured half does: the library pads it with silence; the table's
-"from file" column shows each step's share and marks the short ones with
-*), or "non_finite_samples" (naming the file and the first NaN or infinite
-sample, counted from 0).
+every step's measured (settled) half comes wholly from the recording file,
+every sample the measurement uses is finite and every step's reading is a
+reading of the device. Otherwise exit 1 with the first that holds of
+"non_finite_samples" (naming the file and the first NaN or infinite sample,
+counted from 0), "not_trusted" (failed = 1; a silent opening or a clock
+drift that explains it is named), "incomplete" (the recording ends before
+some step's measured half does: the library pads it with silence; the
+table's "from file" column shows each step's share and marks the short ones
+with *) and "questionable" (a step marked ! in the step quality table:
+noise and distortion above -16 dB re its level, any clipped sample, or a
+spread more than 1 dB above the reference's own, as a dropout or a gain
+jump gives).
 
 Batches: with several recordings (or --jsonl, --csv) the reference is read
 and checked once, and each recording is measured in a worker process of its
@@ -91,8 +106,8 @@ PCM samples are taken as their integer values. Every other encoding is taken
 as libsndfile's normalised value (full scale 1.0) times 32767: a B-bit PCM
 sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
 
-Exit status: 0 measured and trusted; 1 measured but not trusted, incomplete
-or with non-finite samples; 2 wrong command line (an output that is an input
+Exit status: 0 measured and trusted; 1 measured but not trusted, incomplete,
+questionable or with non-finite samples; 2 wrong command line (an output that is an input
 included); 3 an input file cannot be measured; 4 an output file or stdout
 cannot be written; 5 out of memory or another unexpected error. With 2 to
 5, one line on stderr and nothing on stdout. A batch exits with the highest
@@ -110,36 +125,31 @@ std::vector<OptionDecl> options() {
     periods.emplace_back(am_enum_name(AM_ENUM_PERIOD, p));
   }
   return {
-      {"--step-period", true, periods},
-      {"--channel", true, {}},
-      {"--plot", true, {}},
-      {"--make-demo", true, {}},
-      {"--jobs", true, {}},
-      {"--json", false, {}},
-      {"--jsonl", false, {}},
-      {"--csv", false, {}},
-      {"--resample", false, {}},
-      {"--help", false, {}},
-      {"--version", false, {}},
+      {"--step-period", true, periods}, {"--channel", true, {}}, {"--plot", true, {}},
+      {"--make-demo", true, {}},        {"--jobs", true, {}},    {"--json", false, {}},
+      {"--jsonl", false, {}},           {"--csv", false, {}},    {"--resample", false, {}},
+      {"--drift-correct", false, {}},   {"--help", false, {}},   {"--version", false, {}},
   };
 }
 
 // How the recordings are measured, whether one or many.
 struct Settings {
-  int step_period = AM_PERIOD_AUTO;
+  am_gain_options options;  // the library's defaults but for the step period and drift_correct
   int channel = 0;
   bool resample = false;  // other rates converted to 48000 Hz as they are read
 };
 
 Settings settings(const CommandLine& line) {
   Settings s;
+  am_gain_options_init(&s.options);
   if (const auto it = line.values.find("--step-period"); it != line.values.end()) {
     for (int p : kPeriods) {
       if (it->second == am_enum_name(AM_ENUM_PERIOD, p)) {
-        s.step_period = p;
+        s.options.step_period = p;
       }
     }
   }
+  s.options.drift_correct = line.has("--drift-correct") ? 1 : 0;
   s.channel = channel_option(line);
   s.resample = line.has("--resample");
   return s;
@@ -188,15 +198,15 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
     reference_file.resample_to(AM_GAIN_RATE);
   }
   // The reference against itself: every check that concerns it alone.
-  check_gain_inputs(reference_file.info(), reference_file.info(), s.step_period);
-  const GainReference reference = prepare_reference(reference_file, s.step_period);
+  check_gain_inputs(reference_file.info(), reference_file.info(), s.options.step_period);
+  const GainReference reference = prepare_reference(reference_file, s.options);
   std::fputs(truncation_warning(kName, reference.info).c_str(), err);
   const auto measure_one = [&](const std::string& path) {
     SampleSource file(path, s.channel);
     if (s.resample) {
       file.resample_to(AM_GAIN_RATE);
     }
-    check_gain_inputs(reference.info, file.info(), s.step_period);
+    check_gain_inputs(reference.info, file.info(), s.options.step_period);
     return file_result(measure_gain(reference, file), format);
   };
   return run_and_report_batch(batch_layout(), format, "reference  " + describe_file(reference.info),
@@ -275,13 +285,13 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     reference_file.resample_to(AM_GAIN_RATE);
     recording_file.resample_to(AM_GAIN_RATE);
   }
-  check_gain_inputs(reference_file.info(), recording_file.info(), s.step_period);
+  check_gain_inputs(reference_file.info(), recording_file.info(), s.options.step_period);
   // Created now, so that a chart that cannot be written stops the work early.
   std::unique_ptr<OutputFile> chart;
   if (!plot.empty()) {
     chart = std::make_unique<OutputFile>(plot);
   }
-  const GainReference reference = prepare_reference(reference_file, s.step_period);
+  const GainReference reference = prepare_reference(reference_file, s.options);
   const GainModel m = measure_gain(reference, recording_file);
   if (chart) {
     chart->write_and_close(gain_svg(m));
