@@ -171,7 +171,8 @@ TEST_F(QuenbarSnr, VerdictsReasonsAndTheLag) {
        cli::kExitTrusted,
        {"\"samples\": 480,\n    \"ms\": 10,",
         "\"aligned\": true,\n    \"gate_first_sample\": 0,\n    \"measured_first_sample\": "
-        "480\n"},
+        "480,\n    \"prominence\": ",
+        "\"reliable\": true\n  },"},
        ""},
   };
   for (const Case& c : cases) {

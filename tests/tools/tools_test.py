@@ -158,7 +158,8 @@ SNR_DIAGNOSTICS_SHAPE = {k: "number" for k in (
     "frame_length", "frame_count", "active_frames", "activity_factor", "active_power_sum",
     "inactive_power_sum", "noise_power", "signal_power", "noise_power_db", "signal_power_db")}
 LAG_SHAPE = {"samples": int, "ms": "number", "window_samples": int, "max_lag_samples": int,
-             "aligned": bool, "gate_first_sample": int, "measured_first_sample": int}
+             "aligned": bool, "gate_first_sample": int, "measured_first_sample": int,
+             "prominence": "number", "reliable": bool}
 SNR_SHAPE = {"schema": str, "gate": FILE_SHAPE, "measured": FILE_SHAPE, "rate_hz": int,
              "snr_db": "number", "reason": str, "diagnostics": SNR_DIAGNOSTICS_SHAPE,
              "verdict": str, "non_finite_sample": NON_FINITE_SHAPE, "lag": LAG_SHAPE, "version": str}
@@ -610,10 +611,10 @@ class Batch(Shape):
         single = json.loads(run(QUENBAR_SNR, path("gate.wav"), path("measured.wav"), "--json")[1])
         rows = self.check_batch(QUENBAR_SNR, "gate.wav",
                                 ["measured.wav", "not_audio.wav", "gate_silent.wav",
-                                 "measured_44100.wav"], [0, 3, 1, 3], single, 9)
-        fields = ["verdict", "snr_db", "reason"]
+                                 "measured_44100.wav"], [0, 3, 1, 3], single, 12)
+        fields = ["verdict", "snr_db", "reason", "lag_samples", "lag_reliable"]
         self.assertEqual([rows[0][f] for f in fields],
-                         ["finite", repr(single["snr_db"]), "finite"])
+                         ["finite", repr(single["snr_db"]), "finite", "0", "1"])
         self.assertEqual([rows[2][f] for f in fields[:3]], ["not_finite", "NaN", "silent_measured"])
 
     def test_what_stops_a_batch(self):

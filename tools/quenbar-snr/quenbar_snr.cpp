@@ -36,11 +36,13 @@ Options:
   --jsonl          print each measured file's JSON document on one line
   --csv            print a CSV header, then a row per measured file: path,
                    exit status, verdict, SNR, reason, activity factor, noise
-                   power, signal power, error
+                   power, signal power, error, lag in samples, lag
+                   prominence, lag reliable (1 or 0)
   --jobs N         measure files in N worker processes at once (default:
                    one per processor, at most one per file)
   --align          shift MEASURED by its lag behind GATE before measuring
-                   (the report says so)
+                   (the report says so); a lag that is not reliable is
+                   refused (exit 3)
   --resample       convert MEASURED, when its rate is not GATE's, to GATE's
                    rate as it is read (libsoxr, very high quality; n samples
                    become round(n * gate rate / its rate)); the lag, --align
@@ -62,12 +64,17 @@ names the file and the sample (counted from 0).
 
 Lag: the two files must be sample-aligned; a lag of 1 ms already costs
 about 1.4 dB at a 40 dB SNR. The tool estimates the lag of MEASURED behind
-GATE from the cross-correlation of their first 4 s (at most 262144
-samples), over lags up to 1 s either way (at most a quarter of that
-window): several bursts of speech fit in 4 s, and 1 s is far beyond the
-latency of a recording chain. It reports the lag, warns on stderr when it
-is not 0, and --align shifts MEASURED by it: the late file loses its first
-samples, and GATE is cut to what MEASURED then covers.
+GATE from the cross-correlation of their first 10 s (at most 524288
+samples), over lags up to 5 s either way (at most half that window), each
+frequency weighted to unit magnitude (the phase transform), so that the
+peak is sharp however coloured or periodic the signals. The lag is
+reliable when its peak is at least 3 times the largest correlation more
+than 5 ms away from it (its prominence): a lag beyond the search, or
+signals without a distinct match (a steady tone, silence), give none. It
+reports the lag and its prominence, warns on stderr when the lag is not 0,
+and --align shifts MEASURED by a reliable lag (the late file loses its
+first samples, and GATE is cut to what MEASURED then covers); with --align
+a lag that is not reliable is refused with one line (exit 3).
 
 Batches: with several measured files (or --jsonl, --csv) GATE is read and
 checked once, and each file is measured against it in a worker process of
@@ -84,7 +91,7 @@ sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
 
 Exit status: 0 a finite SNR; 1 an SNR that is NaN or infinite (the reason
 is printed), or non-finite samples; 2 wrong command line; 3 an input file
-cannot be measured; 4 an output file or stdout cannot be written; 5 out of
+cannot be measured (with --align, a lag that is not reliable included); 4 an output file or stdout cannot be written; 5 out of
 memory or another unexpected error. With 2 to 5, one line on stderr and
 nothing on stdout. A batch exits with the highest of its files' statuses
 (a worker that dies gives its file 5); 2 and 4 stop it as a whole.

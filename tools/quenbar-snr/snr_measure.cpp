@@ -20,9 +20,9 @@ double frame_length(int rate) {
 }
 constexpr int kMinRate = 200;  // the lowest rate whose frame holds a sample
 
-// The largest lag the measurement looks for: 1 s, and at most a quarter of
-// its window of 262144 samples.
-constexpr std::int64_t kLargestLag = 65536;
+// The largest lag the measurement looks for at any rate: AM_SNR_LAG_MAX_S,
+// and at most half of its window, which holds at most 524288 samples.
+constexpr std::int64_t kLargestLag = 524288 / 2;
 
 }  // namespace
 
@@ -134,6 +134,10 @@ SnrModel measure_snr(SampleSource& gate, SampleSource& measured, bool align) {
     throw InputError(gate_path + ": " + am_status_text(status) + " (" +
                      std::to_string(static_cast<std::int64_t>(frame_length(rate))) + " at " +
                      std::to_string(rate) + " Hz; --align)");
+  }
+  if (status == AM_ERR_UNRELIABLE_LAG) {
+    throw InputError(measured.info().path + ": " + am_status_text(status) +
+                     " (--align; without it the report gives the lag and its prominence)");
   }
   check_status(status, gate_path);
   const bool in_gate = m.report.non_finite_signal == AM_SIGNAL_GATE;

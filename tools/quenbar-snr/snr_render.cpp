@@ -20,9 +20,9 @@ std::string lag_warning(const SnrModel& m) {
   }
   return printed(
       "warning: %s lags %s by %lld samples (%.3f ms): their frames are not aligned, which lowers "
-      "the SNR; --align shifts it by the lag",
-      m.measured.path.c_str(), m.gate.path.c_str(), static_cast<long long>(m.report.lag),
-      lag_ms(m));
+      "the SNR; --align shifts it by the lag%s",
+      m.measured.path.c_str(), m.gate.path.c_str(), static_cast<long long>(m.report.lag), lag_ms(m),
+      m.report.lag_reliable != 0 ? "" : " (which does not stand out: --align would refuse it)");
 }
 
 std::string snr_table(const SnrModel& m) {
@@ -51,10 +51,16 @@ std::string snr_table(const SnrModel& m) {
     t += printed("; aligned by it (--align): gate from sample %lld, measured from sample %lld\n\n",
                  static_cast<long long>(r.gate_first), static_cast<long long>(r.measured_first));
   } else if (r.lag != 0) {
-    t += "; NOT corrected (--align shifts it)\n\n";
+    t += "; NOT corrected (--align shifts it)\n";
   } else {
-    t += "\n\n";
+    t += "\n";
   }
+  t += printed(
+      "lag search      first %lld samples of each, lags up to %lld either way; peak %s times its "
+      "largest rival (%s: at least %g)\n\n",
+      static_cast<long long>(r.lag_window), static_cast<long long>(r.lag_max),
+      number_text(r.lag_prominence, "%.2f").c_str(),
+      r.lag_reliable != 0 ? "reliable" : "NOT reliable", AM_SNR_LAG_PROMINENCE);
   switch (r.verdict) {
     case AM_VERDICT_NON_FINITE_SAMPLES:
       return t + "result          NOT USABLE: " + non_finite_text(*m.non_finite) + "\n";
@@ -98,6 +104,8 @@ std::string snr_json(const SnrModel& m) {
   j.key("aligned").value(r.aligned != 0);
   j.key("gate_first_sample").value(r.gate_first);
   j.key("measured_first_sample").value(r.measured_first);
+  j.key("prominence").value(r.lag_prominence);
+  j.key("reliable").value(r.lag_reliable != 0);
   j.end_object();
   j.key("version").value(am_version());
   j.end_object();
@@ -105,8 +113,11 @@ std::string snr_json(const SnrModel& m) {
 }
 
 std::vector<std::string> snr_csv_header() {
-  return {"path",        "exit_status",  "verdict", "snr_db", "reason", "activity_factor",
-          "noise_power", "signal_power", "error"};
+  // Columns after "error" were added later, so that the earlier ones keep
+  // their places.
+  return {"path",   "exit_status",     "verdict",        "snr_db",
+          "reason", "activity_factor", "noise_power",    "signal_power",
+          "error",  "lag_samples",     "lag_prominence", "lag_reliable"};
 }
 
 std::vector<std::string> snr_csv_fields(const SnrModel& m) {
@@ -119,7 +130,10 @@ std::vector<std::string> snr_csv_fields(const SnrModel& m) {
           shortest(r.activity_factor),
           shortest(r.noise_power),
           shortest(r.signal_power),
-          ""};
+          "",
+          std::to_string(r.lag),
+          shortest(r.lag_prominence),
+          r.lag_reliable != 0 ? "1" : "0"};
 }
 
 std::array<std::string, 3> snr_summary_figures(const SnrModel& m) {
