@@ -1,5 +1,5 @@
 // The pieces of the command-line tools: reading audio files onto the 16-bit
-// scale, the JSON writer, the command-line parser and batches.
+// scale, the JSON writer, the command-line parser, batches and limits.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -19,6 +19,7 @@
 #include "common/command_line.h"
 #include "common/csv.h"
 #include "common/json.h"
+#include "common/limits.h"
 #include "common/output_file.h"
 #include "common/resample.h"
 #include "common/sample_source.h"
@@ -441,6 +442,121 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
   }
   EXPECT_EQ(cli::worst_status(results), 5);
   EXPECT_EQ(cli::worst_status({}), 0);
+}
+
+// A batch's status is its least usable file's: errors, then retest, then
+// reject, then pass.
+TEST(Batch, StatusesCombineFromPassToErrors) {
+  const struct {
+    std::vector<int> statuses;
+    int worst;
+  } cases[] = {
+      {{}, 0}, {{0, 6, 0}, 6}, {{6, 1, 0}, 1}, {{1, 6, 3}, 3}, {{5, 3, 4, 6}, 5}, {{0, 0}, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<cli::FileResult> results;
+    for (int s : c.statuses) {
+      results.push_back({s, "", ""});
+    }
+    EXPECT_EQ(cli::worst_status(results), c.worst) << c.statuses.size();
+  }
+}
+
+// --- Limits -------------------------------------------------------------------------
+
+TEST(Limits, TheFileSetsEveryBoundAndAStepOverridesItsOwn) {
+  Scratch dir;
+  const std::string file = dir.path("limits.toml");
+  tools_test::write_bytes(file,
+                          "[gain]  # every step\nmin_db = -4\nmax_db = 4.0\nmax_spread_db = 1.5\n"
+                          "max_noise_distortion_db = -30\nmax_clipped_samples = 0\n"
+                          "max_delay_samples = 24000\nmax_drift_ppm = 50\n"
+                          "[gain.step.9]\nmax_db = 3.0\nmax_clipped_samples = 10\n"
+                          "[snr]\nmin_db = 15.0\n");
+  const cli::Limits l = cli::read_limits(file);
+  ASSERT_TRUE(l.gain && l.snr);
+  for (int k = 0; k < AM_STEPS; ++k) {
+    EXPECT_EQ(l.gain->gain_min_db[k], -4.0);
+    EXPECT_EQ(l.gain->gain_max_db[k], k == 8 ? 3.0 : 4.0);
+    EXPECT_EQ(l.gain->spread_max_db[k], 1.5);
+    EXPECT_EQ(l.gain->noise_distortion_max_db[k], -30.0);
+    EXPECT_EQ(l.gain->clipped_max[k], k == 8 ? 10.0 : 0.0);
+  }
+  EXPECT_EQ(l.gain->delay_max_samples, 24000.0);
+  EXPECT_EQ(l.gain->drift_max_ppm, 50.0);
+  EXPECT_EQ(l.snr->snr_min_db, 15.0);
+  EXPECT_TRUE(std::isnan(l.snr->snr_max_db));
+  tools_test::write_bytes(file, "[snr]\n");
+  EXPECT_FALSE(cli::read_limits(file).gain);
+}
+
+TEST(Limits, MistakesAreUsageErrorsNamingTheFileAndLine) {
+  const struct {
+    const char* text;
+    const char* says;  // after "FILE:"
+  } cases[] = {
+      {"[gain]\nmin_db = -4\nfoo = 1\n", "3: unknown key 'foo' in [gain]"},
+      {"gain = 1\n", "1: unknown key 'gain'; limits are given in [gain] and [snr]"},
+      {"[spl]\n", "1: unknown table [spl]"},
+      {"[gain]\nmax_db = \"3\"\n", "2: max_db takes a number, not a string"},
+      {"[gain]\nmax_clipped_samples = 0.5\n", "2: max_clipped_samples takes a whole number"},
+      {"[gain]\nmax_db = inf\n", "2: max_db takes a finite number"},
+      {"[gain]\nmax_drift_ppm = -1\n", "2: max_drift_ppm is the largest size allowed: at least 0"},
+      {"[gain]\nmin_db = 5\nmax_db = 4\n", "3: min_db 5 is above max_db 4"},
+      {"[gain]\nmax_db = 1\n\n[gain.step.3]\nmin_db = 2\n",
+       "5: step 3: min_db 2 is above max_db 1"},
+      {"[gain.step.12]\nmax_db = 1\n", "1: [gain.step.12]: a step number is 1 to 11"},
+      {"[gain.step.0]\n", "1: [gain.step.0]: a step number is 1 to 11"},
+      {"[gain.step.2]\nmax_delay_samples = 1\n",
+       "2: unknown key 'max_delay_samples' in [gain.step.2]"},
+      {"[snr]\nmin_db = 30\nmax_db = 20\n", "3: min_db 30 is above max_db 20"},
+      {"[gain\n", "1: not a TOML document"},
+  };
+  Scratch dir;
+  const std::string file = dir.path("l.toml");
+  for (const auto& c : cases) {
+    tools_test::write_bytes(file, c.text);
+    try {
+      cli::read_limits(file);
+      ADD_FAILURE() << c.text;
+    } catch (const cli::UsageError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(file + ":" + c.says, 0), 0u) << e.what();
+    }
+  }
+  EXPECT_THROW(cli::read_limits(dir.path("none.toml")), cli::UsageError);
+}
+
+// A judgement in each output: every bound with its figure and outcome.
+TEST(Limits, AJudgementReadsTheSameInJsonCsvAndTable) {
+  am_judgement judged;
+  am_judgement_init(&judged);
+  judged.outcome = AM_LIMITS_FAIL;
+  judged.failed_checks = 1u << AM_CHECK_GAIN | 1u << AM_CHECK_DELAY;
+  judged.failed_steps[AM_CHECK_GAIN] = 1u << 8;
+  judged.failed_steps[AM_CHECK_DELAY] = 1u;
+  const cli::Judgement j = cli::judgement("l.toml", judged,
+                                          {{AM_CHECK_GAIN, 8, 1.25, -4.0, 4.0},
+                                           {AM_CHECK_GAIN, 9, 3.5, -4.0, 3.0},
+                                           {AM_CHECK_SPREAD, 9, 0.5, kNaN, kNaN},
+                                           {AM_CHECK_DELAY, 0, 12345.0, kNaN, 10000.0}});
+  ASSERT_EQ(j.checks.size(), 3u);  // the spread has no bound
+  cli::Json json;
+  json.begin_object();
+  cli::judgement_json(json, j);
+  json.end_object();
+  EXPECT_EQ(
+      cli::compact(json.str()),
+      "{\"limits\":{\"verdict\":\"fail\",\"checks\":["
+      "{\"check\":\"gain\",\"step\":8,\"value\":1.25,\"min\":-4,\"max\":4,\"outcome\":\"pass\"},"
+      "{\"check\":\"gain\",\"step\":9,\"value\":3.5,\"min\":-4,\"max\":3,\"outcome\":\"fail\"},"
+      "{\"check\":\"delay\",\"step\":null,\"value\":12345,\"min\":null,\"max\":10000,"
+      "\"outcome\":\"fail\"}]}}\n");
+  EXPECT_EQ(cli::judgement_csv(j), (std::vector<std::string>{"fail", "gain@9;delay"}));
+  EXPECT_EQ(cli::judgement_csv(std::nullopt), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(cli::judgement_table(j),
+            "limits     FAIL (l.toml): 2 of 3 checks outside their limits:\n"
+            "  - gain of step 9: +3.500 dB, above its maximum +3.000 dB\n"
+            "  - delay: 12345 samples, above its maximum 10000 samples\n");
 }
 
 // --- Command lines ---------------------------------------------------------------

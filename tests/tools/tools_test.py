@@ -138,6 +138,10 @@ ALIGNMENT_SHAPE = {"onset_frame_reference": int, "onset_frame_recording": int,
                    "peak_index": int, "peak_value": "number", "trust_ratio": "number",
                    "trust_limit": "number", "total_delay_samples": "number",
                    "total_delay_ms": "number", "aligned": str, "aligned_samples": int}
+LIMITS_SHAPE = (None, {"verdict": str,
+                       "checks": [{"check": str, "step": (None, int), "value": "number",
+                                   "min": (None, "number"), "max": (None, "number"),
+                                   "outcome": str}]})
 NON_FINITE_SHAPE = (None, {"file": str, "path": str, "position": int, "value": "number"})
 GAIN_SHAPE = {"schema": str, "reference": FILE_SHAPE, "recording": FILE_SHAPE,
               "step_mode": "number", "step_period_s": "number", "steps": [STEP_SHAPE],
@@ -153,7 +157,7 @@ GAIN_SHAPE = {"schema": str, "reference": FILE_SHAPE, "recording": FILE_SHAPE,
               "step_period_warning": (None, str), "questionable_steps": [int],
               "quality_limits": {"max_noise_distortion_db": "number",
                                  "max_spread_excess_db": "number", "max_clipped_samples": int},
-              "drift_ppm": (None, "number"), "drift_corrected": bool}
+              "drift_ppm": (None, "number"), "drift_corrected": bool, "limits": LIMITS_SHAPE}
 SNR_DIAGNOSTICS_SHAPE = {k: "number" for k in (
     "frame_length", "frame_count", "active_frames", "activity_factor", "active_power_sum",
     "inactive_power_sum", "noise_power", "signal_power", "noise_power_db", "signal_power_db")}
@@ -162,7 +166,8 @@ LAG_SHAPE = {"samples": int, "ms": "number", "window_samples": int, "max_lag_sam
              "prominence": "number", "reliable": bool}
 SNR_SHAPE = {"schema": str, "gate": FILE_SHAPE, "measured": FILE_SHAPE, "rate_hz": int,
              "snr_db": "number", "reason": str, "diagnostics": SNR_DIAGNOSTICS_SHAPE,
-             "verdict": str, "non_finite_sample": NON_FINITE_SHAPE, "lag": LAG_SHAPE, "version": str}
+             "verdict": str, "non_finite_sample": NON_FINITE_SHAPE, "lag": LAG_SHAPE, "version": str,
+             "limits": LIMITS_SHAPE}
 
 
 class Shape(unittest.TestCase):
@@ -589,7 +594,7 @@ class Batch(Shape):
                                 "--json")[1])
         rows = self.check_batch(LUMETRA_MEASURE, "reference.wav",
                                 ["recording.wav", "no_such_file.wav", "recording_float.wav",
-                                 "reference_44100.wav"], [0, 3, 0, 3], single, 109)
+                                 "reference_44100.wav"], [0, 3, 0, 3], single, 111)
         gains = [[row["gain_db_%d" % k] for k in range(1, 12)] for row in rows]
         for row, gain in ((rows[0], gains[0]), (rows[2], gains[2])):
             self.assertEqual((row["verdict"], row["causes"], row["delay_samples"]),
@@ -611,7 +616,7 @@ class Batch(Shape):
         single = json.loads(run(QUENBAR_SNR, path("gate.wav"), path("measured.wav"), "--json")[1])
         rows = self.check_batch(QUENBAR_SNR, "gate.wav",
                                 ["measured.wav", "not_audio.wav", "gate_silent.wav",
-                                 "measured_44100.wav"], [0, 3, 1, 3], single, 12)
+                                 "measured_44100.wav"], [0, 3, 1, 3], single, 14)
         fields = ["verdict", "snr_db", "reason", "lag_samples", "lag_reliable"]
         self.assertEqual([rows[0][f] for f in fields],
                          ["finite", repr(single["snr_db"]), "finite", "0", "1"])

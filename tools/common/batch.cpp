@@ -249,7 +249,9 @@ std::vector<FileResult> run_batch(const BatchJob& job) {
 int worst_status(const std::vector<FileResult>& results) {
   int worst = kExitTrusted;
   for (const FileResult& r : results) {
-    worst = std::max(worst, r.status);
+    if (status_weight(r.status) > status_weight(worst)) {
+      worst = r.status;
+    }
   }
   return worst;
 }
@@ -322,7 +324,7 @@ int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const st
   }
   const int worst = worst_status(results);
   if (format == BatchFormat::kTable) {
-    std::fprintf(out, "\n%zu %s; exit status %d, the highest of theirs\n", results.size(),
+    std::fprintf(out, "\n%zu %s; exit status %d, the worst of theirs\n", results.size(),
                  layout.files, worst);
   }
   return worst;

@@ -62,7 +62,8 @@ std::vector<FileResult> run_batch(const BatchJob& job);
 // --jobs, before it is limited to the number of files.
 int processors();
 
-// A batch's exit status: the highest of its files' (0 < 1 < 3 < 4 < 5).
+// A batch's exit status: the worst of its files' by status_weight (0 < 6 <
+// 1 < 3 < 4 < 5).
 int worst_status(const std::vector<FileResult>& results);
 
 // The object {"path", "error", "exit_status"} on one line, ending with a

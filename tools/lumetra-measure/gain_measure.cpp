@@ -1,5 +1,7 @@
 #include "lumetra-measure/gain_measure.h"
 
+#include <cmath>
+#include <limits>
 #include <span>
 
 #include "common/command_line.h"
@@ -90,8 +92,49 @@ GainModel measure_gain(const GainReference& reference, SampleSource& recording) 
   return m;
 }
 
+Judgement judge_gain(const am_gain_report& report, const am_gain_limits& limits,
+                     const std::string& file) {
+  am_judgement judged;
+  am_judgement_init(&judged);
+  check_status(am_gain_judge(&report, &limits, &judged), file);
+  const am_gain_report& r = report;
+  const am_gain_limits& l = limits;
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  std::vector<CheckFigure> figures;
+  for (int check : {AM_CHECK_GAIN, AM_CHECK_SPREAD, AM_CHECK_NOISE_DISTORTION, AM_CHECK_CLIPPED}) {
+    for (int k = 0; k < AM_STEPS; ++k) {
+      // The library judges a step only where it has a settled half.
+      if (r.step_samples[k] == 0 || std::isnan(r.coverage[k])) {
+        continue;
+      }
+      switch (check) {
+        case AM_CHECK_GAIN:
+          figures.push_back({check, k + 1, r.gain[k], l.gain_min_db[k], l.gain_max_db[k]});
+          break;
+        case AM_CHECK_SPREAD:
+          figures.push_back({check, k + 1, r.step_range[k], kNone, l.spread_max_db[k]});
+          break;
+        case AM_CHECK_NOISE_DISTORTION:
+          figures.push_back(
+              {check, k + 1, r.noise_distortion_db[k], kNone, l.noise_distortion_max_db[k]});
+          break;
+        default:
+          figures.push_back(
+              {check, k + 1, static_cast<double>(r.clipped_samples[k]), kNone, l.clipped_max[k]});
+          break;
+      }
+    }
+  }
+  figures.push_back({AM_CHECK_DELAY, 0, std::fabs(r.total_delay), kNone, l.delay_max_samples});
+  figures.push_back({AM_CHECK_DRIFT, 0, std::fabs(r.drift_ppm), kNone, l.drift_max_ppm});
+  return judgement(file, judged, figures);
+}
+
 int exit_status(const GainModel& m) {
-  return m.report.verdict == AM_VERDICT_TRUSTED ? kExitTrusted : kExitNotTrusted;
+  if (m.report.verdict != AM_VERDICT_TRUSTED) {
+    return kExitNotTrusted;
+  }
+  return m.limits && m.limits->outcome == AM_LIMITS_FAIL ? kExitReject : kExitTrusted;
 }
 
 }  // namespace cli

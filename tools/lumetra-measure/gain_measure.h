@@ -8,6 +8,7 @@
 #include <string>
 
 #include "audiomeasure.h"
+#include "common/limits.h"
 #include "common/report_text.h"
 #include "common/sample_source.h"
 
@@ -23,6 +24,8 @@ struct GainModel {
   am_gain_report report;
   // The report's non-finite sample with its file, at the file's own rate.
   std::optional<NonFiniteSample> non_finite;
+  // The device's limits judged on the report, when --limits gave them.
+  std::optional<Judgement> limits;
 };
 
 // Checks, from the files' headers, what a gain measurement needs: both
@@ -53,7 +56,13 @@ GainReference prepare_reference(SampleSource& file, const am_gain_options& optio
 // checks it as check_gain_inputs does once its length is known.
 GainModel measure_gain(const GainReference& reference, SampleSource& recording);
 
-// 0 for a trusted measurement, else 1.
+// The report judged against the limits by the library, with every bound's
+// figure: the steps without a settled half are not judged.
+Judgement judge_gain(const am_gain_report& report, const am_gain_limits& limits,
+                     const std::string& file);
+
+// 0 for a trusted measurement inside its limits, 6 (reject) for one
+// outside them, else 1 (retest).
 int exit_status(const GainModel& m);
 
 }  // namespace cli

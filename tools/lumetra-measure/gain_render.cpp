@@ -409,7 +409,7 @@ std::string gain_table(const GainModel& m) {
   if (r.drift_corrected != 0) {
     t += "           measured on the recording converted by its drift: not fixed to the last bit\n";
   }
-  return t;
+  return t + judgement_table(m.limits);
 }
 
 std::string gain_json(const GainModel& m) {
@@ -528,6 +528,7 @@ std::string gain_json(const GainModel& m) {
     j.value(r.drift_ppm);
   }
   j.key("drift_corrected").value(r.drift_corrected != 0);
+  judgement_json(j, m.limits);
   j.end_object();
   return j.str();
 }
@@ -551,6 +552,8 @@ std::vector<std::string> gain_csv_header() {
   }
   h.emplace_back("drift_ppm");
   h.emplace_back("drift_corrected");
+  h.emplace_back("limits");
+  h.emplace_back("limits_failed");
   return h;
 }
 
@@ -585,6 +588,9 @@ std::vector<std::string> gain_csv_fields(const GainModel& m) {
   }
   fields.push_back(shortest(r.drift_ppm));
   fields.push_back(r.drift_corrected != 0 ? "1" : "0");
+  for (std::string& f : judgement_csv(m.limits)) {
+    fields.push_back(std::move(f));
+  }
   return fields;
 }
 

@@ -60,7 +60,10 @@ Options:
                            the 11 gains, error; then per step the spread,
                            coverage, noise and distortion, DC offset, spread
                            excess, clipped samples and questionable causes,
-                           and the drift and whether it was corrected
+                           the drift and whether it was corrected, the
+                           limits' verdict and its failed checks ("gain@9")
+  --limits FILE            judge each usable measurement against the device's
+                           limits in FILE's [gain] table (TOML; see Limits)
   --jobs N                 measure recordings in N worker processes at once
                            (default: one per processor, at most one per
                            recording)
@@ -94,6 +97,16 @@ noise and distortion above -16 dB re its level, any clipped sample, or a
 spread more than 1 dB above the reference's own, as a dropout or a gain
 jump gives).
 
+Limits: a TOML file whose [gain] table bounds, for every step, min_db and
+max_db (the gain), max_spread_db, max_noise_distortion_db and
+max_clipped_samples, and for the whole recording max_delay_samples and
+max_drift_ppm (their sizes); [gain.step.N] sets step N's own (N from 1 to
+11). Bounds are inclusive. An unknown key, a value of the wrong type, a
+minimum above its maximum or a step out of 1 to 11 is a usage error
+naming the file and line. A trusted measurement outside its limits is
+"reject" (exit 6); the judgement is in the table, the JSON document
+("limits") and the CSV row.
+
 Batches: with several recordings (or --jsonl, --csv) the reference is read
 and checked once, and each recording is measured in a worker process of its
 own; the table then has one summary row per recording, in the order given.
@@ -106,13 +119,16 @@ PCM samples are taken as their integer values. Every other encoding is taken
 as libsndfile's normalised value (full scale 1.0) times 32767: a B-bit PCM
 sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
 
-Exit status: 0 measured and trusted; 1 measured but not trusted, incomplete,
-questionable or with non-finite samples; 2 wrong command line (an output that is an input
-included); 3 an input file cannot be measured; 4 an output file or stdout
-cannot be written; 5 out of memory or another unexpected error. With 2 to
-5, one line on stderr and nothing on stdout. A batch exits with the highest
-of its recordings' statuses (a worker that dies gives its recording 5); 2
-and 4 stop it as a whole.
+Exit status: 0 measured and trusted (inside its limits); 1 retest: measured
+but not trusted, incomplete, questionable or with non-finite samples; 6
+reject: trusted but outside its limits; 2 wrong command line (an output
+that is an input, a limits file with a mistake included); 3 an input file
+cannot be measured; 4 an output file or stdout cannot be written; 5 out of
+memory or another unexpected error. With 2 to 5, one line on stderr and
+nothing on stdout. A batch exits with its worst recording's status, in the
+order 0 pass, 6 reject, 1 retest, 3, 4, 5 (a worker that dies gives its
+recording 5): a batch is only as final as its least usable file. 2 and 4
+stop it as a whole.
 )";
 
 // --step-period takes the library's names of the periods.
@@ -129,6 +145,7 @@ std::vector<OptionDecl> options() {
       {"--make-demo", true, {}},        {"--jobs", true, {}},    {"--json", false, {}},
       {"--jsonl", false, {}},           {"--csv", false, {}},    {"--resample", false, {}},
       {"--drift-correct", false, {}},   {"--help", false, {}},   {"--version", false, {}},
+      {"--limits", true, {}},
   };
 }
 
@@ -136,7 +153,8 @@ std::vector<OptionDecl> options() {
 struct Settings {
   am_gain_options options;  // the library's defaults but for the step period and drift_correct
   int channel = 0;
-  bool resample = false;  // other rates converted to 48000 Hz as they are read
+  bool resample = false;         // other rates converted to 48000 Hz as they are read
+  std::optional<Limits> limits;  // --limits: its [gain] table
 };
 
 Settings settings(const CommandLine& line) {
@@ -150,9 +168,24 @@ Settings settings(const CommandLine& line) {
     }
   }
   s.options.drift_correct = line.has("--drift-correct") ? 1 : 0;
+  if (const auto it = line.values.find("--limits"); it != line.values.end()) {
+    s.limits = read_limits(it->second);
+    if (!s.limits->gain) {
+      throw UsageError(it->second + " holds no [gain] table: lumetra-measure judges gain limits");
+    }
+  }
   s.channel = channel_option(line);
   s.resample = line.has("--resample");
   return s;
+}
+
+// A recording measured, and judged against the limits when there are any.
+GainModel measured(const GainReference& reference, SampleSource& recording, const Settings& s) {
+  GainModel m = measure_gain(reference, recording);
+  if (s.limits) {
+    m.limits = judge_gain(m.report, *s.limits->gain, s.limits->path);
+  }
+  return m;
 }
 
 BatchLayout batch_layout() {
@@ -207,7 +240,7 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
       file.resample_to(AM_GAIN_RATE);
     }
     check_gain_inputs(reference.info, file.info(), s.options.step_period);
-    return file_result(measure_gain(reference, file), format);
+    return file_result(measured(reference, file, s), format);
   };
   return run_and_report_batch(batch_layout(), format, "reference  " + describe_file(reference.info),
                               recordings, jobs, measure_one, out, err);
@@ -292,7 +325,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     chart = std::make_unique<OutputFile>(plot);
   }
   const GainReference reference = prepare_reference(reference_file, s.options);
-  const GainModel m = measure_gain(reference, recording_file);
+  const GainModel m = measured(reference, recording_file, s);
   if (chart) {
     chart->write_and_close(gain_svg(m));
   }

@@ -37,7 +37,12 @@ Options:
   --csv            print a CSV header, then a row per measured file: path,
                    exit status, verdict, SNR, reason, activity factor, noise
                    power, signal power, error, lag in samples, lag
-                   prominence, lag reliable (1 or 0)
+                   prominence, lag reliable (1 or 0), the limits' verdict
+                   and its failed checks
+  --limits FILE    judge each finite SNR against the [snr] table of FILE
+                   (TOML: min_db, max_db, inclusive); an unknown key, a
+                   value of the wrong type or a minimum above its maximum
+                   is a usage error naming the file and line
   --jobs N         measure files in N worker processes at once (default:
                    one per processor, at most one per file)
   --align          shift MEASURED by its lag behind GATE before measuring
@@ -89,12 +94,15 @@ PCM samples are taken as their integer values. Every other encoding is taken
 as libsndfile's normalised value (full scale 1.0) times 32767: a B-bit PCM
 sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
 
-Exit status: 0 a finite SNR; 1 an SNR that is NaN or infinite (the reason
-is printed), or non-finite samples; 2 wrong command line; 3 an input file
-cannot be measured (with --align, a lag that is not reliable included); 4 an output file or stdout cannot be written; 5 out of
-memory or another unexpected error. With 2 to 5, one line on stderr and
-nothing on stdout. A batch exits with the highest of its files' statuses
-(a worker that dies gives its file 5); 2 and 4 stop it as a whole.
+Exit status: 0 a finite SNR (inside its limits); 1 retest: an SNR that is
+NaN or infinite (the reason is printed), or non-finite samples; 6 reject: a
+finite SNR outside its limits; 2 wrong command line (a limits file with a
+mistake included); 3 an input file cannot be measured (with --align, a lag
+that is not reliable included); 4 an output file or stdout cannot be
+written; 5 out of memory or another unexpected error. With 2 to 5, one line
+on stderr and nothing on stdout. A batch exits with its worst file's
+status, in the order 0 pass, 6 reject, 1 retest, 3, 4, 5 (a worker that
+dies gives its file 5); 2 and 4 stop it as a whole.
 )";
 
 // The options, declared for CLI11.
@@ -102,18 +110,35 @@ const std::vector<OptionDecl> kOptions = {
     {"--channel", true, {}},  {"--make-demo", true, {}}, {"--jobs", true, {}},
     {"--json", false, {}},    {"--jsonl", false, {}},    {"--csv", false, {}},
     {"--align", false, {}},   {"--resample", false, {}}, {"--help", false, {}},
-    {"--version", false, {}},
+    {"--version", false, {}}, {"--limits", true, {}},
 };
 
 // How the files are measured, whether one or many.
 struct Settings {
   int channel = 0;
-  bool align = false;     // the measured signal shifted by its lag
-  bool resample = false;  // a measured file at another rate converted to the gate's
+  bool align = false;            // the measured signal shifted by its lag
+  bool resample = false;         // a measured file at another rate converted to the gate's
+  std::optional<Limits> limits;  // --limits: its [snr] table
 };
 
 Settings settings(const CommandLine& line) {
-  return {channel_option(line), line.has("--align"), line.has("--resample")};
+  Settings s{channel_option(line), line.has("--align"), line.has("--resample"), {}};
+  if (const auto it = line.values.find("--limits"); it != line.values.end()) {
+    s.limits = read_limits(it->second);
+    if (!s.limits->snr) {
+      throw UsageError(it->second + " holds no [snr] table: quenbar-snr judges SNR limits");
+    }
+  }
+  return s;
+}
+
+// A file measured, and judged against the limits when there are any.
+SnrModel measured(SampleSource& gate, SampleSource& file, const Settings& s) {
+  SnrModel m = measure_snr(gate, file, s.align);
+  if (s.limits) {
+    m.limits = judge_snr(m.report, *s.limits->snr, s.limits->path);
+  }
+  return m;
 }
 
 BatchLayout batch_layout() {
@@ -168,7 +193,7 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
     check_snr_inputs(gate.info, file.info(), s.align);
     SampleSource gate_again =
         gate.samples ? SampleSource(*gate.samples) : SampleSource(gate.info.path, s.channel);
-    return file_result(measure_snr(gate_again, file, s.align), format);
+    return file_result(measured(gate_again, file, s), format);
   };
   return run_and_report_batch(batch_layout(), format, "gate  " + describe_file(gate.info), files,
                               jobs, measure_one, out, err);
@@ -221,7 +246,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     measured_file.resample_to(gate_file.info().rate);
   }
   check_snr_inputs(gate_file.info(), measured_file.info(), s.align);
-  const SnrModel m = measure_snr(gate_file, measured_file, s.align);
+  const SnrModel m = measured(gate_file, measured_file, s);
   std::fputs(truncation_warning(kName, m.gate).c_str(), err);
   std::fputs(truncation_warning(kName, m.measured).c_str(), err);
   if (const std::string w = lag_warning(m); !w.empty()) {

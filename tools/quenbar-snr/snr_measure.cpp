@@ -147,8 +147,20 @@ SnrModel measure_snr(SampleSource& gate, SampleSource& measured, bool align) {
   return m;
 }
 
+Judgement judge_snr(const am_snr_report& report, const am_snr_limits& limits,
+                    const std::string& file) {
+  am_judgement judged;
+  am_judgement_init(&judged);
+  check_status(am_snr_judge(&report, &limits, &judged), file);
+  return judgement(file, judged,
+                   {{AM_CHECK_SNR, 0, report.snr_db, limits.snr_min_db, limits.snr_max_db}});
+}
+
 int exit_status(const SnrModel& m) {
-  return m.report.verdict == AM_VERDICT_FINITE ? kExitTrusted : kExitNotTrusted;
+  if (m.report.verdict != AM_VERDICT_FINITE) {
+    return kExitNotTrusted;
+  }
+  return m.limits && m.limits->outcome == AM_LIMITS_FAIL ? kExitReject : kExitTrusted;
 }
 
 }  // namespace cli

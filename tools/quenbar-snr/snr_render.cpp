@@ -63,13 +63,17 @@ std::string snr_table(const SnrModel& m) {
       r.lag_reliable != 0 ? "reliable" : "NOT reliable", AM_SNR_LAG_PROMINENCE);
   switch (r.verdict) {
     case AM_VERDICT_NON_FINITE_SAMPLES:
-      return t + "result          NOT USABLE: " + non_finite_text(*m.non_finite) + "\n";
+      t += "result          NOT USABLE: " + non_finite_text(*m.non_finite) + "\n";
+      break;
     case AM_VERDICT_FINITE:
-      return t + "result          finite\n";
+      t += "result          finite\n";
+      break;
     default:
-      return t + "result          " + number_text(r.snr_db) + ": " +
-             am_enum_text(AM_ENUM_SNR_REASON, r.reason) + "\n";
+      t += "result          " + number_text(r.snr_db) + ": " +
+           am_enum_text(AM_ENUM_SNR_REASON, r.reason) + "\n";
+      break;
   }
+  return t + judgement_table(m.limits);
 }
 
 std::string snr_json(const SnrModel& m) {
@@ -108,6 +112,7 @@ std::string snr_json(const SnrModel& m) {
   j.key("reliable").value(r.lag_reliable != 0);
   j.end_object();
   j.key("version").value(am_version());
+  judgement_json(j, m.limits);
   j.end_object();
   return j.str();
 }
@@ -117,7 +122,8 @@ std::vector<std::string> snr_csv_header() {
   // their places.
   return {"path",   "exit_status",     "verdict",        "snr_db",
           "reason", "activity_factor", "noise_power",    "signal_power",
-          "error",  "lag_samples",     "lag_prominence", "lag_reliable"};
+          "error",  "lag_samples",     "lag_prominence", "lag_reliable",
+          "limits", "limits_failed"};
 }
 
 std::vector<std::string> snr_csv_fields(const SnrModel& m) {
@@ -133,7 +139,9 @@ std::vector<std::string> snr_csv_fields(const SnrModel& m) {
           "",
           std::to_string(r.lag),
           shortest(r.lag_prominence),
-          r.lag_reliable != 0 ? "1" : "0"};
+          r.lag_reliable != 0 ? "1" : "0",
+          judgement_csv(m.limits)[0],
+          judgement_csv(m.limits)[1]};
 }
 
 std::array<std::string, 3> snr_summary_figures(const SnrModel& m) {
