@@ -535,6 +535,32 @@ TEST(Chart, HoldsElevenStepsOfBothSeries) {
   EXPECT_EQ(svg.find("href"), std::string::npos);
 }
 
+// A questionable step's slot is shaded with its causes under its number;
+// the gain limits are bands of allowed levels, an open side reaching the
+// plot's edge; a gain outside them is red. Neither is in the legend of a
+// chart without them (the test above).
+TEST(Chart, QuestionableStepsAndLimitBandsAreMarked) {
+  cli::StepChart c = chart();
+  c.questionable[2] = "noise_distortion, clipping";
+  for (int k = 0; k < cli::kChartSteps; ++k) {
+    c.band_low[k] = c.reference.level[k] - 4.0;
+    c.band_high[k] = k == 10 ? kNaN : c.reference.level[k] + 4.0;
+  }
+  c.gain_failed[8] = true;
+  const std::string svg = cli::step_chart_svg(c);
+  EXPECT_EQ(count(svg, "fill=\"#fbe3b4\""), 1u + 1u);  // the slot and the legend's
+  for (const char* word : {">noise</text>", ">distortion</text>", ">clipping</text>",
+                           ">questionable step</text>", ">levels the gain limits allow</text>"}) {
+    EXPECT_EQ(count(svg, word), 1u) << word;
+  }
+  EXPECT_EQ(count(svg, "stroke-dasharray"), 11u + 1u);
+  EXPECT_EQ(count(svg, "y=\"150.0\" width=\"24\""), 1u);  // step 11's band reaches the top
+  EXPECT_EQ(count(svg, "fill=\"#bb2222\" font-weight=\"bold\">+1.00</text>"), 1u);
+  EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
+  const std::string plain = cli::step_chart_svg(chart());
+  EXPECT_EQ(count(plain, "stroke-dasharray") + count(plain, "#fbe3b4"), 0u);
+}
+
 TEST(Chart, NonFiniteValuesStayOffTheAxis) {
   cli::StepChart c = chart();
   c.recording.level = {-kInf, kNaN, kInf, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0, -5.0};

@@ -616,6 +616,10 @@ std::string gain_svg(const GainModel& m) {
   c.trusted = r.verdict == AM_VERDICT_TRUSTED;
   if (c.trusted) {
     c.verdict = "trusted (failed = 0)";
+    if (m.limits) {
+      c.trusted = m.limits->outcome == AM_LIMITS_PASS;
+      c.verdict += std::string("; limits: ") + am_enum_name(AM_ENUM_LIMITS, m.limits->outcome);
+    }
   } else {
     c.verdict = std::string(am_verdict_name(r.verdict)) +
                 " (failed = " + number_text(r.failed, "%.0f") + "):";
@@ -634,6 +638,20 @@ std::string gain_svg(const GainModel& m) {
     c.recording.level[k] = r.step_level[k];
     c.recording.spread[k] = r.step_range[k];
     c.gain[k] = r.gain[k];
+    for (const std::string& n : cause_names(r.step_questionable[k])) {
+      c.questionable[k] += (c.questionable[k].empty() ? "" : ", ") + n;
+    }
+  }
+  // The gain limits as the recording's levels they allow.
+  if (m.limits) {
+    for (const LimitCheck& check : m.limits->checks) {
+      if (check.check == AM_CHECK_GAIN) {
+        const int k = check.step - 1;
+        c.band_low[k] = r.reference_step_level[k] + check.min;
+        c.band_high[k] = r.reference_step_level[k] + check.max;
+        c.gain_failed[k] = !check.passed;
+      }
+    }
   }
   return step_chart_svg(c);
 }
