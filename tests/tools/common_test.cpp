@@ -1,5 +1,6 @@
 // The pieces of the command-line tools: reading audio files onto the 16-bit
-// scale, the JSON writer, the command-line parser, batches and limits.
+// scale, the JSON writer, the command-line parser, batches, limits and the
+// report files.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,8 +19,11 @@
 #include "common/batch.h"
 #include "common/command_line.h"
 #include "common/csv.h"
+#include "common/html_report.h"
 #include "common/json.h"
+#include "common/junit.h"
 #include "common/limits.h"
+#include "common/markup.h"
 #include "common/output_file.h"
 #include "common/resample.h"
 #include "common/sample_source.h"
@@ -391,8 +395,9 @@ TEST(Batch, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
 }
 
 // Each file in a worker of its own, two at once: results in the order given
-// whatever order they finish in, a report larger than a pipe holds, and
-// every way a worker can fail, named by its file.
+// whatever order they finish in, every part of them (a part larger than a
+// pipe holds among them), and every way a worker can fail, named by its
+// file in each part.
 TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
   cli::BatchJob job;
   job.program = "prog";
@@ -401,7 +406,7 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
   job.measure = [](const std::string& path) -> cli::FileResult {
     if (path == "slow") {
       ::usleep(200000);  // so that later files finish first
-      return {1, "slow row\n", "prog: warning: slow\n"};
+      return {1, "slow row\n", "prog: warning: slow\n", "<testcase/>", "<td>1</td>", "<p/>"};
     }
     if (path == "bad") {
       throw cli::InputError(path + ": cannot read it");
@@ -412,7 +417,7 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
     if (path == "oom") {
       throw std::bad_alloc();
     }
-    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", ""};
+    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", "", "", "", ""};
   };
   job.error_output = [](const std::string& path, const std::string& message, int status) {
     return path + " " + std::to_string(status) + " " + message + "\n";
@@ -422,26 +427,34 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
     int status;
     std::string out;
     std::string err;
+    std::string html_cells;
   };
   const std::string killed =
       "killed: the worker process measuring it killed by signal 9 (Killed) (out of memory, or "
       "stopped from outside)";
   const Want want[] = {
-      {1, "slow row\n", "prog: warning: slow\n"},
-      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n"},
-      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n"},
-      {0, std::string(1 << 20, 'x'), ""},
-      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n"},
-      {0, "fine row\n", ""},
+      {1, "slow row\n", "prog: warning: slow\n", "<td>1</td>"},
+      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n",
+       "<td colspan=\"1\">bad: cannot read it</td>"},
+      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n",
+       "<td colspan=\"1\">" + killed + "</td>"},
+      {0, std::string(1 << 20, 'x'), "", ""},
+      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n",
+       "<td colspan=\"1\">oom: out of memory</td>"},
+      {0, "fine row\n", "", ""},
   };
   ASSERT_EQ(results.size(), std::size(want));
   for (std::size_t k = 0; k < results.size(); ++k) {
     EXPECT_EQ(results[k].status, want[k].status) << k;
     EXPECT_EQ(results[k].out, want[k].out) << k;
     EXPECT_EQ(results[k].err, want[k].err) << k;
+    EXPECT_EQ(results[k].html_cells, want[k].html_cells) << k;
   }
-  EXPECT_EQ(cli::worst_status(results), 5);
-  EXPECT_EQ(cli::worst_status({}), 0);
+  EXPECT_EQ((std::vector<std::string>{results[0].junit, results[0].html_section}),
+            (std::vector<std::string>{"<testcase/>", "<p/>"}));
+  EXPECT_EQ(results[1].junit,
+            "    <testcase classname=\"prog\" name=\"bad\">\n      <error type=\"exit status 3\" "
+            "message=\"bad: cannot read it\"></error>\n    </testcase>\n");
 }
 
 // A batch's status is its least usable file's: errors, then retest, then
@@ -456,7 +469,7 @@ TEST(Batch, StatusesCombineFromPassToErrors) {
   for (const auto& c : cases) {
     std::vector<cli::FileResult> results;
     for (int s : c.statuses) {
-      results.push_back({s, "", ""});
+      results.push_back({s, "", "", "", "", ""});
     }
     EXPECT_EQ(cli::worst_status(results), c.worst) << c.statuses.size();
   }
@@ -557,6 +570,63 @@ TEST(Limits, AJudgementReadsTheSameInJsonCsvAndTable) {
             "limits     FAIL (l.toml): 2 of 3 checks outside their limits:\n"
             "  - gain of step 9: +3.500 dB, above its maximum +3.000 dB\n"
             "  - delay: 12345 samples, above its maximum 10000 samples\n");
+}
+
+// --- Report files --------------------------------------------------------------------
+
+// Whatever bytes a path holds, the XML and HTML stay well formed: escaped,
+// valid UTF-8, no control character XML 1.0 forbids.
+TEST(ReportFiles, TextIsEscapedAndValid) {
+  const std::string odd = "a&b <\"c\"> 'd'\x01\xff\xc3\xa9\n";
+  EXPECT_EQ(cli::xml_text(odd),
+            "a&amp;b &lt;&quot;c&quot;&gt; &apos;d&apos;\xef\xbf\xbd\xef\xbf\xbd\xc3\xa9\n");
+  EXPECT_EQ(cli::xml_attribute("x\ny\t"), "x&#10;y&#9;");
+  EXPECT_EQ(cli::inline_svg("<?xml version=\"1.0\"?>\n<svg>\xff</svg>\n"),
+            "<svg>\xef\xbf\xbd</svg>\n");
+}
+
+// A JUnit suite counts failures (reject) and errors (the rest but passes);
+// the page counts each outcome and links a row to its section.
+TEST(ReportFiles, JUnitAndThePageCountTheOutcomes) {
+  const cli::BatchLayout layout{"prog", {},      {"a", "b", "c"}, {1, 1, 1},
+                                "file", "files", "reference",     {"verdict"}};
+  std::vector<cli::FileResult> results;
+  for (int status : {0, 6, 1, 3}) {
+    cli::FileResult r{status, "", "", "", "<td>v</td>", status == 6 ? "<p>chart</p>" : ""};
+    r.junit = cli::junit_testcase("prog", "f" + std::to_string(status) + "\xff.wav", status,
+                                  "why <1>", {"line 1", "line 2"});
+    results.push_back(r);
+  }
+  const std::string x = cli::junit_document(layout, "ref.wav", results);
+  for (const char* part : {
+           "<testsuites name=\"prog\" tests=\"4\" failures=\"1\" errors=\"2\">",
+           "<property name=\"reference\" value=\"ref.wav\"/>",
+           "<testcase classname=\"prog\" name=\"f0\xef\xbf\xbd.wav\"/>\n",
+           "<failure type=\"reject\" message=\"why &lt;1&gt;\">line 1\nline 2</failure>",
+           "<error type=\"retest\" message=",
+           "<error type=\"exit status 3\" message=",
+       }) {
+    EXPECT_TRUE(tools_test::has(x, part)) << part << "\n" << x;
+  }
+  const std::string h =
+      cli::html_page(layout, "reference  ref.wav", {"a.wav", "b.wav", "c.wav", "d.wav"}, results);
+  for (const char* part : {
+           "<!DOCTYPE html>",
+           "<div class=\"count pass\" id=\"count-pass\"><b>1</b>pass",
+           "<div class=\"count fail\" id=\"count-fail\"><b>1</b>fail",
+           "<div class=\"count retest\" id=\"count-retest\"><b>1</b>retest",
+           "<div class=\"count error\" id=\"count-error\"><b>1</b>error",
+           "<th>file</th><th>verdict</th>",
+           "<tr id=\"row-2\"><td class=\"num\">2</td><td><span class=\"badge "
+           "fail\">fail</span></td>"
+           "<td class=\"file\"><a href=\"#file-2\">b.wav</a></td><td>v</td></tr>",
+           "<section id=\"file-2\">",
+       }) {
+    EXPECT_TRUE(tools_test::has(h, part)) << part;
+  }
+  for (const char* absent : {"<script", "<link", "src=", "http"}) {
+    EXPECT_FALSE(tools_test::has(h, absent)) << absent;
+  }
 }
 
 // --- Command lines ---------------------------------------------------------------

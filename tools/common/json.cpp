@@ -5,10 +5,7 @@
 #include <cstdio>
 
 namespace cli {
-namespace {
 
-// Length of the UTF-8 sequence that starts s[i], or 0 when it is not one
-// (overlong forms, surrogates and values above U+10FFFF included).
 std::size_t utf8_length(std::string_view s, std::size_t i) {
   const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
   const auto cont = [&](std::size_t k) { return i + k < s.size() && (b(k) & 0xC0) == 0x80; };
@@ -39,8 +36,6 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
   }
   return 0;
 }
-
-}  // namespace
 
 std::string shortest(double v) {
   if (std::isnan(v)) {

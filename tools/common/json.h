@@ -55,4 +55,8 @@ std::string compact(std::string_view document);
 // escaped, and bytes that are not UTF-8 replaced by U+FFFD.
 std::string quoted(std::string_view s);
 
+// Length of the UTF-8 sequence that starts s[i], or 0 when it is not one
+// (overlong forms, surrogates and values above U+10FFFF included).
+std::size_t utf8_length(std::string_view s, std::size_t i);
+
 }  // namespace cli

@@ -357,6 +357,31 @@ std::vector<std::string> judgement_csv(const std::optional<Judgement>& judged) {
   return {am_enum_name(AM_ENUM_LIMITS, judged->outcome), failed};
 }
 
+std::string judgement_summary(const std::optional<Judgement>& judged) {
+  if (!judged) {
+    return "-";
+  }
+  std::string s = am_enum_name(AM_ENUM_LIMITS, judged->outcome);
+  int previous = -1;
+  int steps = 0;  // steps listed of the check being listed
+  for (const LimitCheck& c : judged->checks) {
+    if (c.passed) {
+      continue;
+    }
+    if (c.check != previous) {
+      s += previous < 0 ? ": " : "; ";
+      s += am_enum_name(AM_ENUM_CHECK, c.check);
+      previous = c.check;
+      steps = 0;
+    }
+    if (c.step > 0) {
+      s += steps++ == 0 ? " of step " : ", ";
+      s += std::to_string(c.step);
+    }
+  }
+  return s;
+}
+
 std::string check_text(const LimitCheck& c) {
   const CheckFormat f = check_format(c.check);
   const auto figure = [&f](double v) { return number_text(v, f.format) + " " + f.unit; };

@@ -85,6 +85,10 @@ std::vector<std::string> judgement_csv(const std::optional<Judgement>& judged);
 // FAIL (FILE): ..." with a line per failed check; "" without limits.
 std::string judgement_table(const std::optional<Judgement>& judged);
 
+// The outcome with the failed checks grouped by check, for a narrow
+// column: "fail: gain of steps 1, 9; delay"; "pass"; "-" without limits.
+std::string judgement_summary(const std::optional<Judgement>& judged);
+
 // One failed check in words: "gain of step 9: +3.501 dB, above its maximum
 // +3.000 dB".
 std::string check_text(const LimitCheck& c);

@@ -1,16 +1,22 @@
 #include "lumetra-measure/gain_render.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/command_line.h"
 #include "common/csv.h"
+#include "common/html_report.h"
 #include "common/json.h"
+#include "common/junit.h"
+#include "common/markup.h"
 #include "lumetra-measure/step_chart.h"
 
 namespace cli {
 namespace {
 
+constexpr const char* kProgram = "lumetra-measure";
 constexpr int kRate = AM_GAIN_RATE;
 // Correlation values on each side of the peak that the trust test judges.
 constexpr int kTrustHalfWidth = 240000;
@@ -654,6 +660,84 @@ std::string gain_svg(const GainModel& m) {
     }
   }
   return step_chart_svg(c);
+}
+
+namespace {
+
+// The failed checks of a judgement, in words.
+std::vector<std::string> failed_checks(const std::optional<Judgement>& judged) {
+  std::vector<std::string> out;
+  if (judged) {
+    for (const LimitCheck& c : judged->checks) {
+      if (!c.passed) {
+        out.push_back(check_text(c));
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string gain_junit(const GainModel& m) {
+  const int status = exit_status(m);
+  if (status == kExitReject) {
+    return junit_testcase(
+        kProgram, m.recording.path, status,
+        "outside its limits (" + m.limits->file + "): " + judgement_csv(m.limits)[1],
+        failed_checks(m.limits));
+  }
+  std::string message = std::string("not usable: ") + am_verdict_name(m.report.verdict);
+  if (const std::string causes = verdict_causes(m.report, ", "); !causes.empty()) {
+    message += " (" + causes + ")";
+  }
+  return junit_testcase(kProgram, m.recording.path, status, message, verdict_texts(m));
+}
+
+std::vector<std::string> gain_html_columns() {
+  return {"verdict", "limits",   "gain dB", "noise+dist dB", "questionable steps",
+          "delay",   "drift ppm"};
+}
+
+std::string gain_html_cells(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  // The range of the gains, the worst noise and distortion: finite ones.
+  double lo = INFINITY;
+  double hi = -INFINITY;
+  double worst = -INFINITY;
+  for (int k = 0; k < AM_STEPS; ++k) {
+    if (std::isfinite(r.gain[k])) {
+      lo = std::min(lo, r.gain[k]);
+      hi = std::max(hi, r.gain[k]);
+    }
+    if (std::isfinite(r.noise_distortion_db[k])) {
+      worst = std::max(worst, r.noise_distortion_db[k]);
+    }
+  }
+  const std::vector<int> questionable = steps_in(r.questionable_steps);
+  return html_cell(am_verdict_name(r.verdict)) + html_cell(judgement_summary(m.limits)) +
+         html_cell(lo <= hi ? printed("%+.2f to %+.2f", lo, hi) : "-", true) +
+         html_cell(std::isfinite(worst) ? printed("%.1f", worst) : "-", true) +
+         html_cell(questionable.empty() ? "-" : step_list(questionable)) +
+         html_cell(number_text(r.total_delay, "%.0f"), true) +
+         html_cell(std::isnan(r.drift_ppm) ? "-" : printed("%+.2f", r.drift_ppm), true);
+}
+
+std::string gain_html_section(const GainModel& m) {
+  std::vector<std::string> reasons =
+      m.report.verdict == AM_VERDICT_TRUSTED ? std::vector<std::string>{} : verdict_texts(m);
+  for (const std::string& c : failed_checks(m.limits)) {
+    reasons.push_back("outside its limits: " + c);
+  }
+  std::string h;
+  if (!reasons.empty()) {
+    h += "<ul>\n";
+    for (const std::string& text : reasons) {
+      h += "<li>" + xml_text(text) + "</li>\n";
+    }
+    h += "</ul>\n";
+  }
+  return h + inline_svg(gain_svg(m));
 }
 
 }  // namespace cli

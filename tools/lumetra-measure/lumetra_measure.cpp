@@ -72,6 +72,14 @@ Options:
                            inputs (however named) and, when it exists, must
                            be a regular file; it is written under a
                            temporary name and renamed into place
+  --junit FILE             also write JUnit XML for CI servers: a test case
+                           per recording, a <failure> when it is outside its
+                           limits, an <error> when its measurement cannot be
+                           used or it could not be measured
+  --report FILE.html       also write the batch report: one self-contained
+                           page with the outcomes' counts, a row per
+                           recording (verdict, limits, key figures) and its
+                           step chart. Both are written as --plot is
   --make-demo DIR          write DIR/reference.wav and DIR/recording.wav, a
                            stimulus and a simulated device's recording of it
   -h, --help               print this text
@@ -145,7 +153,7 @@ std::vector<OptionDecl> options() {
       {"--make-demo", true, {}},        {"--jobs", true, {}},    {"--json", false, {}},
       {"--jsonl", false, {}},           {"--csv", false, {}},    {"--resample", false, {}},
       {"--drift-correct", false, {}},   {"--help", false, {}},   {"--version", false, {}},
-      {"--limits", true, {}},
+      {"--limits", true, {}},           {"--junit", true, {}},   {"--report", true, {}},
   };
 }
 
@@ -189,15 +197,21 @@ GainModel measured(const GainReference& reference, SampleSource& recording, cons
 }
 
 BatchLayout batch_layout() {
-  return {kName,      gain_csv_header(), {"delay", "trust ratio", "peak dB"},
-          {7, 11, 8}, "recording",       "recordings"};
+  return {kName,       gain_csv_header(),  {"delay", "trust ratio", "peak dB"},
+          {7, 11, 8},  "recording",        "recordings",
+          "reference", gain_html_columns()};
 }
 
 // One recording measured, as a batch prints it: its row or line, its
-// status and its warnings.
-FileResult file_result(const GainModel& m, BatchFormat format) {
+// status and its warnings; with `reports`, its parts of the report files.
+FileResult file_result(const GainModel& m, BatchFormat format, bool reports) {
   FileResult r;
   r.status = exit_status(m);
+  if (reports) {
+    r.junit = gain_junit(m);
+    r.html_cells = gain_html_cells(m);
+    r.html_section = gain_html_section(m);
+  }
   r.err = truncation_warning(kName, m.recording);
   if (const std::string w = period_warning(m); !w.empty()) {
     r.err += std::string(kName) + ": warning: " + m.recording.path + ": " + w + "\n";
@@ -222,8 +236,8 @@ FileResult file_result(const GainModel& m, BatchFormat format) {
 // REFERENCE and several recordings (or one, with --jsonl or --csv): the
 // reference prepared once, before the workers that measure the recordings
 // are forked, so that they share it.
-int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format, std::FILE* out,
-                 std::FILE* err) {
+int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
+                 ReportFiles& reports, std::FILE* out, std::FILE* err) {
   const std::vector<std::string> recordings(line.operands.begin() + 1, line.operands.end());
   const int jobs = std::min(jobs_option(line, processors()), static_cast<int>(recordings.size()));
   SampleSource reference_file(line.operands[0], s.channel);
@@ -240,10 +254,10 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
       file.resample_to(AM_GAIN_RATE);
     }
     check_gain_inputs(reference.info, file.info(), s.options.step_period);
-    return file_result(measured(reference, file, s), format);
+    return file_result(measured(reference, file, s), format, reports.any());
   };
   return run_and_report_batch(batch_layout(), format, "reference  " + describe_file(reference.info),
-                              recordings, jobs, measure_one, out, err);
+                              line.operands, jobs, measure_one, reports, out, err);
 }
 
 // Writes DIR/reference.wav (the stepped stimulus at 25.2 s steps) and
@@ -305,8 +319,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     }
     check_output_path("--plot", plot, line.operands);
   }
+  ReportFiles reports =
+      open_report_files(line, plot.empty() ? std::vector<std::string>{} : std::vector{plot});
   if (recordings > 1 || format != BatchFormat::kTable) {
-    return run_batch_of(line, s, format, out, err);
+    return run_batch_of(line, s, format, reports, out, err);
   }
 
   // One recording, measured here as a batch's worker measures it, with the
@@ -326,6 +342,11 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   }
   const GainReference reference = prepare_reference(reference_file, s.options);
   const GainModel m = measured(reference, recording_file, s);
+  if (reports.any()) {
+    write_report_files(reports, batch_layout(), line.operands[0],
+                       "reference  " + describe_file(m.reference), {line.operands[1]},
+                       {file_result(m, BatchFormat::kTable, true)});
+  }
   if (chart) {
     chart->write_and_close(gain_svg(m));
   }

@@ -43,6 +43,14 @@ Options:
                    (TOML: min_db, max_db, inclusive); an unknown key, a
                    value of the wrong type or a minimum above its maximum
                    is a usage error naming the file and line
+  --junit FILE     also write JUnit XML for CI servers: a test case per
+                   measured file, a <failure> when its SNR is outside its
+                   limits, an <error> when it cannot be used or the file
+                   could not be measured
+  --report FILE.html
+                   also write the batch report: one self-contained page
+                   with the outcomes' counts and a row per measured file
+                   (verdict, limits, SNR, activity, lag)
   --jobs N         measure files in N worker processes at once (default:
                    one per processor, at most one per file)
   --align          shift MEASURED by its lag behind GATE before measuring
@@ -110,7 +118,8 @@ const std::vector<OptionDecl> kOptions = {
     {"--channel", true, {}},  {"--make-demo", true, {}}, {"--jobs", true, {}},
     {"--json", false, {}},    {"--jsonl", false, {}},    {"--csv", false, {}},
     {"--align", false, {}},   {"--resample", false, {}}, {"--help", false, {}},
-    {"--version", false, {}}, {"--limits", true, {}},
+    {"--version", false, {}}, {"--limits", true, {}},    {"--junit", true, {}},
+    {"--report", true, {}},
 };
 
 // How the files are measured, whether one or many.
@@ -142,15 +151,20 @@ SnrModel measured(SampleSource& gate, SampleSource& file, const Settings& s) {
 }
 
 BatchLayout batch_layout() {
-  return {kName,     snr_csv_header(), {"SNR dB", "activity", "lag"},
-          {9, 8, 7}, "measured",       "measured files"};
+  return {kName,     snr_csv_header(),  {"SNR dB", "activity", "lag"},
+          {9, 8, 7}, "measured",        "measured files",
+          "gate",    snr_html_columns()};
 }
 
 // One file measured, as a batch prints it: its row or line, its status and
 // its warnings.
-FileResult file_result(const SnrModel& m, BatchFormat format) {
+FileResult file_result(const SnrModel& m, BatchFormat format, bool reports) {
   FileResult r;
   r.status = exit_status(m);
+  if (reports) {
+    r.junit = snr_junit(m);
+    r.html_cells = snr_html_cells(m);
+  }
   r.err = truncation_warning(kName, m.measured);
   if (const std::string w = lag_warning(m); !w.empty()) {
     r.err += std::string(kName) + ": " + w + "\n";
@@ -176,8 +190,8 @@ FileResult file_result(const SnrModel& m, BatchFormat format) {
 // gate read and checked once (a gate that cannot be decoded stops the batch
 // before anything is measured), each measured file in a worker process,
 // which reads the gate again beside it.
-int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format, std::FILE* out,
-                 std::FILE* err) {
+int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
+                 ReportFiles& reports, std::FILE* out, std::FILE* err) {
   const std::vector<std::string> files(line.operands.begin() + 1, line.operands.end());
   const int jobs = std::min(jobs_option(line, processors()), static_cast<int>(files.size()));
   SampleSource gate_file(line.operands[0], s.channel);
@@ -193,10 +207,10 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
     check_snr_inputs(gate.info, file.info(), s.align);
     SampleSource gate_again =
         gate.samples ? SampleSource(*gate.samples) : SampleSource(gate.info.path, s.channel);
-    return file_result(measured(gate_again, file, s), format);
+    return file_result(measured(gate_again, file, s), format, reports.any());
   };
-  return run_and_report_batch(batch_layout(), format, "gate  " + describe_file(gate.info), files,
-                              jobs, measure_one, out, err);
+  return run_and_report_batch(batch_layout(), format, "gate  " + describe_file(gate.info),
+                              line.operands, jobs, measure_one, reports, out, err);
 }
 
 // Writes DIR/gate.wav (speech-like bursts with silent pauses) and
@@ -233,8 +247,9 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const BatchFormat format = batch_format(line, files);
   const Settings s = settings(line);
   jobs_option(line, 1);  // refused when wrong, even where one file needs no workers
+  ReportFiles reports = open_report_files(line, {});
   if (files > 1 || format != BatchFormat::kTable) {
-    return run_batch_of(line, s, format, out, err);
+    return run_batch_of(line, s, format, reports, out, err);
   }
 
   // One measured file, measured here as a batch's worker measures it, with
@@ -247,6 +262,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   }
   check_snr_inputs(gate_file.info(), measured_file.info(), s.align);
   const SnrModel m = measured(gate_file, measured_file, s);
+  if (reports.any()) {
+    write_report_files(reports, batch_layout(), line.operands[0], "gate  " + describe_file(m.gate),
+                       {line.operands[1]}, {file_result(m, BatchFormat::kTable, true)});
+  }
   std::fputs(truncation_warning(kName, m.gate).c_str(), err);
   std::fputs(truncation_warning(kName, m.measured).c_str(), err);
   if (const std::string w = lag_warning(m); !w.empty()) {

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "common/command_line.h"
+#include "common/html_report.h"
 #include "common/json.h"
+#include "common/junit.h"
 
 namespace cli {
 namespace {
@@ -10,6 +13,29 @@ namespace {
 // The lag in milliseconds.
 double lag_ms(const SnrModel& m) {
   return static_cast<double>(m.report.lag) * 1000.0 / static_cast<double>(m.gate.rate);
+}
+
+// Why the SNR cannot be used, or is outside its limits: "" for neither.
+std::vector<std::string> snr_reasons(const SnrModel& m) {
+  std::vector<std::string> out;
+  switch (m.report.verdict) {
+    case AM_VERDICT_FINITE:
+      break;
+    case AM_VERDICT_NON_FINITE_SAMPLES:
+      out.push_back(non_finite_text(*m.non_finite));
+      break;
+    default:
+      out.push_back(am_enum_text(AM_ENUM_SNR_REASON, m.report.reason));
+      break;
+  }
+  if (m.limits) {
+    for (const LimitCheck& c : m.limits->checks) {
+      if (!c.passed) {
+        out.push_back("outside its limits: " + check_text(c));
+      }
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -147,6 +173,33 @@ std::vector<std::string> snr_csv_fields(const SnrModel& m) {
 std::array<std::string, 3> snr_summary_figures(const SnrModel& m) {
   return {number_text(m.report.snr_db), number_text(m.report.activity_factor, "%.4f"),
           std::to_string(m.report.lag)};
+}
+
+std::string snr_junit(const SnrModel& m) {
+  const int status = exit_status(m);
+  const std::string message =
+      status == kExitReject
+          ? "outside its limits (" + m.limits->file + "): " + judgement_csv(m.limits)[1]
+          : std::string("not usable: ") + am_verdict_name(m.report.verdict) + " (" +
+                am_enum_name(AM_ENUM_SNR_REASON, m.report.reason) + ")";
+  return junit_testcase("quenbar-snr", m.measured.path, status, message, snr_reasons(m));
+}
+
+std::vector<std::string> snr_html_columns() {
+  return {"verdict", "limits", "SNR dB", "activity", "lag", "lag reliable", "why"};
+}
+
+std::string snr_html_cells(const SnrModel& m) {
+  const am_snr_report& r = m.report;
+  std::string why;
+  for (const std::string& reason : snr_reasons(m)) {
+    why += (why.empty() ? "" : "; ") + reason;
+  }
+  return html_cell(am_verdict_name(r.verdict)) + html_cell(judgement_summary(m.limits)) +
+         html_cell(number_text(r.snr_db), true) +
+         html_cell(number_text(r.activity_factor, "%.4f"), true) +
+         html_cell(std::to_string(r.lag), true) + html_cell(r.lag_reliable != 0 ? "yes" : "no") +
+         html_cell(why);
 }
 
 }  // namespace cli
