@@ -45,8 +45,31 @@ def run(program, *args, memory=None, stdout=subprocess.PIPE):
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
     done = subprocess.run([program, *args], stdout=stdout, stderr=subprocess.PIPE, text=True,
-                          check=False, timeout=60, preexec_fn=limit if memory else None)
+                          errors="surrogateescape", check=False, timeout=60,
+                          preexec_fn=limit if memory else None)
     return done.returncode, done.stdout or "", done.stderr
+
+
+def sox(*args):
+    """Runs SoX quietly, without dither, so that the files it makes are the
+    same on every run."""
+    subprocess.run(["sox", "-V1", "-D", *args], check=True, timeout=60)
+
+
+def csv_rows(out):
+    """The rows of a --csv batch, each a dict by the header's names."""
+    return list(csv.DictReader(io.StringIO(out)))
+
+
+def gains(row):
+    return [float(row["gain_db_%d" % k]) for k in range(1, 12)]
+
+
+def settled_second(step):
+    """A time (s) inside the measured half of a step (from 1) of the demo
+    recording: the half starts 12.6 s into the 25.2 s step, the recording
+    lags by the device's delay."""
+    return 15.0 + 25.2 * (step - 1) + 12.6 + DEVICE_DELAY / 48000.0
 
 
 def write_wav_header(file_path, rate, samples, data_bytes=None):
@@ -166,8 +189,8 @@ LAG_SHAPE = {"samples": int, "ms": "number", "window_samples": int, "max_lag_sam
              "prominence": "number", "reliable": bool}
 SNR_SHAPE = {"schema": str, "gate": FILE_SHAPE, "measured": FILE_SHAPE, "rate_hz": int,
              "snr_db": "number", "reason": str, "diagnostics": SNR_DIAGNOSTICS_SHAPE,
-             "verdict": str, "non_finite_sample": NON_FINITE_SHAPE, "lag": LAG_SHAPE, "version": str,
-             "limits": LIMITS_SHAPE}
+             "verdict": str, "non_finite_sample": NON_FINITE_SHAPE, "lag": LAG_SHAPE,
+             "version": str, "limits": LIMITS_SHAPE}
 
 
 class Shape(unittest.TestCase):
@@ -484,6 +507,32 @@ class Snr(Shape):
                                            samples(path("measured.wav")), 48000)
         self.assertTrue(math.isnan(result.snr_db))
 
+    def test_a_late_file_and_a_lag_beyond_the_search(self):
+        # 2 s late: found (96000 samples, reliable); aligned, the demo's SNR.
+        # 7 s late: beyond the 5 s search, not reliable, and --align refuses it.
+        demo = json.loads(self.measure("gate.wav", "measured.wav", "--json")[1])
+        with tempfile.TemporaryDirectory() as folder:
+            for seconds, lag, reliable in [(2, 96000, True), (7, None, False)]:
+                late = os.path.join(folder, "late_%d.wav" % seconds)
+                sox("-n", "-r", "48000", "-b", "16", "-c", "1", late + ".silence.wav", "trim",
+                    "0", str(seconds))
+                sox(late + ".silence.wav", path("measured.wav"), late)
+                code, out, err = run(QUENBAR_SNR, path("gate.wav"), late, "--json")
+                document = json.loads(out)
+                self.assertEqual(document["lag"]["reliable"], reliable)
+                self.assertIn("lags %s by %d samples" % (path("gate.wav"),
+                                                         document["lag"]["samples"]), err)
+                if reliable:
+                    self.assertEqual(document["lag"]["samples"], lag)
+                    self.assertGreaterEqual(document["lag"]["prominence"], 3)
+                    code, out, err = run(QUENBAR_SNR, path("gate.wav"), late, "--json", "--align")
+                    self.assertAlmostEqual(json.loads(out)["snr_db"], demo["snr_db"], delta=0.1)
+                else:
+                    self.assertLess(number(document["lag"]["prominence"]), 3)
+                    self.assert_refused(
+                        run(QUENBAR_SNR, path("gate.wav"), late, "--align"), 3,
+                        "late_7.wav: the lag between the signals does not stand out")
+
     def test_resampled_measured(self):
         # Converted to the gate's rate as it is read: no lag, the same SNR
         # but for the white noise above the converter's passband (95 % of
@@ -538,6 +587,248 @@ class Snr(Shape):
         self.assert_refused(self.measure("gate.wav", "not_audio.wav"), 3,
                             "cannot read it as audio")
         self.assert_refused(run(QUENBAR_SNR, "--channel"), 2, "--channel needs a value")
+
+
+class GainQuality(Shape):
+    """Whether a reading is a reading of the device: the demonstration
+    recording spoilt the ways a production line spoils it is questionable
+    or worse, with its cause; changed the ways a healthy chain changes it,
+    it stays trusted. The material is made with SoX and LAME from the
+    recording padded with a second of silence, so that a filter's delay or
+    a converted rate, which move it by a sample, leave every step inside it;
+    all of it is measured in one batch."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        at = lambda name: os.path.join(cls.folder.name, name)  # noqa: E731
+        padded = at("clean.wav")
+        sox(path("recording.wav"), padded, "pad", "0", "1")
+        sox("-n", "-r", "48000", "-b", "16", "-c", "1", at("silence.wav"), "trim", "0", "2")
+        sox("-n", "-r", "48000", "-b", "16", "-c", "1", at("noise.wav"), "synth", "270",
+            "whitenoise", "vol", str(0.1 * math.sqrt(3.0)))  # RMS 0.1: -20 dB re full scale
+
+        def pieces(out, *parts):
+            """out: the padded recording's stretches (start s, length s or
+            None for the rest, sox effects...) and "silence" between them."""
+            files = []
+            for k, part in enumerate(parts):
+                if part == "silence":
+                    files.append(at("silence.wav"))
+                    continue
+                start, length, *effects = part
+                files.append(at("%s.%d.wav" % (out, k)))
+                sox(padded, files[-1], "trim", str(start), *([str(length)] if length else []),
+                    *effects)
+            sox(*files, at(out))
+
+        pieces("restart.wav", "silence", (0, 20), (0, None))
+        dropout = settled_second(3) + 2.0
+        pieces("dropout.wav", (0, dropout), "silence", (dropout + 2.0, None))
+        jump = settled_second(5) + 4.0
+        pieces("jump.wav", (0, jump), (jump, 5.0, "vol", "2"), (jump + 5.0, None))
+        sox(padded, at("clipping.wav"), "vol", "2")
+        sox(padded, at("dc.wav"), "dcshift", str(300 / 32768))
+        sox("-m", "-v", "1", padded, "-v", "1", at("noise.wav"), at("noisy.wav"))
+        sox(padded, at("band_pass.wav"), "highpass", "20", "lowpass", "12000")
+        sox(padded, "-r", "44100", at("44100.wav"), "rate")
+        sox(at("44100.wav"), "-r", "48000", at("rates.wav"), "rate")
+        subprocess.run(["lame", "--silent", "-b", "128", padded, at("mp3.mp3")], check=True,
+                       timeout=60)
+        sox(padded, at("inverted.wav"), "vol", "-1")
+        sox(padded, "-b", "24", at("24bit.wav"))
+        sox(padded, "-e", "floating-point", "-b", "32", at("float.wav"))
+        cls.at = staticmethod(at)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def test_spoilt_and_healthy_recordings(self):
+        cases = [
+            # file, verdict, a cause among verdict_causes, the clean recording's gains kept
+            ("restart.wav", "questionable", "noise_distortion", False),
+            ("dropout.wav", "questionable", "unsteady", False),
+            ("clipping.wav", "questionable", "clipping", False),
+            ("dc.wav", "questionable", "noise_distortion", False),
+            ("jump.wav", "questionable", "unsteady", False),
+            ("noisy.wav", "questionable", "noise_distortion", False),
+            ("clean.wav", "trusted", None, True),
+            ("band_pass.wav", "trusted", None, False),
+            ("rates.wav", "trusted", None, True),
+            ("mp3.mp3", "trusted", None, False),
+            ("inverted.wav", "trusted", None, True),
+            ("24bit.wav", "trusted", None, True),
+            ("float.wav", "trusted", None, True),
+        ]
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"),
+                             *[self.at(c[0]) for c in cases], "--csv", "--jobs", "2")
+        self.assertEqual(code, 1, err)
+        rows = csv_rows(out)
+        clean = gains(rows[6])
+        for (name, verdict, cause, same_gains), row in zip(cases, rows):
+            with self.subTest(name=name):
+                self.assertEqual(row["path"], self.at(name))
+                self.assertEqual((row["verdict"], row["exit_status"]),
+                                 (verdict, "0" if verdict == "trusted" else "1"), row["causes"])
+                if cause:
+                    self.assertIn(cause, row["causes"].split(";"))
+                    marked = [row["questionable_%d" % k] for k in range(1, 12)]
+                    self.assertTrue(any(cause in m.split(";") for m in marked), marked)
+                else:
+                    self.assertEqual(row["causes"], "")
+                if same_gains:
+                    for got, want in zip(gains(row), clean):
+                        self.assertAlmostEqual(got, want, delta=0.01)
+
+    def test_the_table_names_each_cause_with_its_figures(self):
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), self.at("dropout.wav"))
+        self.assertEqual(code, 1, err)
+        self.assertIn("result     QUESTIONABLE (failed = 0):\n  - the step's level moves: its "
+                      "50 ms block levels spread more than the reference's own (step 3: spread "
+                      "Inf dB", out)
+        # The silence's 50 ms blocks have no level: the spread is infinite.
+        self.assertRegex(out, r"\n   3 ! +-[0-9.]+ +-[0-9.]+ +Inf +0  unsteady\n")
+
+
+class GainDrift(Shape):
+    """A recording whose clock drifts (SoX's speed: its content comes 1 +
+    ppm / 1e6 times faster): the drift is estimated within 10 %, and with
+    --drift-correct every one is trusted with the undrifted gains."""
+
+    def test_drift_is_estimated_and_corrected(self):
+        with tempfile.TemporaryDirectory() as folder:
+            clean = os.path.join(folder, "clean.wav")
+            sox(path("recording.wav"), clean, "pad", "0", "1")
+            ppms = [100.0, -100.0, 200.0]
+            files = []
+            for ppm in ppms:
+                files.append(os.path.join(folder, "drift_%+d.wav" % ppm))
+                sox(clean, files[-1], "speed", repr(1.0 + ppm * 1e-6))
+            code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), clean, *files, "--csv",
+                                 "--jobs", "2")
+            rows = csv_rows(out)
+            for ppm, row in zip(ppms, rows[1:]):
+                self.assertAlmostEqual(float(row["drift_ppm"]), ppm, delta=0.1 * abs(ppm))
+                self.assertEqual(row["drift_corrected"], "0")
+                if row["verdict"] == "not_trusted":
+                    self.assertIn("clock_drift", row["causes"].split(";"))
+            code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), *files, "--csv",
+                                 "--jobs", "2", "--drift-correct")
+            self.assertEqual(code, 0, err)
+            for row in csv_rows(out):
+                self.assertEqual((row["verdict"], row["drift_corrected"]), ("trusted", "1"))
+                for got, want in zip(gains(row), gains(rows[0])):
+                    self.assertAlmostEqual(got, want, delta=0.02)
+
+
+class LimitsAndReports(Shape):
+    """A device's limits from a TOML file, judged on usable measurements
+    (exit 6 outside them), and the report files: JUnit XML and the HTML
+    page, which headless Chromium opens."""
+
+    LIMITS = ("[gain]  # recording level minus reference level, every step, dB\n"
+              "min_db = -4.0\nmax_db = 4.0\nmax_delay_samples = 24000\n"
+              "[gain.step.9]  # the demo device's step 9 is +3.5 dB\nmax_db = %s\n"
+              "[snr]\nmin_db = %s\n")
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def at(self, name):
+        return os.path.join(self.folder.name, name)
+
+    def limits(self, step9_max, snr_min, name="limits.toml"):
+        with open(self.at(name), "w") as f:
+            f.write(self.LIMITS % (step9_max, snr_min))
+        return self.at(name)
+
+    def test_pass_fail_and_mistakes(self):
+        passing, failing = self.limits(4.0, 15.0, "pass.toml"), self.limits(3.0, 25.0)
+        cases = [
+            # program, files, limits, status, limits verdict, failed checks
+            (LUMETRA_MEASURE, ("reference.wav", "recording.wav"), passing, 0, "pass", ""),
+            (LUMETRA_MEASURE, ("reference.wav", "recording.wav"), failing, 6, "fail", "gain@9"),
+            (QUENBAR_SNR, ("gate.wav", "measured.wav"), passing, 0, "pass", ""),
+            (QUENBAR_SNR, ("gate.wav", "measured.wav"), failing, 6, "fail", "snr"),
+        ]
+        for program, files, limits, status, verdict, failed in cases:
+            with self.subTest(program=program, limits=limits):
+                code, out, err = run(program, *map(path, files), "--limits", limits, "--json")
+                self.assertEqual(code, status, err)
+                document = json.loads(out)
+                self.assert_shape(document, GAIN_SHAPE if program == LUMETRA_MEASURE else
+                                  SNR_SHAPE)
+                judged = document["limits"]
+                self.assertEqual(judged["verdict"], verdict)
+                self.assertEqual(";".join("%s@%d" % (c["check"], c["step"]) if c["step"] else
+                                          c["check"] for c in judged["checks"]
+                                          if c["outcome"] == "fail"), failed)
+        checks = json.loads(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
+                                "--limits", failing, "--json")[1])["limits"]["checks"]
+        self.assertEqual(len(checks), 11 + 1)  # every step's gain, the delay
+        self.assertEqual(checks[8], {"check": "gain", "step": 9, "value": checks[8]["value"],
+                                     "min": -4, "max": 3, "outcome": "fail"})
+        with open(self.at("bad.toml"), "w") as f:
+            f.write("[gain]\nmin_db = -4.0\nmax_gain_db = 4.0\n")
+        self.assert_refused(run(LUMETRA_MEASURE, path("reference.wav"), path("recording.wav"),
+                                "--limits", self.at("bad.toml")),
+                            2, self.at("bad.toml") + ":3: unknown key 'max_gain_db' in [gain]")
+
+    def test_a_batch_in_junit_and_html(self):
+        files = ["recording.wav", "recording_30s.wav", "no_such_file.wav", "recording_float.wav"]
+        odd = self.at("unit \xe9 & <7>.wav".encode("latin-1").decode("utf-8", "surrogateescape"))
+        os.symlink(path("recording.wav"), odd)
+        junit, page = self.at("results.xml"), self.at("report.html")
+        code, out, err = run(LUMETRA_MEASURE, path("reference.wav"), *map(path, files), odd,
+                             "--limits", self.limits(3.0, 15.0), "--junit", junit,
+                             "--report", page, "--jobs", "2")
+        # Errors weigh most, then retest, then reject: 3 beats 1 beats 6.
+        self.assertEqual(code, 3, err)
+        statuses = [line.split()[0] for line in out.splitlines() if line[:6].strip().isdigit()]
+        self.assertEqual(statuses, ["6", "1", "3", "6", "6"])
+        suite = ElementTree.parse(junit).getroot()
+        self.assertEqual(
+            (suite.tag, suite.get("tests"), suite.get("failures"), suite.get("errors")),
+            ("testsuites", "5", "3", "2"))
+        cases = list(suite.iter("testcase"))
+        self.assertEqual([c.get("name") for c in cases],
+                         [path(f) for f in files] + [odd.encode("utf-8", "surrogateescape")
+                                                     .decode("utf-8", "replace")])
+        self.assertEqual([[e.tag for e in c] for c in cases],
+                         [["failure"], ["error"], ["error"], ["failure"], ["failure"]])
+        self.assertIn("gain of step 9", cases[0][0].text)
+
+        with open(page, "rb") as f:
+            html = f.read().decode("utf-8")  # valid UTF-8 whatever the paths
+        self.assertNotIn("<script", html)
+        self.assertEqual(html.count("http"), html.count("http://www.w3.org/2000/svg"))
+        self.assertEqual(html.count("<svg"), 4)  # each measured recording's chart
+        dom, screenshot = self.chromium(page)
+        for k, name in enumerate(files, 1):
+            row = dom[dom.index('<tr id="row-%d">' % k):]
+            self.assertIn(path(name), row[:row.index("</tr>")])
+        self.assertIn('<tr id="row-5">', dom)
+        self.assertIn('<b>3</b>fail', dom)
+        with open(screenshot, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+
+    def chromium(self, page):
+        """The page's DOM as headless Chromium builds it, and its screenshot
+        (a fresh profile, nothing fetched from the network)."""
+        screenshot = self.at("report.png")
+        flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                 "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync"]
+        url = "file://" + os.path.abspath(page)
+        dom = subprocess.run(["chromium", *flags, "--user-data-dir=" + self.at("profile-1"),
+                              "--dump-dom", url], capture_output=True, text=True, check=True,
+                             timeout=60).stdout
+        subprocess.run(["chromium", *flags, "--user-data-dir=" + self.at("profile-2"),
+                        "--screenshot=" + screenshot, "--window-size=1280,2000", url],
+                       capture_output=True, check=True, timeout=60)
+        return dom, screenshot
 
 
 class Batch(Shape):
