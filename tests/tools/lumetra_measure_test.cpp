@@ -41,7 +41,8 @@ TEST(LumetraMeasure, HelpStatesTheScaleAndTheStatuses) {
   EXPECT_EQ(r.err, "");
   for (const char* part :
        {"Usage: lumetra-measure REFERENCE RECORDING", "--step-period auto|25.2|24.7", "--channel N",
-        "--json", "--plot FILE.svg", "--make-demo DIR",
+        "--json", "--plot FILE.svg", "--make-demo DIR", "--drift-correct", "--limits FILE",
+        "--junit FILE", "--report FILE.html", "\"questionable\"", "6\nreject",
         "16-bit\nPCM samples are taken as their integer values", "n / 2^(B-1) * 32767", "x * 32767",
         "Exit status: 0"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
