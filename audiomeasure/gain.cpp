@@ -8,6 +8,7 @@
 #include <span>
 
 #include "audiomeasure/resample.h"
+#include "runtime/huge_pages.h"
 
 namespace am {
 namespace {

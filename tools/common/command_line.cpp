@@ -54,6 +54,19 @@ class HeldOutput {
 
 }  // namespace
 
+int status_weight(int status) {
+  switch (status) {
+    case kExitTrusted:
+      return 0;
+    case kExitReject:
+      return 1;
+    case kExitNotTrusted:
+      return 2;
+    default:
+      return status + 1;
+  }
+}
+
 int current_error(std::string& message) {
   try {
     throw;
