@@ -156,6 +156,8 @@ void am_gain_report_init_size(am_gain_report* report, uint32_t size) noexcept {
   full.trust_ratio = full.total_delay = full.total_delay_ms = kNaN;
   full.non_finite_position = -1;
   full.non_finite_value = kNaN;
+  // A report nothing was written to never reads as a good one.
+  full.verdict = AM_VERDICT_NOT_TRUSTED;
   std::fill_n(full.noise_distortion_db, AM_STEPS, kNaN);
   std::fill_n(full.dc_offset_db, AM_STEPS, kNaN);
   std::fill_n(full.spread_excess_db, AM_STEPS, kNaN);
@@ -262,6 +264,24 @@ void am_gain_reference_destroy(am_gain_reference* reference) noexcept {
   let_go(reference);
 }
 
+int am_gain_reference_report(const am_gain_reference* reference, am_gain_report* report) noexcept {
+  const runtime::FpGuard guard;
+  if (reference == nullptr || report == nullptr) {
+    return AM_ERR_NULL;
+  }
+  if (report->struct_size < kGainReportFirstSize) {
+    return AM_ERR_STRUCT_SIZE;
+  }
+  if (!reference->body.finished()) {
+    return AM_ERR_STATE;
+  }
+  am_gain_report full;
+  am_gain_report_init(&full);
+  am::write_reference_fields(reference->body.summary(), full);
+  deliver(full, report);
+  return AM_OK;
+}
+
 int am_gain_create(const am_gain_reference* reference, am_gain_measurement** out) noexcept {
   const runtime::FpGuard guard;
   if (out == nullptr) {
@@ -342,6 +362,7 @@ void am_snr_report_init_size(am_snr_report* report, uint32_t size) noexcept {
   }
   full.non_finite_position = -1;
   full.lag_prominence = kNaN;
+  full.verdict = AM_VERDICT_NOT_FINITE;
   init_sized(full, report, size);
 }
 

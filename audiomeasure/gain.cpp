@@ -8,6 +8,7 @@
 #include <span>
 
 #include "audiomeasure/resample.h"
+#include "runtime/huge_pages.h"
 
 namespace am {
 namespace {
@@ -98,6 +99,7 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
   const std::uint32_t size = r.struct_size;
   r = am_gain_report{};
   r.struct_size = size;
+  write_reference_fields(s, r);
   r.failed = e.failed;
   r.peak_level = e.peak_level;
   r.causes = api_causes(d.causes);
@@ -105,11 +107,7 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
   for (int k = 0; k < kSteps; ++k) {
     r.step_level[k] = e.step_level[k];
     r.step_range[k] = e.step_range[k];
-    r.reference_step_level[k] = s.own.step_level[k];
-    r.reference_step_range[k] = s.own.step_range[k];
     r.gain[k] = e.step_level[k] - s.own.step_level[k];
-    r.step_start[k] = s.layout.step[k].first;
-    r.step_samples[k] = s.layout.step[k].count;
     // Aligned positions below aligned_samples come from the recording.
     const lumetra::Stretch& settled = s.layout.settled[k];
     const std::int64_t held =
@@ -151,17 +149,6 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
   }
   r.drift_ppm = f.analysed ? drift_ppm(f.quality) : kNaN;
 
-  r.step_period = s.choice.period;
-  r.step_period_s = s.choice.seconds;
-  r.step_mode = s.choice.step_mode;
-  r.step_period_source = s.choice.source;
-  r.step_period_warning = s.choice.warning;
-  r.fitting_period_s = s.check.fitting;
-  for (int i = 0; i < 2; ++i) {
-    r.layout_held[i] = s.check.layouts[i].held ? 1 : 0;
-    r.median_step_spread_db[i] = s.check.layouts[i].median_spread_db;
-  }
-
   r.onset_frame_reference = d.onsets.reference;
   r.onset_frame_recording = d.onsets.recording;
   r.coarse_delay = d.coarse_delay;
@@ -176,17 +163,10 @@ void write_report(const ReferenceSummary& s, const am_gain_options& options,
               : d.copy == lumetra::Copy::kHead ? AM_ALIGNED_HEAD
                                                : AM_ALIGNED_NONE;
   r.aligned_samples = d.aligned_samples;
-  r.reference_length = s.length;
   r.recording_length = f.recording_length;
 
-  r.non_finite_signal = AM_SIGNAL_NONE;
-  r.non_finite_position = -1;
-  r.non_finite_value = kNaN;
-  if (s.non_finite) {
-    r.non_finite_signal = AM_SIGNAL_REFERENCE;
-    r.non_finite_position = s.non_finite.position;
-    r.non_finite_value = s.non_finite.value;
-  } else if (f.recording_non_finite && f.recording_non_finite.position < recording_read(d)) {
+  if (!s.non_finite && f.recording_non_finite &&
+      f.recording_non_finite.position < recording_read(d)) {
     r.non_finite_signal = AM_SIGNAL_RECORDING;
     r.non_finite_position = f.recording_non_finite.position;
     r.non_finite_value = f.recording_non_finite.value;
@@ -285,6 +265,36 @@ int measure_whole(const double* reference, std::int64_t reference_length, const 
 
 }  // namespace
 
+void write_reference_fields(const ReferenceSummary& s, am_gain_report& r) noexcept {
+  for (int k = 0; k < kSteps; ++k) {
+    r.reference_step_level[k] = s.own.step_level[k];
+    r.reference_step_range[k] = s.own.step_range[k];
+    r.step_start[k] = s.layout.step[k].first;
+    r.step_samples[k] = s.layout.step[k].count;
+  }
+  r.step_period = s.choice.period;
+  r.step_period_s = s.choice.seconds;
+  r.step_mode = s.choice.step_mode;
+  r.step_period_source = s.choice.source;
+  r.step_period_warning = s.choice.warning;
+  r.fitting_period_s = s.check.fitting;
+  for (int i = 0; i < 2; ++i) {
+    r.layout_held[i] = s.check.layouts[i].held ? 1 : 0;
+    r.median_step_spread_db[i] = s.check.layouts[i].median_spread_db;
+  }
+  r.reference_length = s.length;
+  r.non_finite_signal = AM_SIGNAL_NONE;
+  r.non_finite_position = -1;
+  r.non_finite_value = kNaN;
+  if (s.non_finite) {
+    r.non_finite_signal = AM_SIGNAL_REFERENCE;
+    r.non_finite_position = s.non_finite.position;
+    r.non_finite_value = s.non_finite.value;
+    r.verdict = AM_VERDICT_NON_FINITE_SAMPLES;
+    r.verdict_causes = 1u << AM_CAUSE_NON_FINITE_SAMPLES;
+  }
+}
+
 bool SettledStore::init(std::int64_t length) noexcept {
   // The settled halves of both periods the reference holds, merged where
   // they overlap.
@@ -303,40 +313,117 @@ bool SettledStore::init(std::int64_t length) noexcept {
   }
   std::sort(all, all + n, [](const Interval& a, const Interval& b) { return a.first < b.first; });
   intervals_count_ = 0;
-  std::int64_t total = 0;
+  total_ = 0;
   for (int i = 0; i < n; ++i) {
     Interval* last = intervals_count_ > 0 ? &intervals_[intervals_count_ - 1] : nullptr;
     if (last != nullptr && all[i].first <= last->first + last->count) {
       const std::int64_t end = std::max(last->first + last->count, all[i].first + all[i].count);
-      total += end - (last->first + last->count);
+      total_ += end - (last->first + last->count);
       last->count = end - last->first;
     } else {
-      intervals_[intervals_count_++] = {all[i].first, all[i].count, total};
-      total += all[i].count;
+      intervals_[intervals_count_++] = {all[i].first, all[i].count, total_};
+      total_ += all[i].count;
     }
   }
-  return data_.allocate(static_cast<std::size_t>(total));
+  as_floats_ = false;
+  if (!integers_.allocate(static_cast<std::size_t>(total_))) {
+    return false;
+  }
+  std::fill_n(integers_.data(), total_, std::int16_t{0});
+  return true;
 }
 
-void SettledStore::feed(const double* x, std::int64_t n, std::int64_t at) noexcept {
+bool SettledStore::to_floats() noexcept {
+  if (!floats_.allocate(static_cast<std::size_t>(total_))) {
+    return false;
+  }
+  for (std::int64_t i = 0; i < total_; ++i) {
+    floats_[static_cast<std::size_t>(i)] = integers_[static_cast<std::size_t>(i)];
+  }
+  integers_ = runtime::Buffer<std::int16_t>();
+  as_floats_ = true;
+  return true;
+}
+
+bool SettledStore::feed(const double* x, std::int64_t n, std::int64_t at) noexcept {
   for (int i = 0; i < intervals_count_; ++i) {
     const Interval& v = intervals_[i];
     const std::int64_t lo = std::max(at, v.first);
     const std::int64_t hi = std::min(at + n, v.first + v.count);
     for (std::int64_t p = lo; p < hi; ++p) {
-      data_[static_cast<std::size_t>(v.offset + p - v.first)] = static_cast<float>(x[p - at]);
+      const double value = x[p - at];
+      const auto k = static_cast<std::size_t>(v.offset + p - v.first);
+      if (!as_floats_) {
+        const bool integer = value >= -32768.0 && value <= 32767.0 &&
+                             static_cast<double>(static_cast<std::int16_t>(value)) == value;
+        if (integer) {
+          integers_[k] = static_cast<std::int16_t>(value);
+          continue;
+        }
+        if (!to_floats()) {
+          return false;
+        }
+      }
+      floats_[k] = static_cast<float>(value);
     }
   }
+  return true;
 }
 
-const float* SettledStore::at(std::int64_t position) const noexcept {
+bool SettledStore::keep_only(const lumetra::StepLayout& layout) noexcept {
+  Interval kept[kSteps];
+  int count = 0;
+  std::int64_t total = 0;
+  for (const lumetra::Stretch& s : layout.settled) {
+    if (s.count > 0) {
+      kept[count++] = {s.first, s.count, total};
+      total += s.count;
+    }
+  }
+  runtime::Buffer<std::int16_t> integers;
+  runtime::Buffer<float> floats;
+  if (!(as_floats_ ? floats.allocate(static_cast<std::size_t>(total))
+                   : integers.allocate(static_cast<std::size_t>(total)))) {
+    return false;
+  }
+  for (int i = 0; i < count; ++i) {
+    const std::int64_t from = where(kept[i].first);
+    for (std::int64_t j = 0; j < kept[i].count; ++j) {
+      const auto to = static_cast<std::size_t>(kept[i].offset + j);
+      const auto at = static_cast<std::size_t>(from + j);
+      if (as_floats_) {
+        floats[to] = floats_[at];
+      } else {
+        integers[to] = integers_[at];
+      }
+    }
+  }
+  std::copy_n(kept, count, intervals_);
+  intervals_count_ = count;
+  total_ = total;
+  integers_ = std::move(integers);
+  floats_ = std::move(floats);
+  return true;
+}
+
+std::int64_t SettledStore::where(std::int64_t position) const noexcept {
   for (int i = 0; i < intervals_count_; ++i) {
     const Interval& v = intervals_[i];
     if (position >= v.first && position < v.first + v.count) {
-      return data_.data() + v.offset + (position - v.first);
+      return v.offset + (position - v.first);
     }
   }
-  return nullptr;
+  return -1;
+}
+
+void SettledStore::feed(QualityMeter& meter, std::int64_t at, const double* r,
+                        std::int64_t n) const noexcept {
+  const auto k = static_cast<std::size_t>(where(at));
+  if (as_floats_) {
+    meter.feed(floats_.data() + k, r, n);
+  } else {
+    meter.feed(integers_.data() + k, r, n);
+  }
 }
 
 bool StepAnalysis::init() noexcept {
@@ -392,7 +479,7 @@ void StepAnalysis::feed(const double* x, std::int64_t n, std::int64_t at) noexce
     if (reference_->samples != nullptr) {
       meter_[0].feed(reference_->samples + lo, recording, hi - lo);
     } else {
-      meter_[0].feed(reference_->settled->at(lo), recording, hi - lo);
+      reference_->settled->feed(meter_[0], lo, recording, hi - lo);
     }
   }
 }
@@ -480,7 +567,9 @@ int GainReference::feed(const double* x, std::int64_t n) noexcept {
     std::memcpy(opening_.data() + fed_, x, static_cast<std::size_t>(keep) * sizeof(double));
   }
   note_non_finite(summary_.non_finite, x, n, fed_);
-  settled_.feed(x, n, fed_);
+  if (!settled_.feed(x, n, fed_)) {
+    return AM_ERR_OUT_OF_MEMORY;
+  }
   const std::span<const double> chunk(x, static_cast<std::size_t>(n));
   period_->feed(chunk);
   for (std::optional<lumetra::StepMeter>& m : own_) {
@@ -511,6 +600,9 @@ int GainReference::finish() noexcept {
   summary_.choice = choose_period(options_.step_period, summary_.check);
   summary_.layout = lumetra::step_layout(summary_.choice.seconds, summary_.length);
   summary_.own = own_[period_index(summary_.choice)]->finish();
+  if (!settled_.keep_only(summary_.layout)) {
+    return AM_ERR_OUT_OF_MEMORY;
+  }
   finished_ = true;
   return AM_OK;
 }

@@ -20,29 +20,42 @@ namespace am {
 // Checks an options struct (NULL: the defaults) and copies what it holds.
 int read_gain_options(const am_gain_options* options, am_gain_options& out) noexcept;
 
-// The reference's samples in the settled halves of both step periods (the
-// period is chosen at its end), kept as floats for the quality analysis of
-// every recording measured against it: the halves overlap, so their union
-// is kept, about half the reference.
+// The reference's samples in the settled halves of its steps, kept for the
+// quality analysis of every recording measured against it. While it is fed,
+// the halves of both step periods are kept (the period is chosen at its
+// end; the halves overlap, so their union is kept), then only those of the
+// period chosen: about half the reference. Kept as 16-bit integers while
+// every sample is one (a 16-bit stimulus), else as floats: the analysis
+// reads the reference as float either way, so the figures are the same.
 class SettledStore {
  public:
   // false when the memory cannot be had.
   bool init(std::int64_t length) noexcept;
   // The samples x[0 .. n), which are positions at .. at + n of the
-  // reference.
-  void feed(const double* x, std::int64_t n, std::int64_t at) noexcept;
-  // The kept sample at `position`, which lies in a settled half.
-  const float* at(std::int64_t position) const noexcept;
+  // reference; false when the memory for floats cannot be had.
+  bool feed(const double* x, std::int64_t n, std::int64_t at) noexcept;
+  // Keeps the settled halves of `layout` alone; false when the memory
+  // cannot be had.
+  bool keep_only(const lumetra::StepLayout& layout) noexcept;
+  // The kept samples at positions [at, at + n) (inside one settled half)
+  // and the recording's samples r[0 .. n), to the meter.
+  void feed(QualityMeter& meter, std::int64_t at, const double* r, std::int64_t n) const noexcept;
 
  private:
   struct Interval {
     std::int64_t first;
     std::int64_t count;
-    std::int64_t offset;  // of its first sample in data_
+    std::int64_t offset;  // of its first sample in the storage
   };
+  std::int64_t where(std::int64_t position) const noexcept;  // -1 when not kept
+  bool to_floats() noexcept;
+
   Interval intervals_[2 * lumetra::kSteps]{};
   int intervals_count_ = 0;
-  runtime::Buffer<float> data_;
+  std::int64_t total_ = 0;
+  runtime::Buffer<std::int16_t> integers_;
+  runtime::Buffer<float> floats_;
+  bool as_floats_ = false;
 };
 
 // What a measurement needs of its reference, gathered from its samples.
@@ -60,6 +73,10 @@ struct ReferenceSummary {
   const double* samples = nullptr;
   const SettledStore* settled = nullptr;
 };
+
+// The report fields a reference alone decides (am_gain_reference_report),
+// over a report as am_gain_report_init leaves it.
+void write_reference_fields(const ReferenceSummary& s, am_gain_report& r) noexcept;
 
 // What a measurement found besides lumetra's estimate.
 struct Findings {

@@ -109,6 +109,11 @@ void QualityMeter::feed(const float* reference, const double* recording, std::in
   take(reference, recording, n);
 }
 
+void QualityMeter::feed(const std::int16_t* reference, const double* recording,
+                        std::int64_t n) noexcept {
+  take(reference, recording, n);
+}
+
 template <class Sample>
 void QualityMeter::take(const Sample* reference, const double* recording, std::int64_t n) noexcept {
   while (n > 0) {

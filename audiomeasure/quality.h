@@ -65,6 +65,7 @@ class QualityMeter {
   void reset() noexcept;
   void feed(const double* reference, const double* recording, std::int64_t n) noexcept;
   void feed(const float* reference, const double* recording, std::int64_t n) noexcept;
+  void feed(const std::int16_t* reference, const double* recording, std::int64_t n) noexcept;
   StepQuality finish() const noexcept;
 
  private:

@@ -173,6 +173,9 @@ int measure_snr(const double* gate, std::int64_t gate_length, const double* meas
 
 bool Pending::push(const double* x, std::int64_t n) noexcept {
   const auto count = static_cast<std::size_t>(n);
+  if (count == 0) {
+    return true;  // an empty chunk: x may be null, and nothing waits longer
+  }
   if (tail_ + count > data_.size()) {
     // Move what waits to the front, and grow when that is not room enough.
     const std::size_t held = tail_ - head_;
@@ -181,7 +184,9 @@ bool Pending::push(const double* x, std::int64_t n) noexcept {
       if (!grown.allocate(std::max(2 * data_.size(), held + count))) {
         return false;
       }
-      std::memcpy(grown.data(), data_.data() + head_, held * sizeof(double));
+      if (held != 0) {
+        std::memcpy(grown.data(), data_.data() + head_, held * sizeof(double));
+      }
       data_ = std::move(grown);
     } else {
       std::memmove(data_.data(), data_.data() + head_, held * sizeof(double));

@@ -48,11 +48,16 @@
  * size. A struct_size smaller than the first version's is refused
  * (AM_ERR_STRUCT_SIZE): call the _init function first.
  *
- * Threads: the library keeps no state but read-only tables (the
+ * Threads and memory: the library keeps no state but read-only tables (the
  * correlation's twiddle factors, about 34 MB, built once on first need,
  * safely from any thread). Each measurement owns its working memory,
- * allocated when it is created and freed when it is destroyed (a gain
- * measurement: about 80 MB). Any number of threads may measure at once,
+ * allocated when it is created and given back when it is destroyed: a gain
+ * measurement's alignment takes 68 MB, given back as soon as the recording
+ * is aligned (the library keeps up to two such blocks for the next
+ * measurements, so that they find their pages already there); the rest of
+ * a measurement is a few megabytes. A prepared gain reference keeps its
+ * opening (6 MB) and the settled halves of its steps (12 MB for a 16-bit
+ * stimulus, 24 MB otherwise). Any number of threads may measure at once,
  * each with its own measurements and reports, and they get the bits one
  * thread gets; a prepared gain reference may be shared by measurements on
  * any threads. The result does not depend on the caller's floating-point
@@ -306,7 +311,8 @@ typedef struct am_gain_options {
  */
 typedef struct am_gain_report {
   uint32_t struct_size; /* set by am_gain_report_init */
-  int32_t verdict;      /* AM_VERDICT_TRUSTED, _NOT_TRUSTED, _INCOMPLETE, _NON_FINITE_SAMPLES */
+  int32_t verdict;      /* AM_VERDICT_TRUSTED, _NOT_TRUSTED, _INCOMPLETE, _NON_FINITE_SAMPLES,
+                           _QUESTIONABLE */
   /* Everything behind the verdict: bits 1u << AM_CAUSE_*; 0 when trusted. */
   uint32_t verdict_causes;
   /* lumetra's reasons for failed = 1 (bits AM_CAUSE_COARSE_DELAY_TOO_LARGE ..
@@ -422,8 +428,9 @@ AUDIOMEASURE_API void am_gain_options_init_size(am_gain_options* options,
                                                 uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
 /* Sets struct_size = size and clears the rest (NaN numbers, 0 counts, -1
- * positions); call it on a report before handing it to a measure or finish
- * call. */
+ * positions, the verdict not_trusted, so that a report nothing was written
+ * to never reads as a good one); call it on a report before handing it to
+ * a measure or finish call. */
 AUDIOMEASURE_API void am_gain_report_init_size(am_gain_report* report,
                                                uint32_t size) AUDIOMEASURE_NOEXCEPT;
 
@@ -464,7 +471,10 @@ AUDIOMEASURE_API int64_t am_gain_reference_minimum(int step_period) AUDIOMEASURE
  * Verdict, the first that holds: NON_FINITE_SAMPLES (a sample used is NaN
  * or infinite), NOT_TRUSTED (failed is 1.0: the causes say why),
  * INCOMPLETE (the alignment held, but the recording ends before the
- * settled half of the steps in uncovered_steps ends), else TRUSTED.
+ * settled half of the steps in uncovered_steps ends), QUESTIONABLE (a
+ * step's reading is doubtful by the options' limits: questionable_steps),
+ * else TRUSTED. With drift_correct, the report is the converted
+ * recording's when the drift is 1 ppm or more.
  * Returns AM_OK with every field written, or the refusal.
  */
 AUDIOMEASURE_API int am_gain_measure(const double* reference, int64_t reference_length,
@@ -482,9 +492,12 @@ AUDIOMEASURE_API int am_gain_measure(const double* reference, int64_t reference_
  * on the whole arrays. The recording's length need not be known: the
  * report measures what was fed.
  *
- * Memory, whatever the lengths: a reference holds its opening (about
- * 6 MB) and a few kilobytes of sums; a measurement holds the recording's
- * opening and its working memory (about 80 MB in all).
+ * Memory, whatever the lengths: a reference holds its opening (6 MB)
+ * and the settled halves of its steps (12 MB for a 16-bit stimulus, 24 MB
+ * otherwise); a measurement holds the recording's opening (6 MB) and its
+ * working memory (68 MB) until the recording is aligned, a few megabytes
+ * after that. With drift_correct, a measurement keeps the whole recording
+ * too, for its conversion.
  *
  * References and measurements count who uses them: a measurement keeps
  * its reference alive, so am_gain_reference_destroy may come before the
@@ -524,6 +537,20 @@ AUDIOMEASURE_API int am_gain_reference_finish(am_gain_reference* reference) AUDI
 /* Releases the caller's hold on the reference (NULL: nothing); it is
  * freed when no measurement uses it either. */
 AUDIOMEASURE_API void am_gain_reference_destroy(am_gain_reference* reference) AUDIOMEASURE_NOEXCEPT;
+
+/*
+ * am_gain_reference_report - what a finished reference says of itself,
+ * before any recording: the fields of a gain report that the reference
+ * alone decides (the step period and how it was chosen, with both layouts'
+ * figures and the warning; reference_step_level and reference_step_range;
+ * step_start and step_samples; reference_length; a non-finite sample of
+ * the reference, with the verdict non_finite_samples), the others as
+ * am_gain_report_init leaves them (the verdict not_trusted: no recording
+ * was measured). AM_ERR_NULL, AM_ERR_STRUCT_SIZE,
+ * AM_ERR_STATE (not finished).
+ */
+AUDIOMEASURE_API int am_gain_reference_report(const am_gain_reference* reference,
+                                              am_gain_report* report) AUDIOMEASURE_NOEXCEPT;
 
 /*
  * am_gain_create - a measurement against a finished reference, its working
@@ -650,7 +677,8 @@ AUDIOMEASURE_INLINE void am_snr_report_init(am_snr_report* report) AUDIOMEASURE_
  * AM_ERR_STRUCT_SIZE, AM_ERR_OPTION, AM_ERR_LENGTH, AM_ERR_RATE (fs NaN,
  * infinite or below 200 Hz), AM_ERR_SHORT_GATE (fewer samples than one
  * frame), AM_ERR_SHORT_MEASURED (not aligned: fewer samples than the
- * gate's whole frames cover), AM_ERR_NO_SHARED_FRAME (aligned: the shifted
+ * gate's whole frames cover), AM_ERR_UNRELIABLE_LAG (aligned: the lag
+ * does not stand out), AM_ERR_NO_SHARED_FRAME (aligned: the shifted
  * signals share no whole frame), AM_ERR_OUT_OF_MEMORY.
  *
  * Verdict: NON_FINITE_SAMPLES (a sample the estimate reads is NaN or
@@ -687,8 +715,8 @@ AUDIOMEASURE_API int am_snr_feed_measured(am_snr_measurement* measurement, const
 
 /* The report of what was fed (both signals end there). AM_ERR_NULL,
  * AM_ERR_STRUCT_SIZE, AM_ERR_SHORT_GATE, AM_ERR_SHORT_MEASURED,
- * AM_ERR_NO_SHARED_FRAME (the measurement keeps taking samples after
- * these). After a report, feeds are AM_ERR_STATE and a second finish gives
+ * AM_ERR_UNRELIABLE_LAG, AM_ERR_NO_SHARED_FRAME (the measurement keeps
+ * taking samples after these). After a report, feeds are AM_ERR_STATE and a second finish gives
  * the same report again. */
 AUDIOMEASURE_API int am_snr_finish(am_snr_measurement* measurement,
                                    am_snr_report* report) AUDIOMEASURE_NOEXCEPT;

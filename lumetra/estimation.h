@@ -255,9 +255,11 @@ const Workspace& static_workspace() noexcept;
 // A workspace of its own on the heap: one block of
 // spectral::kWorkspaceDoubles doubles (about 67.7 MB, 2 MiB aligned, on huge
 // pages where the kernel offers them) allocated by the constructor, with the
-// process's shared tables (built by the first one made); released by the
-// destructor. False when the memory for either cannot be had (nothing is
-// thrown; the allocations go through runtime/alloc.h).
+// process's shared tables (built by the first one made); given back by the
+// destructor, which keeps up to two such blocks for the next workspaces
+// (their pages already faulted in) and frees the rest. False when the memory
+// for either cannot be had (nothing is thrown; the allocations go through
+// runtime/alloc.h, and taking a kept block counts as one for its seam).
 class HeapWorkspace {
  public:
   HeapWorkspace() noexcept;

@@ -54,6 +54,18 @@ void release(void* block) noexcept {
   std::free(block);
 }
 
+bool reuse_granted(std::size_t bytes) noexcept {
+  if (refused(bytes)) {
+    return false;
+  }
+  g_live.fetch_add(1, std::memory_order_relaxed);
+  return true;
+}
+
+void set_aside() noexcept {
+  g_live.fetch_sub(1, std::memory_order_relaxed);
+}
+
 namespace alloc_seam {
 void fail_nth(long k) noexcept {
   g_requests.store(0, std::memory_order_relaxed);

@@ -16,6 +16,13 @@ void* allocate(std::size_t bytes) noexcept;
 // Releases a block from allocate or allocate_zeroed; nullptr is ignored.
 void release(void* block) noexcept;
 
+// For an owner that keeps blocks it freed to hand them out again (the
+// working memory of measurements): taking one back counts as a request of
+// `bytes` for the seam below, refused like any (false), and the block is
+// live again; putting one aside makes it not live.
+bool reuse_granted(std::size_t bytes) noexcept;
+void set_aside() noexcept;
+
 // Test seam. Counts every allocation request; once armed with k >= 1, the
 // k-th request from then on fails (that one only). Not exported.
 namespace alloc_seam {

@@ -104,6 +104,25 @@ TEST(AudiomeasureGain, DemoPairGivesTheFixedBitsWholeAndStreamed) {
     ASSERT_EQ(gain(p.reference, p.recording, AM_PERIOD_AUTO, chunk, streamed), AM_OK);
     EXPECT_TRUE(same_bytes(streamed, whole)) << chunk;
   }
+
+  // A prepared reference tells what it alone decides before any recording.
+  am_gain_reference* ref = nullptr;
+  const auto n = static_cast<std::int64_t>(p.reference.size());
+  ASSERT_EQ(am_gain_reference_create(nullptr, n, &ref), AM_OK);
+  ASSERT_EQ(am_gain_reference_feed(ref, p.reference.data(), n), AM_OK);
+  am_gain_report alone;
+  am_gain_report_init(&alone);
+  EXPECT_EQ(am_gain_reference_report(ref, &alone), AM_ERR_STATE);
+  ASSERT_EQ(am_gain_reference_finish(ref), AM_OK);
+  ASSERT_EQ(am_gain_reference_report(ref, &alone), AM_OK);
+  am_gain_reference_destroy(ref);
+  EXPECT_STREQ(am_verdict_name(alone.verdict), "not_trusted") << "no recording was measured";
+  EXPECT_EQ(alone.step_period, whole.step_period);
+  EXPECT_EQ(alone.step_period_warning, whole.step_period_warning);
+  EXPECT_EQ(bits(alone.median_step_spread_db[1]), bits(whole.median_step_spread_db[1]));
+  EXPECT_EQ(bits(alone.reference_step_level[4]), bits(whole.reference_step_level[4]));
+  EXPECT_EQ(alone.step_start[10], whole.step_start[10]);
+  EXPECT_TRUE(std::isnan(alone.step_level[0]));
 }
 
 // What a bench meets, each case from the demonstration pair: its verdict,

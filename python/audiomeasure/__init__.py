@@ -7,36 +7,44 @@ the audiomeasure library.
     snr = audiomeasure.measure_snr(gate, measured, fs=48000)
     snr.verdict, snr.snr_db, snr.reason, snr.lag
     reports = audiomeasure.measure_files("reference.wav", ["a.wav", "b.wav"])
+    audiomeasure.judge(report, {"gain": {"min_db": -4, "max_db": 4}}).outcome   # "pass"
 
 Reports. measure_gain gives a GainReport, measure_snr an SnrReport: frozen
 objects with every field of the C reports am_gain_report and am_snr_report
-under the C names (but struct_size and the padding reserved0). Numbers are
-floats and ints; arrays are read-only numpy arrays (float64, or int64 for
-step_start, step_samples and layout_held); enumerations are their stable
-names (verdict "trusted", step_period "25.2", aligned "whole", reason
-"finite", non_finite_signal "recording", ...); step_period_warning is None
-or its name ("no_clear_fit", "contradicted"); the cause bit sets
-verdict_causes and causes are tuples of cause names in cause order
-("non_finite_samples", "not_lagging", ..., "steps_not_covered");
-uncovered_steps is a tuple of step numbers counted from 1. The SNR report's
-aligned is a bool. The C header, audiomeasure.h, says what every field
-means.
+under the C names (but struct_size and the padding reserved0, reserved1).
+Numbers are floats and ints; arrays are read-only numpy arrays (float64, or
+int64 for step_start, step_samples, layout_held and clipped_samples);
+enumerations are their stable names (verdict "trusted", step_period "25.2",
+aligned "whole", reason "finite", non_finite_signal "recording", ...);
+step_period_warning is None or its name ("no_clear_fit", "contradicted");
+the cause bit sets verdict_causes and causes are tuples of cause names in
+cause order ("non_finite_samples", "not_lagging", ..., "unsteady"), and
+step_questionable is such a tuple per step; uncovered_steps and
+questionable_steps are tuples of step numbers counted from 1. Flags
+(drift_corrected, the SNR report's aligned and lag_reliable) are bools. The
+C header, audiomeasure.h, says what every field means.
 
-Look at the verdict before the numbers. Gain: "trusted"; "not_trusted"
-(failed is 1.0: the alignment failed or no step has a usable block, see
-causes); "incomplete" (the recording ends before the measured half of the
-steps in uncovered_steps: they are measured partly on silence);
-"non_finite_samples" (a sample the measurement uses is NaN or infinite: see
-non_finite_signal, non_finite_position). SNR: "finite"; "not_finite" (reason
-says why); "non_finite_samples". step_period_warning, when not None, says
-the step period measured may be the wrong one.
+Look at the verdict before the numbers. Gain: "trusted"; "questionable"
+(aligned and whole, but the reading of the steps in questionable_steps is
+doubtful: noise and distortion near their level, clipping, or a level that
+moves; step_questionable says which); "not_trusted" (failed is 1.0: the
+alignment failed or no step has a usable block, see causes, and
+verdict_causes for silence or clock drift behind it); "incomplete" (the
+recording ends before the measured half of the steps in uncovered_steps:
+they are measured partly on silence); "non_finite_samples" (a sample the
+measurement uses is NaN or infinite: see non_finite_signal,
+non_finite_position). SNR: "finite"; "not_finite" (reason says why);
+"non_finite_samples". step_period_warning, when not None, says the step
+period measured may be the wrong one. Whether the device is inside its
+limits is judge's Judgement.
 
 Refusals: an input the library cannot measure raises before anything is
-measured: ValueError for a bad argument, length or rate or an input too
-short, MemoryError when the library cannot have the memory. The message
-says what was given and ends with the library's text for the refusal; the
+measured: ValueError for a bad argument, option, length or rate, an input
+too short, or (measure_snr with align) a lag that does not stand out,
+MemoryError when the library cannot have the memory. The message says what
+was given and ends with the library's text for the refusal; the
 exception's `status` attribute is its stable name ("short_reference",
-"bad_rate", ...). Wrong Python types raise TypeError.
+"bad_rate", "unreliable_lag", ...). Wrong Python types raise TypeError.
 
 Samples are on the 16-bit scale: full scale is 32767 (pass a 16-bit file's
 integer values as they are; multiply samples in [-1, 1] by 32767). Levels
@@ -49,7 +57,9 @@ Masked arrays are refused: the library would read the masked values.
 
 Threads: the library is reentrant and the interpreter's lock is released
 while it measures, so threads measure in parallel (a gain measurement holds
-about 80 MB of working memory while it runs).
+about 80 MB of working memory while it runs). measure_files and
+measure_snr_files also take a concurrent.futures executor (threads,
+processes, a Dask cluster's) and give the reports of the serial run.
 
 estimate_gain and estimate_snr are the earlier interface: the numbers of
 the fixed libraries' entry points alone (GainResult, SnrResult), the same
@@ -60,6 +70,7 @@ The shared library is found as _native explains (AUDIOMEASURE_LIBRARY names
 its file).
 """
 
+import collections.abc
 import ctypes
 import dataclasses
 import decimal
@@ -74,8 +85,8 @@ from . import _native
 from ._version import __version__  # noqa: F401  (the project's version)
 
 __all__ = ["measure_gain", "measure_snr", "measure_files", "measure_snr_files", "GainReport",
-           "SnrReport", "estimate_gain", "estimate_snr", "GainResult", "SnrResult",
-           "STEP_PERIODS", "required_reference_length"]
+           "SnrReport", "judge", "Judgement", "estimate_gain", "estimate_snr", "GainResult",
+           "SnrResult", "STEP_PERIODS", "required_reference_length"]
 
 # step_period in seconds -> lumetra_estimation's stepMode.
 STEP_PERIODS = {25.2: 0.0, 24.7: 1.0}
@@ -94,12 +105,26 @@ def _name(kind, value):
 
 # ------------------------------------------------------------------ reports --
 
+@functools.lru_cache(maxsize=None)
+def _values(kind):
+    """{name: value} of an enumeration (its values are small and from 0)."""
+    return {_name(kind, v): v for v in range(64) if _name(kind, v) != "unknown"}
+
+
 def _bit_names(bits):
     return tuple(_name(_native.ENUM_CAUSE, k) for k in range(32) if bits >> k & 1)
 
 
+def _bits(names):
+    return sum(1 << _values(_native.ENUM_CAUSE)[name] for name in names)
+
+
 def _step_numbers(bits):
     return tuple(k + 1 for k in range(32) if bits >> k & 1)
+
+
+def _step_bits(steps):
+    return sum(1 << (k - 1) for k in steps)
 
 
 def _warning(value):
@@ -108,7 +133,7 @@ def _warning(value):
 
 
 def _enum(kind):
-    return lambda value: _name(kind, value)
+    return (lambda value: _name(kind, value)), (lambda name: _values(kind)[name])
 
 
 def _array(values):
@@ -118,59 +143,88 @@ def _array(values):
     return a
 
 
-# The fields that are not plain numbers or arrays, by how they are given.
+# The fields that are not plain numbers or arrays: how each is given, and
+# how it is written back into the C struct (judge hands the library the
+# report it is given).
+_BOOL = (bool, int)
 _GAIN_FIELDS = {
     "verdict": _enum(_native.ENUM_VERDICT),
-    "verdict_causes": _bit_names,
-    "causes": _bit_names,
-    "uncovered_steps": _step_numbers,
+    "verdict_causes": (_bit_names, _bits),
+    "causes": (_bit_names, _bits),
+    "uncovered_steps": (_step_numbers, _step_bits),
     "step_period": _enum(_native.ENUM_PERIOD),
     "step_period_source": _enum(_native.ENUM_PERIOD_SOURCE),
-    "step_period_warning": _warning,
+    "step_period_warning": (_warning,
+                            lambda name: _values(_native.ENUM_PERIOD_WARNING)[name or "none"]),
     "aligned": _enum(_native.ENUM_ALIGNED),
     "non_finite_signal": _enum(_native.ENUM_SIGNAL),
+    "step_questionable": (lambda bits: tuple(_bit_names(b) for b in bits),
+                          lambda names: [_bits(n) for n in names]),
+    "questionable_steps": (_step_numbers, _step_bits),
+    "drift_corrected": _BOOL,
 }
 _SNR_FIELDS = {
     "verdict": _enum(_native.ENUM_VERDICT),
     "reason": _enum(_native.ENUM_SNR_REASON),
-    "aligned": bool,
+    "aligned": _BOOL,
     "non_finite_signal": _enum(_native.ENUM_SIGNAL),
+    "lag_reliable": _BOOL,
 }
-_LEFT_OUT = ("struct_size", "reserved0")
+_LEFT_OUT = ("struct_size", "reserved0", "reserved1")
+
+
+def _setstate(self, state):
+    """Unpickling (a report from a worker process): arrays read-only again."""
+    for value in state.values():
+        if isinstance(value, np.ndarray):
+            value.flags.writeable = False
+    self.__dict__.update(state)
 
 
 def _report_class(name, struct, special, doc):
     """A frozen class with the fields of the ctypes struct (but _LEFT_OUT),
-    and the function that makes one from a filled struct."""
+    the function that makes one from a filled struct, and the one that
+    fills a struct from one."""
     fields = [(field, kind) for field, kind in struct._fields_ if field not in _LEFT_OUT]
     convert = []
     for field, kind in fields:
         if field in special:
-            convert.append((field, special[field]))
+            convert.append((field,) + special[field])
         elif issubclass(kind, ctypes.Array):
-            convert.append((field, _array))
+            convert.append((field, _array, lambda a: np.asarray(a).tolist()))
         elif kind is ctypes.c_double:
-            convert.append((field, float))
+            convert.append((field, float, float))
         else:
-            convert.append((field, int))
+            convert.append((field, int, int))
     cls = dataclasses.make_dataclass(name, [field for field, _ in fields], frozen=True, eq=False,
-                                     namespace={"__doc__": doc})
+                                     namespace={"__doc__": doc, "__setstate__": _setstate})
     cls.__module__ = __name__
 
     def make(filled):
-        return cls(**{field: f(getattr(filled, field)) for field, f in convert})
-    return cls, make
+        return cls(**{field: f(getattr(filled, field)) for field, f, _ in convert})
+
+    def fill(report):
+        filled = _native.initialized(_lib(), struct)
+        for field, _, back in convert:
+            value = back(getattr(report, field))
+            if isinstance(value, list):
+                getattr(filled, field)[:] = value
+            else:
+                setattr(filled, field, value)
+        return filled
+    return cls, make, fill
 
 
-GainReport, _gain_report = _report_class("GainReport", _native.GainReport, _GAIN_FIELDS, """\
+GainReport, _gain_report, _gain_struct = _report_class(
+    "GainReport", _native.GainReport, _GAIN_FIELDS, """\
 A gain measurement: every field of am_gain_report under its C name.
 
-verdict ("trusted", "not_trusted", "incomplete", "non_finite_samples") and
-verdict_causes (cause names); failed (1.0 or 0.0) and causes, lumetra's
-reasons for it. Per step, 11-element read-only arrays (step k at index
-k - 1): step_level, step_range (dB re 32767: lumetra_estimation's
-numbers), reference_step_level, reference_step_range, gain (step_level -
-reference_step_level), coverage (share of the step's measured half taken
+verdict ("trusted", "questionable", "not_trusted", "incomplete",
+"non_finite_samples") and verdict_causes (cause names); failed (1.0 or
+0.0) and causes, lumetra's reasons for it. Per step, 11-element read-only
+arrays (step k at index k - 1): step_level, step_range (dB re 32767:
+lumetra_estimation's numbers), reference_step_level, reference_step_range,
+gain (step_level - reference_step_level), coverage (share of the step's measured half taken
 from the recording; NaN for an empty one), step_start, step_samples
 (int64). peak_level. uncovered_steps: step numbers from 1. step_period
 ("25.2" or "24.7", the one measured), step_period_s, step_mode,
@@ -183,9 +237,18 @@ recording lags the reference), aligned ("none", "whole", "head"),
 aligned_samples. reference_length, recording_length. The first NaN or
 infinite sample used: non_finite_signal ("none", "reference",
 "recording"), non_finite_position (-1 when none), non_finite_value.
+Each step's quality (NaN, or 0, for a step without a settled half):
+noise_distortion_db, dc_offset_db, spread_excess_db, clipped_samples
+(int64); step_questionable, a tuple per step of the causes that make its
+reading questionable ("noise_distortion", "clipping", "unsteady"), and
+questionable_steps, the step numbers with any. drift_ppm (the recording's
+clock against the reference's; NaN when the steps do not show it) and
+drift_corrected (True when the recording measured is the one converted by
+the drift).
 """)
 
-SnrReport, _snr_report = _report_class("SnrReport", _native.SnrReport, _SNR_FIELDS, """\
+SnrReport, _snr_report, _snr_struct = _report_class(
+    "SnrReport", _native.SnrReport, _SNR_FIELDS, """\
 An SNR measurement: every field of am_snr_report under its C name.
 
 verdict ("finite", "not_finite", "non_finite_samples"); snr_db (what
@@ -200,7 +263,10 @@ measured signal behind the gate: lag (samples; > 0: measured is late),
 lag_window, lag_max; gate_first, measured_first (the first sample of each
 measured), gate_samples, gate_length, measured_length. The first NaN or
 infinite sample read: non_finite_signal ("none", "gate", "measured"),
-non_finite_position (-1 when none), non_finite_value.
+non_finite_position (-1 when none), non_finite_value. How the lag's
+correlation peak stands out: lag_prominence (its magnitude over the largest
+rival's; Inf without a rival, NaN for silent openings) and lag_reliable
+(True when it stands out enough to be applied).
 """)
 
 
@@ -297,11 +363,13 @@ def _refused(status, detail):
     return error
 
 
-def _gain_refused(status, option, lengths, names):
-    """A gain refusal with the lengths given (reference, recording) and the
-    names the message gives them."""
+def _gain_refused(status, options, lengths, names):
+    """A gain refusal with the options (the struct handed to the library),
+    the lengths given (reference, recording) and the names the message
+    gives them."""
     name = _name(_native.ENUM_STATUS, status)
     if name == "short_reference":
+        option = options.step_period
         periods = [option] if option != _native.PERIOD_AUTO else [_native.PERIOD_24_7,
                                                                   _native.PERIOD_25_2]
         needs = ", ".join("with %s s steps it needs at least %d"
@@ -311,6 +379,10 @@ def _gain_refused(status, option, lengths, names):
     elif name == "short_recording":
         detail = "%s: %d samples; it needs at least %d (15 s)" % (names[1], lengths[1],
                                                                   _native.GAIN_SPAN)
+    elif name == "bad_option":
+        detail = ", ".join("%s %s" % (field, _number_text(value) if isinstance(value, float)
+                                      else value)
+                           for field, value in ((f, getattr(options, f)) for f in _GAIN_OPTIONS))
     else:
         detail = "%s: %d samples, %s: %d samples" % (names[0], lengths[0], names[1], lengths[1])
     return _refused(status, detail)
@@ -335,22 +407,74 @@ def _snr_refused(status, fs, rate, lengths, names):
 
 # ------------------------------------------------------------- measurements --
 
-def _gain(reference, recording, option, names=("reference", "recording")):
+# The gain options besides the step period, each checked here for its type
+# (the library judges the value); None leaves the library's default.
+def _flag(value, name):
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError("%s: True or False, not %r" % (name, value))
+    return 1 if value else 0
+
+
+def _float(value, where, what):
+    """A real number as a float (one beyond the doubles as an infinity)."""
+    v = _real(value)
+    if v is None:
+        if isinstance(value, bool) or not isinstance(value, numbers.Real):
+            raise TypeError("%s: %s is needed, not %r" % (where, what, value))
+        v = math.inf if value > 0 else -math.inf
+    return v
+
+
+def _decibels(value, name):
+    return _float(value, name, "a number of dB")
+
+
+def _sample_count(value, name):
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError("%s: a whole number of samples is needed, not %r" % (name, value))
+    # Beyond int64 the comparison with a count of samples is the same.
+    return min(max(int(value), -2**63), 2**63 - 1)
+
+
+_GAIN_OPTIONS = {"max_noise_distortion_db": _decibels, "max_spread_excess_db": _decibels,
+                 "max_clipped_samples": _sample_count, "drift_correct": _flag}
+
+
+def _gain_settings(step_period, auto=True, **given):
+    """The gain options as plain values ({am_gain_options field: value},
+    the fields given only): checked, picklable, for _gain_options."""
+    settings = {"step_period": _step_period(step_period, auto)[0]}
+    for field, value in given.items():
+        if value is not None:
+            settings[field] = _GAIN_OPTIONS[field](value, field)
+    return settings
+
+
+def _gain_options(settings):
+    """An am_gain_options with the library's defaults and the settings."""
+    options = _native.initialized(_lib(), _native.GainOptions)
+    for field, value in settings.items():
+        setattr(options, field, value)
+    return options
+
+
+def _gain(reference, recording, settings, names=("reference", "recording")):
     """am_gain_measure on two checked arrays: the GainReport."""
-    options = _native.GainOptions(ctypes.sizeof(_native.GainOptions), option)
-    report = _native.GainReport(struct_size=ctypes.sizeof(_native.GainReport))
+    options = _gain_options(settings)
+    report = _native.initialized(_lib(), _native.GainReport)
     status = _lib().am_gain_measure(_data(reference), len(reference), _data(recording),
                                     len(recording), ctypes.byref(options), ctypes.byref(report))
     if status != 0:
-        raise _gain_refused(status, option, (len(reference), len(recording)), names)
+        raise _gain_refused(status, options, (len(reference), len(recording)), names)
     return _gain_report(report)
 
 
 def _snr(gate, measured, fs, align, names=("gate", "measured")):
     """am_snr_measure on two checked arrays: the SnrReport."""
     rate = _rate(fs)
-    options = _native.SnrOptions(ctypes.sizeof(_native.SnrOptions), 1 if align else 0)
-    report = _native.SnrReport(struct_size=ctypes.sizeof(_native.SnrReport))
+    options = _native.initialized(_lib(), _native.SnrOptions)
+    options.align = 1 if align else 0
+    report = _native.initialized(_lib(), _native.SnrReport)
     status = _lib().am_snr_measure(_data(gate), len(gate), _data(measured), len(measured), rate,
                                    ctypes.byref(options), ctypes.byref(report))
     if status != 0:
@@ -359,12 +483,12 @@ def _snr(gate, measured, fs, align, names=("gate", "measured")):
 
 
 def _align(align):
-    if not isinstance(align, (bool, np.bool_)):
-        raise TypeError("align: True or False, not %r" % (align,))
-    return bool(align)
+    return _flag(align, "align") == 1
 
 
-def measure_gain(reference, recording, step_period="auto"):
+def measure_gain(reference, recording, step_period="auto", drift_correct=None,
+                 max_noise_distortion_db=None, max_spread_excess_db=None,
+                 max_clipped_samples=None):
     """The gain of a device under the stepped test signal, with every
     diagnostic and a verdict: a GainReport.
 
@@ -376,15 +500,27 @@ def measure_gain(reference, recording, step_period="auto"):
     reference contradicts is measured as given, with the warning
     "contradicted").
 
+    When a step's reading is questionable (step_questionable): noise and
+    distortion above max_noise_distortion_db re the step's level, a spread
+    more than max_spread_excess_db above the reference's own, more than
+    max_clipped_samples samples at full scale. drift_correct: True measures
+    the recording again converted by its clock drift (drift_corrected says
+    when that happened). None, for each, leaves the library's default
+    (am_gain_options_init_size: -16 dB, 1 dB, 0 samples, False).
+
     Check report.verdict before using the numbers (see the module's help).
     Raises TypeError for arguments of the wrong kind (masked arrays
-    included); ValueError for a step period other than those, arrays that
-    are not 1-D, a reference shorter than the 15 s opening and 10 whole
-    steps (required_reference_length), a recording shorter than 15 s;
+    included); ValueError for a step period other than those, an option
+    out of range (a NaN, a negative count), arrays that are not 1-D, a
+    reference shorter than the 15 s opening and 10 whole steps
+    (required_reference_length), a recording shorter than 15 s;
     MemoryError when the library cannot have its working memory (about
     80 MB). The calling thread waits; other threads run meanwhile."""
-    option, _ = _step_period(step_period, auto=True)
-    return _gain(_samples(reference, "reference"), _samples(recording, "recording"), option)
+    settings = _gain_settings(step_period, drift_correct=drift_correct,
+                              max_noise_distortion_db=max_noise_distortion_db,
+                              max_spread_excess_db=max_spread_excess_db,
+                              max_clipped_samples=max_clipped_samples)
+    return _gain(_samples(reference, "reference"), _samples(recording, "recording"), settings)
 
 
 def measure_snr(gate, measured, fs, align=False):
@@ -394,15 +530,19 @@ def measure_snr(gate, measured, fs, align=False):
 
     align: False (default) measures gate[i] against measured[i], the lag
     only reported; True shifts the later signal by the lag estimated from
-    the openings first.
+    the openings first (the first 10 s, lags up to 5 s either way), and
+    refuses a lag that does not stand out (lag_reliable False) rather than
+    apply it: ValueError, status "unreliable_lag". A couple of seconds of
+    speech-like signal give a reliable lag; a steady tone or silence none.
 
     Check report.verdict before using snr_db (see the module's help).
     Raises TypeError for arguments of the wrong kind (masked arrays, an fs
     that is not a real number, an align that is not a bool); ValueError for
     arrays that are not 1-D, an fs that is not a finite rate of at least
     200 Hz, a gate shorter than one frame, a measured signal shorter than
-    the gate's whole frames (not aligned), signals that share no whole
-    frame once shifted (aligned); MemoryError when memory runs out."""
+    the gate's whole frames (not aligned), an unreliable lag or signals
+    that share no whole frame once shifted (aligned); MemoryError when
+    memory runs out."""
     _rate(fs)
     align = _align(align)
     return _snr(_samples(gate, "gate"), _samples(measured, "measured"), fs, align)
@@ -413,6 +553,141 @@ def required_reference_length(step_period):
     (12816000 at 25.2 s, 12576000 at 24.7 s; "auto": the shorter)."""
     option, _ = _step_period(step_period, auto=True)
     return _lib().am_gain_reference_minimum(option)
+
+
+# ------------------------------------------------------------------- limits --
+
+# A device's limits as judge takes them: by check (the library's check
+# names, which the judgement gives back), each bound by the C field of
+# am_gain_limits or am_snr_limits it fills. The bounds of the checks of every
+# step (array fields) also take "step": {step number: {bound: value}}.
+_LIMITS = {
+    "gain": {"min_db": "gain_min_db", "max_db": "gain_max_db"},
+    "spread": {"max_db": "spread_max_db"},
+    "noise_distortion": {"max_db": "noise_distortion_max_db"},
+    "clipped_samples": {"max": "clipped_max"},
+    "delay": {"max_samples": "delay_max_samples"},
+    "drift": {"max_ppm": "drift_max_ppm"},
+    "snr": {"min_db": "snr_min_db", "max_db": "snr_max_db"},
+}
+_PER_STEP = {check for check, bounds in _LIMITS.items()
+             if all(issubclass(dict(_native.GainLimits._fields_).get(field, ctypes.c_double),
+                               ctypes.Array) for field in bounds.values())}
+
+
+@dataclass(frozen=True)
+class Judgement:
+    """A report judged against a device's limits (judge). outcome: "pass",
+    or "fail" when any check fails; failed_checks: the names of the checks
+    that failed, in the library's order ("gain", "spread",
+    "noise_distortion", "clipped_samples", "delay", "drift", "snr");
+    failed_steps: {check name: step numbers from 1} for each failed check
+    of every step."""
+
+    outcome: str
+    failed_checks: tuple
+    failed_steps: dict
+
+
+def _bound(value, where):
+    return math.nan if value is None else _float(value, where,
+                                                   "a number (or None for no bound)")
+
+
+def _step_number(key, where):
+    """A step number from 1, as an int or a string of digits (JSON's keys)."""
+    if isinstance(key, numbers.Integral) and not isinstance(key, bool):
+        k = int(key)
+    else:
+        k = int(key) if isinstance(key, str) and key.strip().isdigit() else 0
+    if not 1 <= k <= _native.STEPS:
+        raise ValueError("%s: steps are numbered 1 to %d, not %r" % (where, _native.STEPS, key))
+    return k
+
+
+def _mapping(value, where):
+    if not isinstance(value, collections.abc.Mapping):
+        raise TypeError("%s: a mapping is needed, not %r" % (where, value))
+    return value
+
+
+def _keys(mapping, allowed, where):
+    for key in _mapping(mapping, where):
+        if key not in allowed:
+            raise ValueError("%s: no %r here; there are: %s" % (where, key, ", ".join(allowed)))
+    return mapping
+
+
+def _fill_limits(limits, struct, checks):
+    """The bounds of `checks` in the limits mapping, written into struct."""
+    _keys(limits, _LIMITS, "limits")
+    for check in checks:
+        bounds = _LIMITS[check]
+        where = "limits[%r]" % check
+        given = _keys(limits.get(check, {}), list(bounds) + ["step"] * (check in _PER_STEP),
+                      where)
+        for name, field in bounds.items():
+            if name in given:
+                value = _bound(given[name], "%s[%r]" % (where, name))
+                if check in _PER_STEP:
+                    getattr(struct, field)[:] = [value] * _native.STEPS
+                else:
+                    setattr(struct, field, value)
+        for key, step in _mapping(given.get("step", {}), where + "['step']").items():
+            k = _step_number(key, where + "['step']")
+            at = "%s['step'][%r]" % (where, key)
+            for name, value in _keys(step, list(bounds), at).items():
+                getattr(struct, bounds[name])[k - 1] = _bound(value, "%s[%r]" % (at, name))
+
+
+def judge(report, limits):
+    """A GainReport or SnrReport against a device's limits: a Judgement,
+    by am_gain_judge or am_snr_judge.
+
+    limits maps check names to their bounds, say
+        {"gain": {"min_db": -4, "max_db": 4, "step": {9: {"max_db": 3}}},
+         "spread": {"max_db": 3}, "delay": {"max_samples": 12000},
+         "snr": {"min_db": 15}}
+    The checks and their bounds: "gain" min_db, max_db (each step's gain);
+    "spread" max_db (step_range); "noise_distortion" max_db
+    (noise_distortion_db); "clipped_samples" max; "delay" max_samples
+    (|delay|); "drift" max_ppm (|drift_ppm|); "snr" min_db, max_db. The
+    first four judge every step: a bound given applies to each, and "step"
+    sets bounds of single steps (numbered 1 to 11; JSON's string keys do).
+    A check or bound not given, or None, has no bound. One mapping may hold
+    the limits of both measurements: a gain report is judged by the gain
+    checks, an SNR report by "snr".
+
+    Bounds are inclusive; a figure that is NaN fails any bound it has; a
+    step without a settled half is not judged (the library's rules). The
+    verdict says whether a reading can be used; the judgement whether the
+    device is inside its limits.
+
+    Raises TypeError for a report of another kind or a bound that is not a
+    number; ValueError for a name that is not a check or one of its bounds,
+    a step outside 1 to 11, or a maximum below its minimum."""
+    lib = _lib()
+    if isinstance(report, GainReport):
+        struct, kind, function = _gain_struct(report), _native.GainLimits, lib.am_gain_judge
+    elif isinstance(report, SnrReport):
+        struct, kind, function = _snr_struct(report), _native.SnrLimits, lib.am_snr_judge
+    else:
+        raise TypeError("report: a GainReport or SnrReport is needed, not %r" % (report,))
+    # The checks whose bounds this kind of limits holds.
+    checks = [check for check, bounds in _LIMITS.items()
+              if all(hasattr(kind, field) for field in bounds.values())]
+    bounds = _native.initialized(lib, kind)
+    _fill_limits(limits, bounds, checks)
+    judgement = _native.initialized(lib, _native.Judgement)
+    status = function(ctypes.byref(struct), ctypes.byref(bounds), ctypes.byref(judgement))
+    if status != 0:
+        raise _refused(status, "limits: a maximum below its minimum" if
+                       _name(_native.ENUM_STATUS, status) == "bad_option" else None)
+    failed = [k for k in range(_native.CHECK_COUNT) if judgement.failed_checks >> k & 1]
+    names = [_name(_native.ENUM_CHECK, k) for k in failed]
+    return Judgement(_name(_native.ENUM_LIMITS, judgement.outcome), tuple(names),
+                     {name: _step_numbers(judgement.failed_steps[k])
+                      for k, name in zip(failed, names) if name in _PER_STEP})
 
 
 # ------------------------------------------------------- the earlier results --
@@ -454,8 +729,9 @@ def estimate_gain(reference, recording, step_period=25.2):
     a step period the reference contradicts: measure_gain does.
 
     Raises as measure_gain does (a step period of "auto" is refused)."""
-    option, seconds = _step_period(step_period, auto=False)
-    report = _gain(_samples(reference, "reference"), _samples(recording, "recording"), option)
+    settings = _gain_settings(step_period, auto=False)
+    report = _gain(_samples(reference, "reference"), _samples(recording, "recording"), settings)
+    seconds = _step_period(step_period, auto=False)[1]
     return GainResult(report.step_level, report.step_range, report.peak_level,
                       report.failed != 0.0, seconds)
 

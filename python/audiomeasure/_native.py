@@ -49,6 +49,8 @@ PERIOD_AUTO, PERIOD_25_2, PERIOD_24_7 = 0, 1, 2  # AM_PERIOD_*
 # am_enum_name's kinds (AM_ENUM_*).
 ENUM_STATUS, ENUM_VERDICT, ENUM_CAUSE, ENUM_SNR_REASON, ENUM_PERIOD = 0, 1, 2, 3, 4
 ENUM_PERIOD_SOURCE, ENUM_PERIOD_WARNING, ENUM_ALIGNED, ENUM_SIGNAL = 5, 6, 7, 8
+ENUM_CHECK, ENUM_LIMITS = 9, 10
+CHECK_COUNT = 7  # AM_CHECK_COUNT: the checks of a device's limits
 
 _d, _i32, _u32, _i64 = ctypes.c_double, ctypes.c_int32, ctypes.c_uint32, ctypes.c_int64
 
@@ -56,7 +58,9 @@ _d, _i32, _u32, _i64 = ctypes.c_double, ctypes.c_int32, ctypes.c_uint32, ctypes.
 class GainOptions(ctypes.Structure):
     """am_gain_options."""
 
-    _fields_ = [("struct_size", _u32), ("step_period", _i32)]
+    _fields_ = [("struct_size", _u32), ("step_period", _i32),
+                ("max_noise_distortion_db", _d), ("max_spread_excess_db", _d),
+                ("max_clipped_samples", _i64), ("drift_correct", _i32), ("reserved0", _i32)]
 
 
 class GainReport(ctypes.Structure):
@@ -80,6 +84,10 @@ class GainReport(ctypes.Structure):
         ("reference_length", _i64), ("recording_length", _i64),
         ("non_finite_signal", _i32), ("reserved0", _i32), ("non_finite_position", _i64),
         ("non_finite_value", _d),
+        ("noise_distortion_db", _d * STEPS), ("dc_offset_db", _d * STEPS),
+        ("spread_excess_db", _d * STEPS), ("clipped_samples", _i64 * STEPS),
+        ("step_questionable", _u32 * STEPS), ("questionable_steps", _u32),
+        ("drift_ppm", _d), ("drift_corrected", _i32), ("reserved1", _i32),
     ]
 
 
@@ -104,7 +112,33 @@ class SnrReport(ctypes.Structure):
         ("gate_length", _i64), ("measured_length", _i64),
         ("non_finite_signal", _i32), ("reserved0", _i32), ("non_finite_position", _i64),
         ("non_finite_value", _d),
+        ("lag_prominence", _d), ("lag_reliable", _i32), ("reserved1", _i32),
     ]
+
+
+class GainLimits(ctypes.Structure):
+    """am_gain_limits."""
+
+    _fields_ = [
+        ("struct_size", _u32), ("reserved0", _i32),
+        ("gain_min_db", _d * STEPS), ("gain_max_db", _d * STEPS), ("spread_max_db", _d * STEPS),
+        ("noise_distortion_max_db", _d * STEPS), ("clipped_max", _d * STEPS),
+        ("delay_max_samples", _d), ("drift_max_ppm", _d),
+    ]
+
+
+class SnrLimits(ctypes.Structure):
+    """am_snr_limits."""
+
+    _fields_ = [("struct_size", _u32), ("reserved0", _i32), ("snr_min_db", _d),
+                ("snr_max_db", _d)]
+
+
+class Judgement(ctypes.Structure):
+    """am_judgement."""
+
+    _fields_ = [("struct_size", _u32), ("outcome", _i32), ("failed_checks", _u32),
+                ("failed_steps", _u32 * CHECK_COUNT)]
 
 
 class EmxArray(ctypes.Structure):
@@ -117,6 +151,20 @@ class EmxArray(ctypes.Structure):
         ("numDims", ctypes.c_int32),
         ("ownsData", ctypes.c_uint8),
     ]
+
+
+# The structs whose defaults the library writes (am_<name>_init_size).
+INITIALIZED = {"gain_options": GainOptions, "gain_report": GainReport,
+               "snr_options": SnrOptions, "snr_report": SnrReport, "gain_limits": GainLimits,
+               "snr_limits": SnrLimits, "judgement": Judgement}
+
+
+def initialized(lib, struct):
+    """A struct of this package's size with the library's defaults in it."""
+    name = next(name for name, s in INITIALIZED.items() if s is struct)
+    value = struct()
+    getattr(lib, "am_%s_init_size" % name)(ctypes.byref(value), ctypes.sizeof(struct))
+    return value
 
 
 RecordPointer = ctypes.POINTER(EmxArray)
@@ -172,7 +220,12 @@ def _declare_audiomeasure(lib):
             ("am_gain_finish", [_Handle, P(GainReport)], ctypes.c_int),
             ("am_gain_destroy", [_Handle], None),
             ("am_snr_measure", [D, _i64, D, _i64, _d, P(SnrOptions), P(SnrReport)],
-             ctypes.c_int)]:
+             ctypes.c_int),
+            ("am_gain_judge", [P(GainReport), P(GainLimits), P(Judgement)], ctypes.c_int),
+            ("am_snr_judge", [P(SnrReport), P(SnrLimits), P(Judgement)], ctypes.c_int)] + [
+                # The defaults of each struct, written for this package's size.
+                ("am_%s_init_size" % name, [P(struct), _u32], None)
+                for name, struct in INITIALIZED.items()]:
         _declare(lib, function, argtypes, restype)
     # The reports this library writes must hold every field declared here:
     # a library older than this package writes fewer (it writes no more than

@@ -1,8 +1,8 @@
 """The Python binding on its own: declarations against the header, input
 checks, zero-copy arrays, loading, the reports of a synthetic device (their
-verdicts and every field), threads, files, and the earlier interface
-against the fixed libraries' entry points and the SNR's closing formula
-worked out here in the same double operations.
+verdicts and every field, the gain options, limits), threads, files, and
+the earlier interface against the fixed libraries' entry points and the
+SNR's closing formula worked out here in the same double operations.
 
 Run: python3 -m unittest discover -s python/tests (AUDIOMEASURE_LIBRARY,
 LUMETRA_LIBRARY and QUENBAR_LIBRARY name the built libraries, or the release
@@ -73,12 +73,14 @@ def stepped_pair(period=25.2):
     return reference, recording
 
 
-def gate_pair(n=48000, seed=5):
-    """(gate, measured) at 48000 Hz: bursts of 0.1 s every 0.2 s, measured
-    as the bursts in white noise 20 dB under them."""
+def gate_pair(n=96000, seed=5):
+    """(gate, measured) at 48000 Hz: bursts of noise 0.1 s long every
+    0.2 s, measured as the bursts in white noise 20 dB under them. Noise
+    repeats nowhere, so 2 s give a lag that stands out."""
+    rng = np.random.default_rng(seed)
     t = np.arange(n)
-    gate = np.where(t % 9600 < 4800, 3000.0 * np.sin(t * 0.05), 0.0)
-    return gate, gate + np.random.default_rng(seed).normal(0.0, 212.0, n)
+    gate = np.where(t % 9600 < 4800, rng.normal(0.0, 2121.0, n), 0.0)
+    return gate, gate + rng.normal(0.0, 212.0, n)
 
 
 def same_report(test, a, b):
@@ -109,24 +111,26 @@ class Declarations(unittest.TestCase):
         for declared, field, offset in [(_native.GainReport, "step_level", 16),
                                         (_native.GainReport, "uncovered_steps", 736),
                                         (_native.GainReport, "non_finite_position", 904),
-                                        (_native.SnrReport, "lag", 112)]:
+                                        (_native.GainReport, "noise_distortion_db", 920),
+                                        (_native.GainReport, "drift_ppm", 1320),
+                                        (_native.SnrReport, "lag", 112),
+                                        (_native.SnrReport, "lag_prominence", 200)]:
             self.assertEqual(getattr(declared, field).offset, offset, field)
-        self.assertEqual([ctypes.sizeof(s) for s in (_native.GainReport, _native.SnrReport,
-                                                    _native.GainOptions, _native.SnrOptions)],
-                         [920, 200, 8, 8])
+        self.assertEqual([ctypes.sizeof(s) for s in (
+            _native.GainReport, _native.SnrReport, _native.GainOptions, _native.SnrOptions,
+            _native.GainLimits, _native.SnrLimits, _native.Judgement)],
+            [1336, 216, 40, 8, 464, 24, 40])
 
     def test_structs_are_the_headers(self):
         text = header_text()
-        for declared, name in [(_native.GainOptions, "am_gain_options"),
-                               (_native.GainReport, "am_gain_report"),
-                               (_native.SnrOptions, "am_snr_options"),
-                               (_native.SnrReport, "am_snr_report")]:
+        counts = {"AM_STEPS": _native.STEPS, "AM_CHECK_COUNT": _native.CHECK_COUNT}
+        for name, declared in _native.INITIALIZED.items():
+            name = "am_" + name
             body = re.search(r"typedef struct %s \{(.*?)\} %s;" % (name, name), text, re.S).group(1)
             wanted = []
             for kind, field, count in re.findall(r"^\s*(\w+) (\w+)(?:\[(\w+)\])?;", body, re.M):
                 kind = self.C_TYPES[kind]
-                wanted.append((field, kind * (11 if count == "AM_STEPS" else int(count))
-                               if count else kind))
+                wanted.append((field, kind * (counts.get(count) or int(count)) if count else kind))
             got = [(f, t) for f, t in declared._fields_]
             self.assertEqual([f for f, _ in got], [f for f, _ in wanted], name)
             for (field, t), (_, w) in zip(got, wanted):
@@ -140,7 +144,8 @@ class Declarations(unittest.TestCase):
                             ("AM_MAX_SAMPLES", _native.MAX_SAMPLES),
                             ("AM_PERIOD_AUTO", _native.PERIOD_AUTO),
                             ("AM_PERIOD_25_2", _native.PERIOD_25_2),
-                            ("AM_PERIOD_24_7", _native.PERIOD_24_7)] + [
+                            ("AM_PERIOD_24_7", _native.PERIOD_24_7),
+                            ("AM_CHECK_COUNT", _native.CHECK_COUNT)] + [
                                 ("AM_ENUM_" + n[5:], getattr(_native, n))
                                 for n in dir(_native) if n.startswith("ENUM_")]:
             self.assertEqual(values[name], value, name)
@@ -149,8 +154,8 @@ class Declarations(unittest.TestCase):
         for cls, declared in [(audiomeasure.GainReport, _native.GainReport),
                               (audiomeasure.SnrReport, _native.SnrReport)]:
             self.assertEqual(list(cls.__dataclass_fields__),
-                             [f for f, _ in declared._fields_ if f not in ("struct_size",
-                                                                           "reserved0")])
+                             [f for f, _ in declared._fields_
+                              if f not in ("struct_size", "reserved0", "reserved1")])
 
 
 class InputChecks(unittest.TestCase):
@@ -199,9 +204,22 @@ class InputChecks(unittest.TestCase):
              (self.long, np.ma.masked_array(self.span), 25.2)),
         ]
         self.check(audiomeasure.estimate_gain, cases)
+        options = ": an option is out of range"
         self.check(audiomeasure.measure_gain, [
             (ValueError, 'step_period is "auto", 25.2 or 24.7 (seconds), not 25.0', None,
              (self.long, self.span, 25.0)),
+            # The options: their types here, their values by the library.
+            (TypeError, "drift_correct: True or False, not 1", None,
+             (self.long, self.span, "auto", 1)),
+            (TypeError, "max_spread_excess_db: a number of dB is needed, not '1'", None,
+             (self.long, self.span, "auto", None, None, "1")),
+            (TypeError, "max_clipped_samples: a whole number of samples is needed, not 1.0",
+             None, (self.long, self.span, "auto", None, None, None, 1.0)),
+            (ValueError, "max_noise_distortion_db nan, max_spread_excess_db 1.0, "
+             "max_clipped_samples 0, drift_correct 1" + options, "bad_option",
+             (self.long, self.span, "auto", True, math.nan)),
+            (ValueError, "max_clipped_samples -1, drift_correct 0" + options, "bad_option",
+             (self.long, self.span, "auto", None, None, None, -1)),
             (ValueError, "reference: 12575999 samples; with 24.7 s steps it needs at least "
              "12576000, with 25.2 s steps it needs at least 12816000" + short_reference,
              "short_reference", (self.long[:REFERENCE_24_7 - 1], self.span)),
@@ -232,9 +250,9 @@ class InputChecks(unittest.TestCase):
         self.check(audiomeasure.estimate_snr, cases)
         self.check(audiomeasure.measure_snr, cases + [
             (TypeError, "align: True or False, not 1", None, (g, g, 48000, 1)),
-            (ValueError, "gate: 480 samples, measured: 100 samples: shifted by the lag, the two "
-             "signals share fewer samples than one 5 ms frame", "no_shared_frame",
-             (g, g[:100], 48000, True))])
+            (ValueError, "gate: 480 samples, measured: 100 samples: the lag between the "
+             "signals does not stand out (none within the search, or several alike), so it is "
+             "not applied", "unreliable_lag", (g, g[:100], 48000, True))])
 
 
 class StandIn:
@@ -248,7 +266,7 @@ class StandIn:
 
         def stand_in(reference, n, recording, m, options, report):
             address = ctypes.cast(reference, ctypes.c_void_p).value
-            self.calls.append((address, n, options._obj.step_period))
+            self.calls.append((address, n, options._obj.step_period, bytes(options._obj)))
             return 0
         self.lib.am_gain_measure = stand_in
         return self
@@ -273,6 +291,17 @@ class Arrays(unittest.TestCase):
                     self.assertEqual(s.calls[-1][2], option)
             audiomeasure.measure_gain(ref, rec)
             self.assertEqual(s.calls[-1][2], _native.PERIOD_AUTO)
+
+    def test_gain_options_are_the_librarys_defaults_but_those_given(self):
+        ref, rec = np.zeros(REFERENCE_25_2), np.zeros(OPENING)
+        with StandIn() as s:
+            audiomeasure.measure_gain(ref, rec)
+            audiomeasure.measure_gain(ref, rec, 24.7, True, -30, 10**400, 2**70)
+        self.assertEqual(s.calls[0][3], bytes(_native.initialized(
+            _native.library("audiomeasure"), _native.GainOptions)))
+        given = _native.GainOptions.from_buffer_copy(s.calls[1][3])
+        self.assertEqual([getattr(given, f) for f, _ in given._fields_],
+                         [40, _native.PERIOD_24_7, -30.0, math.inf, 2**63 - 1, 1, 0])
 
     def test_float64_arrays_are_passed_in_place(self):
         ref, rec = np.zeros(REFERENCE_25_2), np.zeros(OPENING)
@@ -386,11 +415,17 @@ class GainReports(unittest.TestCase):
         np.testing.assert_array_equal(r.coverage, np.ones(11))
         np.testing.assert_array_equal(r.step_start, [step_start(25.2, k) for k in range(11)])
         np.testing.assert_array_equal(r.layout_held, [1, 1])
-        for name in ("step_level", "step_start", "layout_held", "median_step_spread_db"):
+        self.assertEqual((r.step_questionable, r.questionable_steps, r.drift_corrected),
+                         (((),) * 11, (), False))
+        self.assertLess(abs(r.drift_ppm), 0.01)
+        self.assertLess(max(r.noise_distortion_db), -60.0)
+        np.testing.assert_array_equal(r.clipped_samples, np.zeros(11))
+        for name in ("step_level", "step_start", "layout_held", "median_step_spread_db",
+                     "noise_distortion_db", "clipped_samples"):
             a = getattr(r, name)
             self.assertEqual((a.dtype, a.flags.writeable),
-                             (np.int64 if name in ("step_start", "layout_held") else np.float64,
-                              False), name)
+                             (np.int64 if name in ("step_start", "layout_held", "clipped_samples")
+                              else np.float64, False), name)
         with self.assertRaises(dataclasses.FrozenInstanceError):
             r.verdict = "trusted"
 
@@ -411,6 +446,73 @@ class GainReports(unittest.TestCase):
         self.assertEqual((r.step_period, r.step_period_s, r.step_mode, r.step_period_source,
                           r.step_period_warning, r.fitting_period_s),
                          ("24.7", 24.7, 1.0, "option", "contradicted", 25.2))
+
+    def test_questionable_steps_by_the_options(self):
+        # Four times as loud, cut at full scale: clipped steps, distorted.
+        loud = np.clip(self.recording * 4.0, -32768.0, 32767.0)
+        for recording, period, options, verdict, questionable in [
+                # Measured under the wrong layout, step 11 holds the 11th
+                # tone and the end of the 10th: its level moves.
+                (self.recording, 24.7, {}, "questionable", {11: ("unsteady",)}),
+                (self.recording, 24.7, {"max_spread_excess_db": 100.0}, "trusted", {}),
+                (loud, "auto", {"max_noise_distortion_db": math.inf}, "questionable",
+                 {k: ("clipping",) for k in (1, 2, 4, 7, 11)}),
+                (loud, "auto", {"max_noise_distortion_db": math.inf,
+                                "max_clipped_samples": 478800}, "trusted", {})]:
+            with self.subTest(period=period, options=options):
+                r = audiomeasure.measure_gain(self.reference, recording, period, **options)
+                self.assertEqual((r.verdict, r.questionable_steps, r.step_questionable),
+                                 (verdict, tuple(questionable),
+                                  tuple(questionable.get(k, ()) for k in range(1, 12))))
+                self.assertEqual(r.verdict_causes, tuple(sorted(
+                    {c for causes in questionable.values() for c in causes})))
+                # What judge hands the library: the struct the report came from.
+                same_report(self, audiomeasure._gain_report(audiomeasure._gain_struct(r)), r)
+        self.assertEqual(r.clipped_samples[0], 478800)
+
+    def test_limits(self):
+        gain = self.trusted  # DEVICE_GAINS within 0.01 dB, DELAY, no clipping
+        snr = audiomeasure.measure_snr(*gate_pair(), 48000)  # 19.93 dB
+        every = tuple(range(1, 12))
+        for report, limits, outcome, steps in [
+                (gain, {}, "pass", {}),
+                (gain, {"gain": {"min_db": -4, "max_db": 4, "step": {9: {"max_db": 3}}},
+                        "snr": {"min_db": 25}}, "fail", {"gain": (9,)}),
+                (gain, {"gain": {"min_db": -2.2, "max_db": 2.2, "step": {"9": {"max_db": None}}},
+                        "delay": {"max_samples": DELAY - 1}}, "fail",
+                 {"gain": (5, 6), "delay": ()}),
+                (gain, {"delay": {"max_samples": DELAY}, "clipped_samples": {"max": 0},
+                        "drift": {"max_ppm": None}}, "pass", {}),
+                (gain, {"clipped_samples": {"max": -1}, "drift": {"max_ppm": 0},
+                        "spread": {"step": {1: {"max_db": math.nan}}}}, "fail",
+                 {"clipped_samples": every, "drift": ()}),
+                (snr, {"snr": {"min_db": 20}, "gain": {"max_db": -9}}, "fail", {"snr": ()}),
+                (snr, {"snr": {"min_db": 15, "max_db": 10**400}}, "pass", {})]:
+            with self.subTest(limits=limits):
+                j = audiomeasure.judge(report, limits)
+                self.assertEqual((j.outcome, j.failed_checks, j.failed_steps),
+                                 (outcome, tuple(steps), {c: k for c, k in steps.items() if k}))
+        self.assertEqual(list(audiomeasure._LIMITS), [
+            _native.library("audiomeasure").am_enum_name(_native.ENUM_CHECK, k).decode()
+            for k in range(_native.CHECK_COUNT)])
+        for limits, error, says in [
+                ({"gian": {}}, ValueError, "limits: no 'gian' here; there are: gain, spread, "
+                 "noise_distortion, clipped_samples, delay, drift, snr"),
+                ({"delay": {"step": {}}}, ValueError,
+                 "limits['delay']: no 'step' here; there are: max_samples"),
+                ({"gain": {"step": {12: {}}}}, ValueError,
+                 "limits['gain']['step']: steps are numbered 1 to 11, not 12"),
+                ({"gain": {"step": {1: {"max": 1}}}}, ValueError,
+                 "limits['gain']['step'][1]: no 'max' here; there are: min_db, max_db"),
+                ({"gain": {"max_db": True}}, TypeError, "limits['gain']['max_db']: a number (or "
+                 "None for no bound) is needed, not True"),
+                ({"gain": 3}, TypeError, "limits['gain']: a mapping is needed, not 3"),
+                ({"gain": {"min_db": 1, "step": {2: {"max_db": 0}}}}, ValueError,
+                 "limits: a maximum below its minimum: an option is out of range")]:
+            with self.subTest(says=says):
+                with self.assertRaises(error) as caught:
+                    audiomeasure.judge(gain, limits)
+                self.assertEqual(str(caught.exception), says)
 
     def test_a_non_finite_sample_and_the_fixed_entry_point(self):
         recording = self.recording.copy()
@@ -441,10 +543,10 @@ class SnrReports(unittest.TestCase):
     def test_a_non_finite_gate_sample(self):
         gate, measured = gate_pair()
         gate = gate.copy()
-        gate[47900] = np.inf  # in the last frame: the smoothing carries it no further
+        gate[95900] = np.inf  # in the last frame: the smoothing carries it no further
         r = audiomeasure.measure_snr(gate, measured, 48000)
         self.assertEqual((r.verdict, r.reason, r.non_finite_signal, r.non_finite_position,
-                          r.non_finite_value), ("non_finite_samples", "finite", "gate", 47900,
+                          r.non_finite_value), ("non_finite_samples", "finite", "gate", 95900,
                                                 np.inf))
         # SNR_estimation's number, which the earlier interface calls finite.
         old = audiomeasure.estimate_snr(gate, measured, 48000)
@@ -458,12 +560,14 @@ class SnrReports(unittest.TestCase):
             with self.subTest(align=align):
                 r = audiomeasure.measure_snr(gate, late, 48000, align=align)
                 self.assertEqual((r.verdict, r.reason, r.aligned, r.lag, r.measured_first,
-                                  r.gate_length, r.measured_length, r.fs),
-                                 ("finite", "finite", align, lag, first, 48000, 48480, 48000.0))
+                                  r.gate_length, r.measured_length, r.fs, r.lag_reliable),
+                                 ("finite", "finite", align, lag, first, 96000, 96480, 48000.0,
+                                  True))
+                self.assertGreater(r.lag_prominence, 100.0)
         r = audiomeasure.measure_snr(gate, measured, 48000)
         self.assertAlmostEqual(r.snr_db, 20.0, delta=0.3)
         self.assertEqual((r.frame_length, r.frame_count, r.active_frames, r.lag),
-                         (240.0, 200.0, 100.0, 0))
+                         (240.0, 400.0, 200.0, 0))
         lib = _native.library("quenbar")
         snr, extra = ctypes.c_double(), ctypes.c_double()
         with _native.Wrapped(lib, gate) as a, _native.Wrapped(lib, measured) as b:
@@ -591,6 +695,8 @@ class Files(unittest.TestCase):
                  "channels count from 1"),
                 (lambda: audiomeasure.measure_files(ref, [], step_period=30), ValueError,
                  "step_period is"),
+                (lambda: audiomeasure.measure_files(ref, [], max_spread_excess_db=math.nan),
+                 ValueError, "max_spread_excess_db nan"),
                 (lambda: audiomeasure.measure_files(short, []), ValueError,
                  "short_ref.wav: 12575999 samples; with 24.7 s steps it needs at least 12576000"),
                 (lambda: audiomeasure.measure_snr_files(self.at("nope.wav"), []),

@@ -1,5 +1,6 @@
 // The pieces of the command-line tools: reading audio files onto the 16-bit
-// scale, the JSON writer, the command-line parser and batches.
+// scale, the JSON writer, the command-line parser, batches, limits and the
+// report files.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,10 +19,15 @@
 #include "common/batch.h"
 #include "common/command_line.h"
 #include "common/csv.h"
+#include "common/html_report.h"
 #include "common/json.h"
+#include "common/junit.h"
+#include "common/limits.h"
+#include "common/markup.h"
 #include "common/output_file.h"
 #include "common/resample.h"
 #include "common/sample_source.h"
+#include "common/utf8.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -183,6 +189,13 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
   std::string zero_hz = bytes;
   zero_hz.replace(24, 8, 8, '\0');  // sample rate and byte rate
   tools_test::write_bytes(s.path("zero_hz.wav"), zero_hz);
+  tools_test::write_shorts(s.path("good.caf"), SF_FORMAT_CAF | SF_FORMAT_PCM_16, 48000, 1,
+                           std::vector<short>(1000, 5));
+  std::ifstream caf(s.path("good.caf"), std::ios::binary);
+  const std::string caf_bytes((std::istreambuf_iterator<char>(caf)),
+                              std::istreambuf_iterator<char>());
+  tools_test::write_bytes(s.path("header.caf"), caf_bytes.substr(0, caf_bytes.size() - 1999));
+  tools_test::write_bytes(s.path("header_only.wav"), bytes.substr(0, 44));
   ASSERT_EQ(mkfifo(s.path("pipe.wav").c_str(), 0600), 0);  // no writer: opening it would block
   struct Case {
     std::string path;
@@ -198,6 +211,8 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
       {s.path(""), "is a folder, not an audio file"},
       {s.path("pipe.wav"), "is not a regular file (a pipe, device or socket)"},
       {s.path("zero_hz.wav"), "the header gives a sample rate of 0 Hz"},
+      {s.path("header.caf"), "holds none of the 1000 frames its header announces (cut short?)"},
+      {s.path("header_only.wav"), "holds no samples, where its header announces some (cut short?)"},
   };
   for (const Case& c : cases) {
     try {
@@ -212,21 +227,63 @@ TEST(AudioFile, UnreadableFilesAreRefusedWithTheirReason) {
   }
 }
 
+// A file that ends before its header's length, in every container:
+// measured as far as it goes and marked truncated. libsndfile gives a cut
+// PCM file the frames it holds (from the bytes after the header) and says
+// so in its log; a cut FLAC or CAF file keeps its header's count and shows
+// it at its end (a CAF file only when opened as longer than it is).
 TEST(AudioFile, CutShortFilesAreReadAsFarAsTheyGo) {
-  Scratch s;
-  std::vector<short> v(1000);
-  for (std::size_t i = 0; i < v.size(); ++i) {
-    v[i] = static_cast<short>(i);
+  struct Case {
+    const char* name;
+    int format;
+    bool pcm;                // the bytes after the header are the samples, 2 each
+    int percent;             // of the file's bytes kept
+    std::size_t unread = 0;  // of the samples held, which libsndfile leaves at the end
+  };
+  const Case cases[] = {
+      {"a.wav", kWav | SF_FORMAT_PCM_16, true, 60},
+      {"a.wavex", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, true, 60},
+      {"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, true, 60},
+      {"a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, true, 60},
+      {"a.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, true, 60},
+      {"a.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, true, 60},
+      // libsndfile refuses the first (its data chunk is longer than the
+      // whole file) and reads the second 8 bytes short, as it always has.
+      {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, true, 60},
+      {"a.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, true, 95, 4},
+      {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, false, 60},
+  };
+  // Noise, so that FLAC's bytes are spread over the samples as PCM's are.
+  std::mt19937 random(3);
+  std::vector<short> v(20000);
+  for (short& x : v) {
+    x = static_cast<short>(static_cast<int>(random() % 60001) - 30000);
   }
-  tools_test::write_shorts(s.path("good.wav"), kWav | SF_FORMAT_PCM_16, 48000, 1, v);
-  std::ifstream good(s.path("good.wav"), std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());
-  tools_test::write_bytes(s.path("cut.wav"), bytes.substr(0, 44 + 2 * 300 + 1));
-  const cli::Audio a = cli::read_channel(s.path("cut.wav"), 0);
-  EXPECT_TRUE(a.info.truncated);
-  ASSERT_EQ(a.samples.size(), 300u);
-  EXPECT_EQ(a.samples[299], 299.0);
-  EXPECT_FALSE(cli::read_channel(s.path("good.wav"), 0).info.truncated);
+  for (const Case& c : cases) {
+    Scratch s;
+    tools_test::write_shorts(s.path(c.name), c.format, 48000, 1, v);
+    std::ifstream good(s.path(c.name), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(good)),
+                            std::istreambuf_iterator<char>());
+    const std::size_t header = bytes.size() - 2 * v.size();
+    const std::size_t cut = bytes.size() * static_cast<std::size_t>(c.percent) / 100;
+    tools_test::write_bytes(s.path("cut"), bytes.substr(0, cut));
+    const cli::Audio whole = cli::read_channel(s.path(c.name), 0);
+    EXPECT_FALSE(whole.info.truncated) << c.name;
+    EXPECT_EQ(whole.samples.size(), v.size()) << c.name;
+    SCOPED_TRACE(c.percent);
+    const cli::Audio a = cli::read_channel(s.path("cut"), 0);
+    EXPECT_TRUE(a.info.truncated) << c.name;
+    EXPECT_EQ(a.info.frames, static_cast<std::int64_t>(a.samples.size())) << c.name;
+    if (c.pcm) {
+      EXPECT_EQ(a.samples.size(), (cut - header) / 2 - c.unread) << c.name;
+    }
+    ASSERT_GT(a.samples.size(), 0u) << c.name;
+    ASSERT_LT(a.samples.size(), v.size()) << c.name;
+    for (std::size_t i = 0; i < a.samples.size(); ++i) {
+      ASSERT_EQ(a.samples[i], v[i]) << c.name << " " << i;
+    }
+  }
 }
 
 TEST(AudioFile, SixteenBitWritingRoundsAndLimits) {
@@ -325,12 +382,27 @@ TEST(Json, StringsAreEscapedAndKeptValidUtf8) {
   EXPECT_EQ(cli::quoted("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"),
             "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5\"");
   // A stray byte, an overlong form, a surrogate, a cut sequence, a value
-  // above U+10FFFF.
-  EXPECT_EQ(cli::quoted("a\xff"), "\"a\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xc0\x80"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xe2\x82"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(cli::quoted("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
+  // above U+10FFFF: each byte is U+FFFD, escaped in JSON and as its bytes
+  // wherever else a path is written (CSV, SVG).
+  struct Case {
+    const char* bytes;
+    const char* json;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"a\xff", "\"a\\ufffd\"", "a\xef\xbf\xbd"},
+      {"\xc0\x80", "\"\\ufffd\\ufffd\"", "\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\"", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xe2\x82.wav", "\"\\ufffd\\ufffd.wav\"", "\xef\xbf\xbd\xef\xbf\xbd.wav"},
+      {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\"",
+       "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\"", "caf\xc3\xa9"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(cli::quoted(c.bytes), c.json) << c.bytes;
+    EXPECT_EQ(cli::valid_utf8(c.bytes), c.text) << c.bytes;
+    EXPECT_EQ(cli::csv_row({c.bytes}), std::string(c.text) + "\n") << c.bytes;
+  }
 }
 
 TEST(Json, DocumentsNestWithCommasInPlace) {
@@ -390,17 +462,21 @@ TEST(Batch, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
 }
 
 // Each file in a worker of its own, two at once: results in the order given
-// whatever order they finish in, a report larger than a pipe holds, and
-// every way a worker can fail, named by its file.
+// whatever order they finish in, every part of them (a part larger than a
+// pipe holds among them), and every way a worker can fail, named by its
+// file in each part; a warning about the reference that each file's
+// measurement finds is printed once.
 TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
+  const std::string shared = "prog: warning: ref.wav: its steps fit neither period\n";
   cli::BatchJob job;
   job.program = "prog";
   job.files = {"slow", "bad", "killed", "big", "oom", "fine"};
   job.jobs = 2;
-  job.measure = [](const std::string& path) -> cli::FileResult {
+  job.measure = [&shared](const std::string& path) -> cli::FileResult {
     if (path == "slow") {
       ::usleep(200000);  // so that later files finish first
-      return {1, "slow row\n", "prog: warning: slow\n"};
+      return {1,     "slow row\n", "prog: warning: slow\n", shared, "<testcase/>", "<td>1</td>",
+              "<p/>"};
     }
     if (path == "bad") {
       throw cli::InputError(path + ": cannot read it");
@@ -411,7 +487,7 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
     if (path == "oom") {
       throw std::bad_alloc();
     }
-    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", ""};
+    return {0, path == "big" ? std::string(1 << 20, 'x') : "fine row\n", "", shared, "", "", ""};
   };
   job.error_output = [](const std::string& path, const std::string& message, int status) {
     return path + " " + std::to_string(status) + " " + message + "\n";
@@ -421,26 +497,227 @@ TEST(Batch, EachFileGetsItsResultInTheOrderGiven) {
     int status;
     std::string out;
     std::string err;
+    std::string shared_err;
+    std::string html_cells;
   };
   const std::string killed =
       "killed: the worker process measuring it killed by signal 9 (Killed) (out of memory, or "
       "stopped from outside)";
   const Want want[] = {
-      {1, "slow row\n", "prog: warning: slow\n"},
-      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n"},
-      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n"},
-      {0, std::string(1 << 20, 'x'), ""},
-      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n"},
-      {0, "fine row\n", ""},
+      {1, "slow row\n", "prog: warning: slow\n", shared, "<td>1</td>"},
+      {3, "bad 3 bad: cannot read it\n", "prog: bad: cannot read it\n", "",
+       "<td colspan=\"1\">bad: cannot read it</td>"},
+      {5, "killed 5 " + killed + "\n", "prog: " + killed + "\n", "",
+       "<td colspan=\"1\">" + killed + "</td>"},
+      {0, std::string(1 << 20, 'x'), "", shared, ""},
+      {5, "oom 5 oom: out of memory\n", "prog: oom: out of memory\n", "",
+       "<td colspan=\"1\">oom: out of memory</td>"},
+      {0, "fine row\n", "", shared, ""},
   };
   ASSERT_EQ(results.size(), std::size(want));
   for (std::size_t k = 0; k < results.size(); ++k) {
     EXPECT_EQ(results[k].status, want[k].status) << k;
     EXPECT_EQ(results[k].out, want[k].out) << k;
     EXPECT_EQ(results[k].err, want[k].err) << k;
+    EXPECT_EQ(results[k].html_cells, want[k].html_cells) << k;
+    EXPECT_EQ(results[k].shared_err, want[k].shared_err) << k;
   }
-  EXPECT_EQ(cli::worst_status(results), 5);
-  EXPECT_EQ(cli::worst_status({}), 0);
+  EXPECT_EQ((std::vector<std::string>{results[0].junit, results[0].html_section}),
+            (std::vector<std::string>{"<testcase/>", "<p/>"}));
+  EXPECT_EQ(results[1].junit,
+            "    <testcase classname=\"prog\" name=\"bad\">\n      <error type=\"exit status 3\" "
+            "message=\"bad: cannot read it\"></error>\n    </testcase>\n");
+
+  // As the batch prints it: the shared warning once, before the files' lines.
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const cli::BatchLayout layout = {"prog",          {"path", "exit_status", "verdict", "error"},
+                                   {"a", "b", "c"}, {1, 1, 1},
+                                   "file",          "files",
+                                   "reference",     {}};
+  cli::ReportFiles none;
+  EXPECT_EQ(
+      cli::run_and_report_batch(layout, cli::BatchFormat::kCsv, "",
+                                {"ref.wav", "slow", "bad", "fine"}, 2, job.measure, none, out, err),
+      3);
+  std::rewind(err);
+  std::string printed(4096, '\0');
+  printed.resize(std::fread(printed.data(), 1, printed.size(), err));
+  EXPECT_EQ(printed, shared + "prog: warning: slow\nprog: bad: cannot read it\n");
+  std::fclose(out);
+  std::fclose(err);
+}
+
+// A batch's status is its least usable file's: errors, then retest, then
+// reject, then pass.
+TEST(Batch, StatusesCombineFromPassToErrors) {
+  const struct {
+    std::vector<int> statuses;
+    int worst;
+  } cases[] = {
+      {{}, 0}, {{0, 6, 0}, 6}, {{6, 1, 0}, 1}, {{1, 6, 3}, 3}, {{5, 3, 4, 6}, 5}, {{0, 0}, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<cli::FileResult> results;
+    for (int s : c.statuses) {
+      results.push_back({s, "", "", "", "", "", ""});
+    }
+    EXPECT_EQ(cli::worst_status(results), c.worst) << c.statuses.size();
+  }
+}
+
+// --- Limits -------------------------------------------------------------------------
+
+TEST(Limits, TheFileSetsEveryBoundAndAStepOverridesItsOwn) {
+  Scratch dir;
+  const std::string file = dir.path("limits.toml");
+  tools_test::write_bytes(file,
+                          "[gain]  # every step\nmin_db = -4\nmax_db = 4.0\nmax_spread_db = 1.5\n"
+                          "max_noise_distortion_db = -30\nmax_clipped_samples = 0\n"
+                          "max_delay_samples = 24000\nmax_drift_ppm = 50\n"
+                          "[gain.step.9]\nmax_db = 3.0\nmax_clipped_samples = 10\n"
+                          "[snr]\nmin_db = 15.0\n");
+  const cli::Limits l = cli::read_limits(file);
+  ASSERT_TRUE(l.gain && l.snr);
+  for (int k = 0; k < AM_STEPS; ++k) {
+    EXPECT_EQ(l.gain->gain_min_db[k], -4.0);
+    EXPECT_EQ(l.gain->gain_max_db[k], k == 8 ? 3.0 : 4.0);
+    EXPECT_EQ(l.gain->spread_max_db[k], 1.5);
+    EXPECT_EQ(l.gain->noise_distortion_max_db[k], -30.0);
+    EXPECT_EQ(l.gain->clipped_max[k], k == 8 ? 10.0 : 0.0);
+  }
+  EXPECT_EQ(l.gain->delay_max_samples, 24000.0);
+  EXPECT_EQ(l.gain->drift_max_ppm, 50.0);
+  EXPECT_EQ(l.snr->snr_min_db, 15.0);
+  EXPECT_TRUE(std::isnan(l.snr->snr_max_db));
+  tools_test::write_bytes(file, "[snr]\n");
+  EXPECT_FALSE(cli::read_limits(file).gain);
+}
+
+TEST(Limits, MistakesAreUsageErrorsNamingTheFileAndLine) {
+  const struct {
+    const char* text;
+    const char* says;  // after "FILE:"
+  } cases[] = {
+      {"[gain]\nmin_db = -4\nfoo = 1\n", "3: unknown key 'foo' in [gain]"},
+      {"gain = 1\n", "1: unknown key 'gain'; limits are given in [gain] and [snr]"},
+      {"[spl]\n", "1: unknown table [spl]"},
+      {"[gain]\nmax_db = \"3\"\n", "2: max_db takes a number, not a string"},
+      {"[gain]\nmax_clipped_samples = 0.5\n", "2: max_clipped_samples takes a whole number"},
+      {"[gain]\nmax_db = inf\n", "2: max_db takes a finite number"},
+      {"[gain]\nmax_drift_ppm = -1\n", "2: max_drift_ppm is the largest size allowed: at least 0"},
+      {"[gain]\nmin_db = 5\nmax_db = 4\n", "3: min_db 5 is above max_db 4"},
+      {"[gain]\nmax_db = 1\n\n[gain.step.3]\nmin_db = 2\n",
+       "5: step 3: min_db 2 is above max_db 1"},
+      {"[gain.step.12]\nmax_db = 1\n", "1: [gain.step.12]: a step number is 1 to 11"},
+      {"[gain.step.0]\n", "1: [gain.step.0]: a step number is 1 to 11"},
+      {"[gain.step.2]\nmax_delay_samples = 1\n",
+       "2: unknown key 'max_delay_samples' in [gain.step.2]"},
+      {"[snr]\nmin_db = 30\nmax_db = 20\n", "3: min_db 30 is above max_db 20"},
+      {"[gain\n", "1: not a TOML document"},
+  };
+  Scratch dir;
+  const std::string file = dir.path("l.toml");
+  for (const auto& c : cases) {
+    tools_test::write_bytes(file, c.text);
+    try {
+      cli::read_limits(file);
+      ADD_FAILURE() << c.text;
+    } catch (const cli::UsageError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(file + ":" + c.says, 0), 0u) << e.what();
+    }
+  }
+  EXPECT_THROW(cli::read_limits(dir.path("none.toml")), cli::UsageError);
+}
+
+// A judgement in each output: every bound with its figure and outcome.
+TEST(Limits, AJudgementReadsTheSameInJsonCsvAndTable) {
+  am_judgement judged;
+  am_judgement_init(&judged);
+  judged.outcome = AM_LIMITS_FAIL;
+  judged.failed_checks = 1u << AM_CHECK_GAIN | 1u << AM_CHECK_DELAY;
+  judged.failed_steps[AM_CHECK_GAIN] = 1u << 8;
+  judged.failed_steps[AM_CHECK_DELAY] = 1u;
+  const cli::Judgement j = cli::judgement("l.toml", judged,
+                                          {{AM_CHECK_GAIN, 8, 1.25, -4.0, 4.0},
+                                           {AM_CHECK_GAIN, 9, 3.5, -4.0, 3.0},
+                                           {AM_CHECK_SPREAD, 9, 0.5, kNaN, kNaN},
+                                           {AM_CHECK_DELAY, 0, 12345.0, kNaN, 10000.0}});
+  ASSERT_EQ(j.checks.size(), 3u);  // the spread has no bound
+  cli::Json json;
+  json.begin_object();
+  cli::judgement_json(json, j);
+  json.end_object();
+  EXPECT_EQ(
+      cli::compact(json.str()),
+      "{\"limits\":{\"verdict\":\"fail\",\"checks\":["
+      "{\"check\":\"gain\",\"step\":8,\"value\":1.25,\"min\":-4,\"max\":4,\"outcome\":\"pass\"},"
+      "{\"check\":\"gain\",\"step\":9,\"value\":3.5,\"min\":-4,\"max\":3,\"outcome\":\"fail\"},"
+      "{\"check\":\"delay\",\"step\":null,\"value\":12345,\"min\":null,\"max\":10000,"
+      "\"outcome\":\"fail\"}]}}\n");
+  EXPECT_EQ(cli::judgement_csv(j), (std::vector<std::string>{"fail", "gain@9;delay"}));
+  EXPECT_EQ(cli::judgement_csv(std::nullopt), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(cli::judgement_table(j),
+            "limits     FAIL (l.toml): 2 of 3 checks outside their limits:\n"
+            "  - gain of step 9: +3.500 dB, above its maximum +3.000 dB\n"
+            "  - delay: 12345 samples, above its maximum 10000 samples\n");
+}
+
+// --- Report files --------------------------------------------------------------------
+
+// Whatever bytes a path holds, the XML and HTML stay well formed: escaped,
+// valid UTF-8, no control character XML 1.0 forbids.
+TEST(ReportFiles, TextIsEscapedAndValid) {
+  const std::string odd = "a&b <\"c\"> 'd'\x01\xff\xc3\xa9\n";
+  EXPECT_EQ(cli::xml_text(odd),
+            "a&amp;b &lt;&quot;c&quot;&gt; &apos;d&apos;\xef\xbf\xbd\xef\xbf\xbd\xc3\xa9\n");
+  EXPECT_EQ(cli::xml_attribute("x\ny\t"), "x&#10;y&#9;");
+  EXPECT_EQ(cli::inline_svg("<?xml version=\"1.0\"?>\n<svg>\xff</svg>\n"),
+            "<svg>\xef\xbf\xbd</svg>\n");
+}
+
+// A JUnit suite counts failures (reject) and errors (the rest but passes);
+// the page counts each outcome and links a row to its section.
+TEST(ReportFiles, JUnitAndThePageCountTheOutcomes) {
+  const cli::BatchLayout layout{"prog", {},      {"a", "b", "c"}, {1, 1, 1},
+                                "file", "files", "reference",     {"verdict"}};
+  std::vector<cli::FileResult> results;
+  for (int status : {0, 6, 1, 3}) {
+    cli::FileResult r{status, "", "", "", "", "<td>v</td>", status == 6 ? "<p>chart</p>" : ""};
+    r.junit = cli::junit_testcase("prog", "f" + std::to_string(status) + "\xff.wav", status,
+                                  "why <1>", {"line 1", "line 2"});
+    results.push_back(r);
+  }
+  const std::string x = cli::junit_document(layout, "ref.wav", results);
+  for (const char* part : {
+           "<testsuites name=\"prog\" tests=\"4\" failures=\"1\" errors=\"2\">",
+           "<property name=\"reference\" value=\"ref.wav\"/>",
+           "<testcase classname=\"prog\" name=\"f0\xef\xbf\xbd.wav\"/>\n",
+           "<failure type=\"reject\" message=\"why &lt;1&gt;\">line 1\nline 2</failure>",
+           "<error type=\"retest\" message=",
+           "<error type=\"exit status 3\" message=",
+       }) {
+    EXPECT_TRUE(tools_test::has(x, part)) << part << "\n" << x;
+  }
+  const std::string h =
+      cli::html_page(layout, "reference  ref.wav", {"a.wav", "b.wav", "c.wav", "d.wav"}, results);
+  for (const char* part : {
+           "<!DOCTYPE html>",
+           "<div class=\"count pass\" id=\"count-pass\"><b>1</b>pass",
+           "<div class=\"count fail\" id=\"count-fail\"><b>1</b>fail",
+           "<div class=\"count retest\" id=\"count-retest\"><b>1</b>retest",
+           "<div class=\"count error\" id=\"count-error\"><b>1</b>error",
+           "<th>file</th><th>verdict</th>",
+           "<tr id=\"row-2\"><td class=\"num\">2</td><td><span class=\"badge "
+           "fail\">fail</span></td>"
+           "<td class=\"file\"><a href=\"#file-2\">b.wav</a></td><td>v</td></tr>",
+           "<section id=\"file-2\">",
+       }) {
+    EXPECT_TRUE(tools_test::has(h, part)) << part;
+  }
+  for (const char* absent : {"<script", "<link", "src=", "http"}) {
+    EXPECT_FALSE(tools_test::has(h, absent)) << absent;
+  }
 }
 
 // --- Command lines ---------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "common/command_line.h"
+#include "common/utf8.h"
 #include "lumetra-measure/gain_render.h"
 #include "lumetra-measure/lumetra_measure.h"
 #include "lumetra-measure/step_chart.h"
@@ -41,7 +42,8 @@ TEST(LumetraMeasure, HelpStatesTheScaleAndTheStatuses) {
   EXPECT_EQ(r.err, "");
   for (const char* part :
        {"Usage: lumetra-measure REFERENCE RECORDING", "--step-period auto|25.2|24.7", "--channel N",
-        "--json", "--plot FILE.svg", "--make-demo DIR",
+        "--json", "--plot FILE.svg", "--make-demo DIR", "--drift-correct", "--limits FILE",
+        "--junit FILE", "--report FILE.html", "\"questionable\"", "6\nreject",
         "16-bit\nPCM samples are taken as their integer values", "n / 2^(B-1) * 32767", "x * 32767",
         "Exit status: 0"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
@@ -57,6 +59,8 @@ TEST(LumetraMeasure, CommandLineMistakes) {
   const Case cases[] = {
       {{}, "needs REFERENCE and at least one RECORDING (files given: 0)"},
       {{"a.wav"}, "(files given: 1)"},
+      {{"-", "-"}, "- (standard input) is given more than once; it holds one file"},
+      {{"a.wav", "-", "b.wav", "-", "--csv"}, "- (standard input) is given more than once"},
       {{"a.wav", "b.wav", "--step-period", "25"}, "--step-period is auto, 25.2 or 24.7, not '25'"},
       {{"a.wav", "b.wav", "--step-period=25.20"}, "not '25.20'"},
       {{"a.wav", "b.wav", "--channel", "0"}, "--channel takes a channel number from 1 up"},
@@ -323,7 +327,7 @@ TEST(GainReport, StepsNotWhollyFromTheFileMakeItIncomplete) {
   }
   const std::string j = cli::gain_json(m);
   for (const char* part : {
-           "\"gain_db\": 1,\n      \"coverage\": 0.99995\n",
+           "\"gain_db\": 1,\n      \"coverage\": 0.99995,\n",
            "\"failed\": 0,\n  \"causes\": [],",
            "\"verdict\": \"incomplete\",\n  \"verdict_causes\": [\n    \"steps_not_covered\"\n  ],"
            "\n  \"uncovered_steps\": [\n    10,\n    11\n  ],\n  \"non_finite_sample\": null,\n",
@@ -349,6 +353,101 @@ TEST(GainReport, JsonOfAResult) {
            "\"total_delay_ms\": 257.1875,\n    \"aligned\": \"head\",",
        }) {
     EXPECT_NE(j.find(part), std::string::npos) << part << "\n" << j;
+  }
+}
+
+// The causes the library adds to lumetra's: each with its sentence and the
+// figures of the case, in the table; the step quality in the JSON document.
+TEST(GainReport, QuestionableStepsAndTheDriftAreExplainedWithTheirFigures) {
+  struct Case {
+    int verdict;
+    std::uint32_t causes;           // verdict_causes
+    std::vector<std::string> says;  // in the table
+  };
+  const Case cases[] = {
+      {AM_VERDICT_NOT_TRUSTED,
+       1u << AM_CAUSE_PEAK_NOT_PROMINENT | 1u << AM_CAUSE_CLOCK_DRIFT,
+       {"result     NOT TRUSTED (failed = 1):\n  - ",
+        "smears the correlation peak: converting the recording by the drift (drift correction) "
+        "lets it align (drift +100.3 ppm; --drift-correct converts it)\n",
+        "  clock drift        +100.300 ppm (not corrected)\n"}},
+      {AM_VERDICT_NOT_TRUSTED,
+       1u << AM_CAUSE_NOT_LAGGING | 1u << AM_CAUSE_SILENT_REFERENCE |
+           1u << AM_CAUSE_SILENT_RECORDING,
+       {"  - the reference's 15 s opening is silent",
+        "  - the recording's 15 s opening is silent"}},
+      {AM_VERDICT_QUESTIONABLE,
+       1u << AM_CAUSE_NOISE_DISTORTION | 1u << AM_CAUSE_CLIPPING | 1u << AM_CAUSE_UNSTEADY,
+       {"result     QUESTIONABLE (failed = 0):\n",
+        "come near the step's level (step 3: -10.0 dB, mostly a DC offset of -11.5 dB; step 5: "
+        "-12.0 dB; limit -16 dB re the step's level)\n",
+        "at or beyond full scale (step 5: 1234 samples; limit 0)\n",
+        "spread more than the reference's own (step 9: spread 8.00 dB, 7.75 dB above the "
+        "reference's; limit 1 dB above)\n",
+        "   3 !       -10.00     -11.50     +0.125          0  noise_distortion\n",
+        "   5 !       -12.00     -40.00     +0.125       1234  noise_distortion, clipping\n",
+        "   9 !       -60.00    -100.00     +7.750          0  unsteady\n"}},
+  };
+  for (const Case& c : cases) {
+    cli::GainModel m = made_up(c.causes & 0x1F8u);
+    am_gain_options_init(&m.options);
+    am_gain_report& r = m.report;
+    r.verdict = c.verdict;
+    r.verdict_causes = c.causes;
+    r.drift_ppm = 100.3;
+    for (int k = 0; k < AM_STEPS; ++k) {
+      r.noise_distortion_db[k] = -60.0;
+      r.dc_offset_db[k] = -100.0;
+      r.spread_excess_db[k] = 0.125;
+    }
+    if (c.verdict == AM_VERDICT_QUESTIONABLE) {
+      r.noise_distortion_db[2] = -10.0;
+      r.dc_offset_db[2] = -11.5;  // within 3 dB of it: mostly the offset
+      r.noise_distortion_db[4] = -12.0;
+      r.dc_offset_db[4] = -40.0;
+      r.clipped_samples[4] = 1234;
+      r.step_range[8] = 8.0;
+      r.spread_excess_db[8] = 7.75;
+      r.step_questionable[2] = 1u << AM_CAUSE_NOISE_DISTORTION;
+      r.step_questionable[4] = 1u << AM_CAUSE_NOISE_DISTORTION | 1u << AM_CAUSE_CLIPPING;
+      r.step_questionable[8] = 1u << AM_CAUSE_UNSTEADY;
+      r.questionable_steps = 1u << 2 | 1u << 4 | 1u << 8;
+    }
+    const std::string t = cli::gain_table(m);
+    for (const std::string& part : c.says) {
+      EXPECT_TRUE(tools_test::has(t, part)) << part << "\n" << t;
+    }
+  }
+  cli::GainModel m = made_up(0);
+  am_gain_options_init(&m.options);
+  m.report.clipped_samples[4] = 1234;
+  m.report.step_questionable[4] = 1u << AM_CAUSE_CLIPPING;
+  m.report.questionable_steps = 1u << 4;
+  m.report.drift_ppm = 100.3;
+  m.report.drift_corrected = 1;
+  m.report.recording_length = 12877637;
+  const std::string j = cli::gain_json(m);
+  for (const char* part : {
+           "\"coverage\": 1,\n      \"noise_distortion_db\": \"NaN\",\n      \"dc_offset_db\": "
+           "\"NaN\",\n      \"spread_excess_db\": \"NaN\",\n      \"clipped_samples\": 1234,\n     "
+           " "
+           "\"questionable\": [\n        \"clipping\"\n      ]\n    }",
+           "\"step_period_warning\": null,\n  \"questionable_steps\": [\n    5\n  ],\n  "
+           "\"quality_limits\": {\n    \"max_noise_distortion_db\": -16,\n    "
+           "\"max_spread_excess_db\": 1,\n    \"max_clipped_samples\": 0\n  },\n  \"drift_ppm\": "
+           "100.3,\n  \"drift_corrected\": true",
+       }) {
+    EXPECT_TRUE(tools_test::has(j, part)) << part << "\n" << j;
+  }
+  const std::string t = cli::gain_table(m);
+  for (const char* part : {
+           "TRUNCATED: shorter than its header announces, converted by its clock drift (+100.300 "
+           "ppm) to 12877637 samples\n",
+           "  clock drift        +100.300 ppm: the recording was converted by it before it was "
+           "measured (--drift-correct)\n",
+           "not fixed to the last bit\n",
+       }) {
+    EXPECT_TRUE(tools_test::has(t, part)) << part << "\n" << t;
   }
 }
 
@@ -403,7 +502,7 @@ TEST(GainReport, StepPeriodWarnings) {
 cli::StepChart chart() {
   cli::StepChart c;
   c.title = "steps of <a & b>";
-  c.notes = {"reference: \"ref\".wav"};
+  c.notes = {"reference: \"ref\".wav", "recording: caf\xe9.wav"};  // a path in Latin-1
   c.verdict = "trusted";
   c.reference.name = "reference";
   c.recording.name = "recording";
@@ -436,8 +535,36 @@ TEST(Chart, HoldsElevenStepsOfBothSeries) {
   EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
   EXPECT_NE(svg.find("steps of &lt;a &amp; b&gt;"), std::string::npos);
   EXPECT_NE(svg.find("&quot;ref&quot;.wav"), std::string::npos);
+  EXPECT_NE(svg.find("caf\xef\xbf\xbd.wav"), std::string::npos);
+  EXPECT_EQ(cli::valid_utf8(svg), svg);
   EXPECT_EQ(svg.find("<script"), std::string::npos);
   EXPECT_EQ(svg.find("href"), std::string::npos);
+}
+
+// A questionable step's slot is shaded with its causes under its number;
+// the gain limits are bands of allowed levels, an open side reaching the
+// plot's edge; a gain outside them is red. Neither is in the legend of a
+// chart without them (the test above).
+TEST(Chart, QuestionableStepsAndLimitBandsAreMarked) {
+  cli::StepChart c = chart();
+  c.questionable[2] = "noise_distortion, clipping";
+  for (int k = 0; k < cli::kChartSteps; ++k) {
+    c.band_low[k] = c.reference.level[k] - 4.0;
+    c.band_high[k] = k == 10 ? kNaN : c.reference.level[k] + 4.0;
+  }
+  c.gain_failed[8] = true;
+  const std::string svg = cli::step_chart_svg(c);
+  EXPECT_EQ(count(svg, "fill=\"#fbe3b4\""), 1u + 1u);  // the slot and the legend's
+  for (const char* word : {">noise</text>", ">distortion</text>", ">clipping</text>",
+                           ">questionable step</text>", ">levels the gain limits allow</text>"}) {
+    EXPECT_EQ(count(svg, word), 1u) << word;
+  }
+  EXPECT_EQ(count(svg, "stroke-dasharray"), 11u + 1u);
+  EXPECT_EQ(count(svg, "y=\"150.0\" width=\"24\""), 1u);  // step 11's band reaches the top
+  EXPECT_EQ(count(svg, "fill=\"#bb2222\" font-weight=\"bold\">+1.00</text>"), 1u);
+  EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
+  const std::string plain = cli::step_chart_svg(chart());
+  EXPECT_EQ(count(plain, "stroke-dasharray") + count(plain, "#fbe3b4"), 0u);
 }
 
 TEST(Chart, NonFiniteValuesStayOffTheAxis) {

@@ -20,6 +20,11 @@
 //   empty.wav              a header and no samples
 //   truncated_header.wav   the first 20 bytes of gate.wav
 //   truncated_data.wav     gate.wav cut 1000 bytes into its samples
+//   gate.flac              the gate in FLAC
+//   gate_cut.flac          gate.flac cut to 60 % of its bytes (its header announces all)
+//   gate_cut.caf           the gate in CAF, 16-bit, likewise cut to 60 %
+//   reference_cut.flac     the reference in FLAC cut to 99.5 % of its bytes: it still
+//                          holds the opening and 10 whole steps of 24.7 s
 //   not_audio.wav          text
 //
 // Usage: am_tool_files DIR. Exit status 0, or 1 with a message.
@@ -156,6 +161,20 @@ void make(const std::string& dir) {
   const std::vector<char> g = bytes(at("gate.wav"));
   tools_test::write_bytes(at("truncated_header.wav"), std::string(g.data(), 20));
   tools_test::write_bytes(at("truncated_data.wav"), std::string(g.data(), 44 + 1000));
+  // Files whose headers announce more than they hold, in containers where
+  // that shows only at their end.
+  const auto cut = [&](const char* whole, const char* name, std::size_t per_mille) {
+    const std::vector<char> b = bytes(at(whole));
+    tools_test::write_bytes(at(name), std::string(b.data(), b.size() * per_mille / 1000));
+  };
+  constexpr int kFlac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+  tools_test::write_shorts(at("gate.flac"), kFlac16, 48000, 1, gate.samples);
+  cut("gate.flac", "gate_cut.flac", 600);
+  tools_test::write_shorts(at("gate.caf"), SF_FORMAT_CAF | SF_FORMAT_PCM_16, 48000, 1,
+                           gate.samples);
+  cut("gate.caf", "gate_cut.caf", 600);
+  tools_test::write_shorts(at("reference.flac"), kFlac16, 48000, 1, reference.samples);
+  cut("reference.flac", "reference_cut.flac", 995);
   const std::string text = "These are not the samples you are looking for.\n";
   tools_test::write_bytes(at("not_audio.wav"), text);
 }

@@ -171,7 +171,8 @@ TEST_F(QuenbarSnr, VerdictsReasonsAndTheLag) {
        cli::kExitTrusted,
        {"\"samples\": 480,\n    \"ms\": 10,",
         "\"aligned\": true,\n    \"gate_first_sample\": 0,\n    \"measured_first_sample\": "
-        "480\n"},
+        "480,\n    \"prominence\": ",
+        "\"reliable\": true\n  },"},
        ""},
   };
   for (const Case& c : cases) {
@@ -233,6 +234,7 @@ TEST_F(QuenbarSnr, RefusesWhatItCannotMeasure) {
       {{path("gate.wav"), path("measured.wav"), "--plot", "x.svg"},
        "unknown option --plot",
        cli::kExitUsage},
+      {{"-", "-"}, "- (standard input) is given more than once", cli::kExitUsage},
       {{"--make-demo", path("gate.wav") + "/x"}, "cannot make the folder", cli::kExitOutput},
   };
   for (const Case& c : cases) {
@@ -242,7 +244,10 @@ TEST_F(QuenbarSnr, RefusesWhatItCannotMeasure) {
                  "cannot write the output to stdout: No space left on device");
   const Ran help = snr({"--help"});
   EXPECT_EQ(help.status, cli::kExitTrusted);
-  EXPECT_TRUE(has(help.out, "Exit status: 0 a finite SNR; 1 an SNR that is NaN or infinite"));
+  EXPECT_TRUE(has(help.out,
+                  "Exit status: 0 a finite SNR (inside its limits); 1 retest: an SNR "
+                  "that is\nNaN or infinite"));
+  EXPECT_TRUE(has(help.out, "6 reject"));
   EXPECT_TRUE(has(help.out, "16-bit\nPCM samples are taken as their integer values"));
 }
 

@@ -9,35 +9,59 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "common/command_line.h"
 #include "common/csv.h"
+#include "common/html_report.h"
 #include "common/json.h"
+#include "common/junit.h"
+#include "common/markup.h"
 
 namespace cli {
 namespace {
 
-// A worker's report on its pipe: "STATUS OUT_BYTES ERR_BYTES\n", then the
-// bytes of out and of err. A report cut short means the worker died.
+// The text parts of a result, in the order a worker reports them.
+constexpr std::string FileResult::*kParts[] = {&FileResult::out,        &FileResult::err,
+                                               &FileResult::shared_err, &FileResult::junit,
+                                               &FileResult::html_cells, &FileResult::html_section};
+
+// A worker's report on its pipe: "STATUS BYTES BYTES ...\n" (the lengths of
+// the parts), then the parts' bytes. A report cut short means the worker
+// died.
 std::string encode(const FileResult& r) {
-  return std::to_string(r.status) + " " + std::to_string(r.out.size()) + " " +
-         std::to_string(r.err.size()) + "\n" + r.out + r.err;
+  std::string head = std::to_string(r.status);
+  std::string body;
+  for (std::string FileResult::*part : kParts) {
+    head += ' ';
+    head += std::to_string((r.*part).size());
+    body += r.*part;
+  }
+  return head + "\n" + body;
 }
 
 bool decode(const std::string& report, FileResult& r) {
   const std::size_t end = report.find('\n');
-  unsigned long long out = 0;
-  unsigned long long err = 0;
-  if (end == std::string::npos ||
-      std::sscanf(report.substr(0, end).c_str(), "%d %llu %llu", &r.status, &out, &err) != 3 ||
-      report.size() - (end + 1) != out + err) {
+  if (end == std::string::npos) {
     return false;
   }
-  r.out = report.substr(end + 1, out);
-  r.err = report.substr(end + 1 + out);
-  return true;
+  const std::string head = report.substr(0, end);
+  char* at = nullptr;
+  r.status = static_cast<int>(std::strtol(head.c_str(), &at, 10));
+  std::size_t from = end + 1;
+  for (std::string FileResult::*part : kParts) {
+    char* after = nullptr;
+    const unsigned long long n = std::strtoull(at, &after, 10);
+    if (after == at || n > report.size() - from) {
+      return false;
+    }
+    at = after;
+    r.*part = report.substr(from, n);
+    from += n;
+  }
+  return from == report.size() && *at == '\0';
 }
 
 void write_all(int fd, const std::string& bytes) {
@@ -60,6 +84,9 @@ FileResult failure(const BatchJob& job, const std::string& path, const std::stri
   r.status = status;
   r.out = job.error_output(path, message, status);
   r.err = std::string(job.program) + ": " + message + "\n";
+  r.junit = junit_testcase(job.program, path, status, message, {});
+  r.html_cells =
+      "<td colspan=\"" + std::to_string(job.html_columns) + "\">" + xml_text(message) + "</td>";
   return r;
 }
 
@@ -249,7 +276,9 @@ std::vector<FileResult> run_batch(const BatchJob& job) {
 int worst_status(const std::vector<FileResult>& results) {
   int worst = kExitTrusted;
   for (const FileResult& r : results) {
-    worst = std::max(worst, r.status);
+    if (status_weight(r.status) > status_weight(worst)) {
+      worst = r.status;
+    }
   }
   return worst;
 }
@@ -274,13 +303,49 @@ std::string summary_row(const BatchLayout& layout, const std::string& status,
   return row + rest;
 }
 
+ReportFiles open_report_files(const CommandLine& line, const std::vector<std::string>& others) {
+  ReportFiles reports;
+  std::vector<std::string> taken = line.operands;
+  taken.insert(taken.end(), others.begin(), others.end());
+  for (const char* option : {"--junit", "--report"}) {
+    const auto it = line.values.find(option);
+    if (it == line.values.end()) {
+      continue;
+    }
+    if (it->second.empty()) {
+      throw UsageError(std::string(option) + " needs a file name");
+    }
+    if (std::find(taken.begin(), taken.end(), it->second) != taken.end()) {
+      throw UsageError(std::string(option) + " " + it->second + " is another input or output");
+    }
+    check_output_path(option, it->second, taken);
+    taken.push_back(it->second);
+    (option == std::string("--junit") ? reports.junit : reports.html) =
+        std::make_unique<OutputFile>(it->second);
+  }
+  return reports;
+}
+
+void write_report_files(ReportFiles& reports, const BatchLayout& layout, const std::string& first,
+                        const std::string& head, const std::vector<std::string>& files,
+                        const std::vector<FileResult>& results) {
+  if (reports.junit) {
+    reports.junit->write_and_close(junit_document(layout, first, results));
+  }
+  if (reports.html) {
+    reports.html->write_and_close(html_page(layout, head, files, results));
+  }
+}
+
 int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const std::string& head,
-                         const std::vector<std::string>& files, int jobs,
+                         const std::vector<std::string>& operands, int jobs,
                          const std::function<FileResult(const std::string& path)>& measure,
-                         std::FILE* out, std::FILE* err) {
+                         ReportFiles& reports, std::FILE* out, std::FILE* err) {
+  const std::vector<std::string> files(operands.begin() + 1, operands.end());
   BatchJob job;
   job.program = layout.program;
   job.files = files;
+  job.html_columns = static_cast<int>(layout.html_columns.size());
   job.jobs = jobs;
   job.measure = measure;
   job.error_output = [&layout, format](const std::string& path, const std::string& message,
@@ -293,7 +358,10 @@ int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const st
         fields[0] = path;
         fields[1] = std::to_string(status);
         fields[2] = "error";
-        fields.back() = message;
+        // Columns added later follow "error": it is not always the last.
+        const auto error = std::find(layout.csv_header.begin(), layout.csv_header.end(), "error");
+        fields[static_cast<std::size_t>(error - layout.csv_header.begin()) % fields.size()] =
+            message;
         return csv_row(fields);
       }
       case BatchFormat::kTable:
@@ -313,13 +381,19 @@ int run_and_report_batch(const BatchLayout& layout, BatchFormat format, const st
                     {layout.titles[0], layout.titles[1], layout.titles[2]}, layout.file_title)
             .c_str());
   }
+  const auto shared = std::find_if(results.begin(), results.end(),
+                                   [](const FileResult& r) { return !r.shared_err.empty(); });
+  if (shared != results.end()) {
+    std::fputs(shared->shared_err.c_str(), err);
+  }
   for (const FileResult& r : results) {
     std::fputs(r.out.c_str(), out);
     std::fputs(r.err.c_str(), err);
   }
+  write_report_files(reports, layout, operands[0], head, files, results);
   const int worst = worst_status(results);
   if (format == BatchFormat::kTable) {
-    std::fprintf(out, "\n%zu %s; exit status %d, the highest of theirs\n", results.size(),
+    std::fprintf(out, "\n%zu %s; exit status %d, the worst of theirs\n", results.size(),
                  layout.files, worst);
   }
   return worst;

@@ -54,6 +54,19 @@ class HeldOutput {
 
 }  // namespace
 
+int status_weight(int status) {
+  switch (status) {
+    case kExitTrusted:
+      return 0;
+    case kExitReject:
+      return 1;
+    case kExitNotTrusted:
+      return 2;
+    default:
+      return status + 1;
+  }
+}
+
 int current_error(std::string& message) {
   try {
     throw;
@@ -306,6 +319,11 @@ std::size_t measured_files(const CommandLine& line, const std::string& needs) {
   if (line.operands.size() < 2) {
     throw UsageError("needs " + needs + " (files given: " + std::to_string(line.operands.size()) +
                      ")");
+  }
+  // Standard input holds one file: a second "-" would find it read already
+  // (or, in a batch, race the first for it).
+  if (std::count(line.operands.begin(), line.operands.end(), "-") > 1) {
+    throw UsageError("- (standard input) is given more than once; it holds one file");
   }
   return line.operands.size() - 1;
 }

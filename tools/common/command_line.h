@@ -16,12 +16,20 @@ namespace cli {
 // Exit statuses of both tools.
 enum Exit : int {
   kExitTrusted = 0,     // measured; the result can be trusted (lumetra) or is finite (quenbar)
-  kExitNotTrusted = 1,  // measured, but the verdict is not the good one
+  kExitNotTrusted = 1,  // measured, but the verdict is not the good one: retest
   kExitUsage = 2,       // the command line is wrong
   kExitInput = 3,       // an input file cannot be measured (unreadable, wrong rate, too short...)
   kExitOutput = 4,      // an output file cannot be written
   kExitInternal = 5,    // out of memory, or an error the tools do not foresee
+  kExitReject = 6,      // measured and usable, but outside the device's limits (--limits)
 };
+
+// How much a status weighs in a batch, from 0 up: pass 0 < reject 6 <
+// retest 1 < the errors 2, 3, 4, 5 in their order. A batch is only as
+// final as its least usable file: a reject is a usable answer about the
+// device, a retest is none, and a file that could not be measured says
+// that the bench itself needs attention.
+int status_weight(int status);
 
 class UsageError : public std::runtime_error {
  public:
@@ -114,7 +122,7 @@ bool answered_without_measuring(
 
 // How many files are measured against the first operand (the reference or
 // the gate): at least one. Throws UsageError "needs <needs> (files given:
-// N)" otherwise.
+// N)" otherwise, and when "-" (standard input) is among them more than once.
 std::size_t measured_files(const CommandLine& line, const std::string& needs);
 
 }  // namespace cli

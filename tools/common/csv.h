@@ -7,7 +7,8 @@
 namespace cli {
 
 // One CSV row ending with a newline: a field holding a comma, a quote, a
-// line break or a space at an end is quoted, its quotes doubled.
+// line break or a space at an end is quoted, its quotes doubled; bytes that
+// are not UTF-8 become U+FFFD.
 std::string csv_row(const std::vector<std::string>& fields);
 
 }  // namespace cli

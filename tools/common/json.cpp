@@ -4,43 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/utf8.h"
+
 namespace cli {
-namespace {
-
-// Length of the UTF-8 sequence that starts s[i], or 0 when it is not one
-// (overlong forms, surrogates and values above U+10FFFF included).
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  const auto cont = [&](std::size_t k) { return i + k < s.size() && (b(k) & 0xC0) == 0x80; };
-  const unsigned char c = b(0);
-  if (c < 0x80) {
-    return 1;
-  }
-  if (c >= 0xC2 && c <= 0xDF) {
-    return cont(1) ? 2 : 0;
-  }
-  if (c >= 0xE0 && c <= 0xEF) {
-    if (!cont(1) || !cont(2)) {
-      return 0;
-    }
-    if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F)) {
-      return 0;
-    }
-    return 3;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    if (!cont(1) || !cont(2) || !cont(3)) {
-      return 0;
-    }
-    if ((c == 0xF0 && b(1) < 0x90) || (c == 0xF4 && b(1) > 0x8F)) {
-      return 0;
-    }
-    return 4;
-  }
-  return 0;
-}
-
-}  // namespace
 
 std::string shortest(double v) {
   if (std::isnan(v)) {

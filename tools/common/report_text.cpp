@@ -118,7 +118,8 @@ std::string truncation_warning(const char* program, const AudioInfo& file) {
   if (!file.truncated) {
     return "";
   }
-  return std::string(program) + ": warning: " + file.path +
+  const std::string name = file.path == "-" ? "standard input (-)" : file.path;
+  return std::string(program) + ": warning: " + name +
          " is shorter than its header announces (cut short?); measuring the " +
          std::to_string(file.frames) + " samples it holds\n";
 }

@@ -1,14 +1,20 @@
 #include "common/sample_source.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <span>
+#include <string_view>
 
 #include "common/command_line.h"
 #include "common/resample.h"
@@ -38,21 +44,180 @@ std::string container_name(int major) {
 // sample or two) never reaches samples already given.
 constexpr std::size_t kHoldBack = 64;
 
-// Whether libsndfile found the data chunk shorter than announced: its log
-// then has a line "data : <announced> (should be <held>)".
-bool data_chunk_cut(SNDFILE* file) {
+// Whether libsndfile found the header announcing more audio data than the
+// file holds, in which case it gives the frames the file holds. Each
+// container's reader says so in its log in words of its own:
+//   WAV, WAVEX  "data : <bytes announced> (should be <bytes held>)"
+//   AIFF        "SSND : <announced> (should be <held>)"
+//   AU          "Data Size : <announced> (should be <held>)"
+//   W64         "riff : <announced> (should be <held>)" (it leaves the data
+//               chunk's own size unchecked)
+//   RF64        "*** Calculated frame count <held> does not match value from
+//               'ds64' chunk of <announced>."
+//   CAF         "data : <announced> (should be <held>)", when it opens it
+//               (see File::open)
+// Readers that take the header's count whatever the file holds (FLAC, a
+// CAF file opened as longer than it is) show it at the end of reading.
+bool header_cut(SNDFILE* file) {
   std::string log(16384, '\0');
   sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
   log.resize(log.find('\0'));
-  for (std::size_t at = log.find("data : "); at != std::string::npos;
-       at = log.find("data : ", at + 1)) {
-    const std::size_t end = log.find('\n', at);
-    const std::string line = log.substr(at, end == std::string::npos ? end : end - at);
-    if ((at == 0 || log[at - 1] == '\n') && line.find("(should be ") != std::string::npos) {
+  for (std::size_t at = 0; at < log.size();) {
+    std::size_t end = log.find('\n', at);
+    end = end == std::string::npos ? log.size() : end;
+    std::string line = log.substr(at, end - at);
+    at = end + 1;
+    line.erase(0, line.find_first_not_of(' '));
+    long long announced = 0;
+    long long held = 0;
+    for (const std::string_view key : {"data", "SSND", "Data Size", "riff"}) {
+      const std::size_t colon = line.find_first_not_of(' ', key.size());
+      if (line.rfind(key, 0) == 0 && colon != std::string::npos &&
+          line.compare(colon, 2, ": ") == 0 &&
+          std::sscanf(line.c_str() + colon + 2, "%lld (should be %lld)", &announced, &held) == 2 &&
+          announced > held) {
+        return true;
+      }
+    }
+    if (std::sscanf(
+            line.c_str(),
+            "*** Calculated frame count %lld does not match value from 'ds64' chunk of %lld", &held,
+            &announced) == 2 &&
+        held < announced) {
       return true;
     }
   }
   return false;
+}
+
+// A file that libsndfile reads through its virtual I/O: `length` bytes of
+// the descriptor `fd` from `base` on, read with pread so that processes
+// forked with the descriptor share no offset. libsndfile is told the file
+// is `apparent` bytes long, which may be more than it holds.
+struct Bytes {
+  int fd = -1;
+  sf_count_t base = 0;
+  sf_count_t length = 0;
+  sf_count_t apparent = 0;
+  sf_count_t at = 0;  // libsndfile's position
+  int error = 0;      // the errno of a read that failed, else 0
+};
+
+sf_count_t bytes_length(void* user) {
+  return static_cast<Bytes*>(user)->apparent;
+}
+
+sf_count_t bytes_seek(sf_count_t offset, int whence, void* user) {
+  Bytes& b = *static_cast<Bytes*>(user);
+  const sf_count_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? b.at : b.apparent;
+  b.at = std::clamp<sf_count_t>(from + offset, 0, b.apparent);
+  return b.at;
+}
+
+sf_count_t bytes_read(void* to, sf_count_t count, void* user) {
+  Bytes& b = *static_cast<Bytes*>(user);
+  sf_count_t done = 0;
+  while (done < count && b.at < b.length) {
+    const auto want = static_cast<std::size_t>(std::min(count - done, b.length - b.at));
+    const ssize_t n = ::pread(b.fd, static_cast<char*>(to) + done, want, b.base + b.at);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      b.error = n < 0 ? errno : 0;
+      break;
+    }
+    done += n;
+    b.at += n;
+  }
+  return done;
+}
+
+sf_count_t bytes_write(const void*, sf_count_t, void*) {
+  return 0;
+}
+
+sf_count_t bytes_tell(void* user) {
+  return static_cast<Bytes*>(user)->at;
+}
+
+SNDFILE* open_bytes(Bytes& bytes, SF_INFO& sf) {
+  SF_VIRTUAL_IO io{bytes_length, bytes_seek, bytes_read, bytes_write, bytes_tell};
+  sf = SF_INFO{};
+  return sf_open_virtual(&io, SFM_READ, &sf, &bytes);
+}
+
+// The length a CAF file that libsndfile refuses is opened with again (see
+// SampleSource::File::open): far beyond any file, with room for a header's
+// sizes to be added to it.
+constexpr sf_count_t kApparentLength = INT64_MAX / 4;
+
+std::string mebibytes(sf_count_t bytes) {
+  char b[32];
+  std::snprintf(b, sizeof(b), "%.0f", static_cast<double>(bytes) / 1048576.0);
+  return b;
+}
+
+// Standard input as a file that libsndfile can seek in (FLAC and CAF
+// decoders do; a WAV's header is checked against its length) and the tools
+// can read again: a regular file (a redirection) as it is, from its
+// offset on; anything else (a pipe, a terminal) copied whole into an
+// anonymous file in memory as it comes, its encoded bytes (a 16-bit mono
+// file: 2 bytes a sample, a quarter of the samples measured as doubles).
+// Read at the first use and kept for the process and the workers forked
+// after it.
+struct HeldInput {
+  int fd;
+  sf_count_t base;
+  sf_count_t length;
+};
+
+HeldInput hold_standard_input() {
+  struct stat st {};
+  if (::fstat(STDIN_FILENO, &st) != 0) {
+    throw InputError(std::string("-: cannot read standard input: ") + std::strerror(errno));
+  }
+  if (S_ISREG(st.st_mode)) {
+    const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
+    const sf_count_t base = at > 0 && at <= st.st_size ? at : 0;
+    return {STDIN_FILENO, base, st.st_size - base};
+  }
+  const int fd = ::memfd_create("standard input", MFD_CLOEXEC);
+  if (fd < 0) {
+    throw std::runtime_error(std::string("-: cannot hold standard input in memory: ") +
+                             std::strerror(errno));
+  }
+  std::vector<char> buffer(kChunk * 16);
+  sf_count_t length = 0;
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n == 0) {
+      return {fd, 0, length};
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      throw InputError(std::string("-: cannot read standard input: ") + std::strerror(errno));
+    }
+    for (ssize_t put = 0; put < n;) {
+      const ssize_t w = ::write(fd, buffer.data() + put, static_cast<std::size_t>(n - put));
+      if (w < 0 && errno == EINTR) {
+        continue;
+      }
+      if (w <= 0) {
+        throw OutOfMemory("-: out of memory holding standard input (" + mebibytes(length + put) +
+                          " MiB read)");
+      }
+      put += w;
+    }
+    length += n;
+  }
+}
+
+const HeldInput& standard_input() {
+  static const HeldInput held = hold_standard_input();
+  return held;
 }
 
 std::string encoding_name(int subformat) {
@@ -125,7 +290,18 @@ std::string open_error() {
 }  // namespace
 
 struct SampleSource::File {
+  // A descriptor of the file's own, for a CAF file opened again.
+  struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+      if (fd >= 0) {
+        ::close(fd);
+      }
+    }
+  } descriptor;
+  std::unique_ptr<Bytes> bytes;  // what libsndfile reads, when not the file by its path
   SndFile file;
+  bool cut = false;  // the file ended before the frames its header announced
   int subformat = 0;
   bool started = false;
   bool decoded_all = false;
@@ -174,18 +350,67 @@ struct SampleSource::File {
     return static_cast<std::size_t>(got);
   }
 
-  // The checks once the file is decoded, then the file closed.
+  // Opens `path` ("-": standard input) with its header read into `sf`;
+  // throws InputError with libsndfile's reason.
+  void open(const std::string& path, SF_INFO& sf) {
+    if (path == "-") {
+      const HeldInput& in = standard_input();
+      if (in.length == 0) {
+        throw InputError("-: holds no samples (standard input is empty)");
+      }
+      bytes = std::make_unique<Bytes>(Bytes{in.fd, in.base, in.length, in.length});
+      file.reset(open_bytes(*bytes, sf));
+    } else {
+      file.reset(sf_open(path.c_str(), SFM_READ, &sf));
+    }
+    if (file) {
+      return;
+    }
+    // libsndfile reads a file whose header announces more audio data than
+    // the file holds as far as it goes, but calls a CAF file malformed when
+    // its data chunk's size is more than the whole file's. Told that such a
+    // file is as long as its header needs, it opens it with the header's
+    // frames and reads what is there; the end of reading then finds it cut
+    // short. (A CAF file cut less short than that it opens, and reads
+    // 8 bytes short of its end; those numbers stand.)
+    const std::string why = open_error();
+    struct stat st {};
+    if (path != "-") {
+      descriptor.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (descriptor.fd < 0 || ::fstat(descriptor.fd, &st) != 0) {
+        throw InputError(path + ": " + why);
+      }
+      bytes = std::make_unique<Bytes>(Bytes{descriptor.fd, 0, st.st_size, st.st_size});
+    }
+    char magic[4] = {};
+    bytes->at = 0;
+    if (bytes_read(magic, sizeof(magic), bytes.get()) == sizeof(magic) &&
+        std::memcmp(magic, "caff", sizeof(magic)) == 0) {
+      bytes->at = 0;
+      bytes->apparent = kApparentLength;
+      file.reset(open_bytes(*bytes, sf));
+    }
+    if (!file) {
+      throw InputError(path + ": " + why);
+    }
+  }
+
+  // The checks once the file is decoded, then the file closed. A file that
+  // ends before the frames its header announced is cut short: it is
+  // measured as far as it goes.
   void end(const AudioInfo& info) {
     const std::int64_t announced = resampler ? info.resampled_from_frames : info.frames;
+    if (bytes && bytes->error != 0) {
+      throw InputError(info.path + ": cannot read it: " + std::strerror(bytes->error));
+    }
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
       throw InputError(info.path + ": cannot decode it: " + sf_strerror(file.get()));
     }
-    if (announced != kUnknownFrames && decoded < announced) {
-      throw InputError(info.path + ": truncated: it holds " + std::to_string(decoded) + " of the " +
-                       std::to_string(announced) + " frames its header announces");
-    }
+    cut = announced != kUnknownFrames && decoded < announced;
     if (decoded == 0) {
-      throw InputError(info.path + ": holds no samples (the file is empty)");
+      throw InputError(info.path + (cut ? ": holds none of the " + std::to_string(announced) +
+                                              " frames its header announces (cut short?)"
+                                        : ": holds no samples (the file is empty)"));
     }
     file.reset();
     decoded_all = true;
@@ -268,10 +493,7 @@ SampleSource::SampleSource(const std::string& path, int channel) : file_(std::ma
     throw InputError(path + ": " + why);
   }
   SF_INFO sf{};
-  file_->file.reset(sf_open(path.c_str(), SFM_READ, &sf));
-  if (!file_->file) {
-    throw InputError(path + ": " + open_error());
-  }
+  file_->open(path, sf);
   AudioInfo& info = info_;
   info.path = path;
   info.container = container_name(sf.format & SF_FORMAT_TYPEMASK);
@@ -282,7 +504,7 @@ SampleSource::SampleSource(const std::string& path, int channel) : file_(std::ma
   info.channels = sf.channels;
   static_assert(SF_COUNT_MAX == kUnknownFrames);
   info.frames = sf.frames;
-  info.truncated = data_chunk_cut(file_->file.get());
+  info.truncated = header_cut(file_->file.get());
   if (sf.channels < 1 || sf.samplerate < 1) {
     throw InputError(path + ": the header gives " + std::to_string(sf.channels) + " channels at " +
                      std::to_string(sf.samplerate) + " Hz");
@@ -300,7 +522,9 @@ SampleSource::SampleSource(const std::string& path, int channel) : file_(std::ma
     info.channel = channel;
   }
   if (sf.frames == 0) {
-    throw InputError(path + ": holds no samples (the file is empty)");
+    throw InputError(
+        path + (info.truncated ? ": holds no samples, where its header announces some (cut short?)"
+                               : ": holds no samples (the file is empty)"));
   }
   if (sf.frames > kMaxFrames && sf.frames != kUnknownFrames) {
     throw InputError(path + ": " + std::to_string(sf.frames) + " frames, more than the " +
@@ -348,12 +572,24 @@ std::span<const double> SampleSource::next() {
   if (n == 0) {
     // The lengths read are the file's from now on.
     ended_ = true;
+    info_.truncated = info_.truncated || f.cut;
     info_.frames = f.given;
     if (info_.resampled_from_rate != 0) {
       info_.resampled_from_frames = f.decoded;
     }
   }
   return {f.chunk.data(), n};
+}
+
+SampleSource SampleSource::again() const {
+  if (memory_ != nullptr) {
+    return SampleSource(*memory_);
+  }
+  SampleSource source(info_.path, info_.channel);
+  if (info_.resampled_from_rate != 0) {
+    source.resample_to(info_.rate);
+  }
+  return source;
 }
 
 std::int64_t SampleSource::file_non_finite() const {

@@ -2,6 +2,11 @@
 // libsndfile ("-" is standard input) or samples already in memory, handed
 // out chunk by chunk, converted to another rate by libsoxr when asked.
 //
+// Standard input is read as a file: one that is not a regular file (a
+// pipe) is first copied whole into memory, as its encoded bytes, so that
+// libsndfile can seek in it (FLAC's decoder does) and knows its length, and
+// so that it can be read again.
+//
 // Samples come out as doubles on the libraries' 16-bit scale (full scale
 // 32767), by this rule:
 //   - 16-bit PCM: the integer sample value itself, -32768 .. 32767;
@@ -41,8 +46,11 @@ struct AudioInfo {
   int channel = 0;          // the channel read, 1-based
   std::int64_t frames = 0;  // samples per channel
   Scale scale = Scale::kNormalised;
-  // The header announces more audio data than the file holds (a recording
-  // cut short); the samples that are there are read.
+  // The file ends before the frames its header announces (a recording cut
+  // short); the samples that are there are read. Known from the header for
+  // WAV, AIFF, AU, W64 and RF64 files (and a CAF file cut near its end),
+  // whose `frames` are then what they hold; for others (FLAC, a CAF file
+  // cut further) only once the source has ended.
   bool truncated = false;
   // Set when the samples are converted from the file's own rate
   // (SampleSource::resample_to): that rate and the file's frames. `rate`
@@ -80,9 +88,7 @@ inline constexpr std::size_t kChunk = 65536;
 // forever; a folder is no audio), and "-", standard input. The constructor
 // throws InputError when the file cannot be opened, its header gives no
 // rate or channels, holds no frames or more than kMaxFrames, or lacks the
-// channel. A WAV file whose data chunk is shorter than its header says is
-// marked truncated, and frames is then what it holds (libsndfile reads it
-// so).
+// channel; standard input that cannot be held in memory is OutOfMemory.
 class SampleSource {
  public:
   SampleSource(const std::string& path, int channel);
@@ -104,10 +110,15 @@ class SampleSource {
 
   // The next samples, at most kChunk, as a view valid until the next call;
   // empty once the source has ended. Memory stays bounded whatever the
-  // file's length. At the end it throws InputError for data that cannot be
-  // decoded, ends before the header's length or exceeds kMaxFrames.
+  // file's length. Throws InputError for data that cannot be read or
+  // decoded, or that exceeds kMaxFrames. A file that ends before its
+  // header's length is marked truncated at the end.
   std::span<const double> next();
   bool ended() const { return ended_; }
+
+  // A new source of the same samples from their start: the file opened
+  // again (standard input is held), with the same channel and conversion.
+  SampleSource again() const;
 
   // For a resampled file, its first NaN or infinite sample read so far,
   // counted from 0 at its own rate (the converter spreads one over its

@@ -1,5 +1,7 @@
 #include "lumetra-measure/gain_measure.h"
 
+#include <cmath>
+#include <limits>
 #include <span>
 
 #include "common/command_line.h"
@@ -34,7 +36,26 @@ void check_gain_inputs(const AudioInfo& reference, const AudioInfo& recording, i
   }
 }
 
-GainReference prepare_reference(SampleSource& file, int step_period) {
+namespace {
+
+// A reference of `length` samples, created and fed `source` to its end.
+std::unique_ptr<am_gain_reference, GainReference::Release> fed_reference(
+    SampleSource& source, std::int64_t length, const am_gain_options& options) {
+  const std::string& path = source.info().path;
+  am_gain_reference* created = nullptr;
+  check_status(am_gain_reference_create(&options, length, &created), path);
+  std::unique_ptr<am_gain_reference, GainReference::Release> reference(created);
+  for (std::span<const double> c = source.next(); !c.empty(); c = source.next()) {
+    check_status(am_gain_reference_feed(created, c.data(), static_cast<std::int64_t>(c.size())),
+                 path);
+  }
+  return reference;
+}
+
+}  // namespace
+
+GainReference prepare_reference(SampleSource& file, const am_gain_options& options) {
+  const int step_period = options.step_period;
   const std::string path = file.info().path;
   // The library is told the reference's length before its samples: one
   // whose header gives none is read whole first.
@@ -47,18 +68,20 @@ GainReference prepare_reference(SampleSource& file, int step_period) {
     source = &held.emplace(whole);
   }
   GainReference r;
-  r.step_period = step_period;
-  am_gain_options options;
-  am_gain_options_init(&options);
-  options.step_period = step_period;
-  am_gain_reference* prepared = nullptr;
-  check_status(am_gain_reference_create(&options, source->info().frames, &prepared), path);
-  r.prepared.reset(prepared);
-  for (std::span<const double> c = source->next(); !c.empty(); c = source->next()) {
-    check_status(am_gain_reference_feed(prepared, c.data(), static_cast<std::int64_t>(c.size())),
-                 path);
+  r.options = options;
+  const std::int64_t announced = source->info().frames;
+  r.prepared = fed_reference(*source, announced, options);
+  if (source->info().frames < announced) {
+    // The file ended before its header's length, which the library was
+    // told (a FLAC or CAF file cut short shows it only at its end): it is
+    // checked and read again into a reference of the length it holds.
+    check_gain_inputs(source->info(), source->info(), step_period);
+    const std::int64_t length = source->info().frames;
+    r.prepared.reset();
+    source = &held.emplace(source->again());
+    r.prepared = fed_reference(*source, length, options);
   }
-  check_status(am_gain_reference_finish(prepared), path);
+  check_status(am_gain_reference_finish(r.prepared.get()), path);
   r.info = source->info();
   r.file_non_finite = source->file_non_finite();
   return r;
@@ -79,8 +102,9 @@ GainModel measure_gain(const GainReference& reference, SampleSource& recording) 
   GainModel m;
   m.reference = reference.info;
   m.recording = recording.info();
+  m.options = reference.options;
   // A recording whose header gave no length meets its checks now.
-  check_gain_inputs(m.reference, m.recording, reference.step_period);
+  check_gain_inputs(m.reference, m.recording, reference.options.step_period);
   am_gain_report_init(&m.report);
   check_status(am_gain_finish(created, &m.report), path);
   const bool in_reference = m.report.non_finite_signal == AM_SIGNAL_REFERENCE;
@@ -91,8 +115,49 @@ GainModel measure_gain(const GainReference& reference, SampleSource& recording) 
   return m;
 }
 
+Judgement judge_gain(const am_gain_report& report, const am_gain_limits& limits,
+                     const std::string& file) {
+  am_judgement judged;
+  am_judgement_init(&judged);
+  check_status(am_gain_judge(&report, &limits, &judged), file);
+  const am_gain_report& r = report;
+  const am_gain_limits& l = limits;
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  std::vector<CheckFigure> figures;
+  for (int check : {AM_CHECK_GAIN, AM_CHECK_SPREAD, AM_CHECK_NOISE_DISTORTION, AM_CHECK_CLIPPED}) {
+    for (int k = 0; k < AM_STEPS; ++k) {
+      // The library judges a step only where it has a settled half.
+      if (r.step_samples[k] == 0 || std::isnan(r.coverage[k])) {
+        continue;
+      }
+      switch (check) {
+        case AM_CHECK_GAIN:
+          figures.push_back({check, k + 1, r.gain[k], l.gain_min_db[k], l.gain_max_db[k]});
+          break;
+        case AM_CHECK_SPREAD:
+          figures.push_back({check, k + 1, r.step_range[k], kNone, l.spread_max_db[k]});
+          break;
+        case AM_CHECK_NOISE_DISTORTION:
+          figures.push_back(
+              {check, k + 1, r.noise_distortion_db[k], kNone, l.noise_distortion_max_db[k]});
+          break;
+        default:
+          figures.push_back(
+              {check, k + 1, static_cast<double>(r.clipped_samples[k]), kNone, l.clipped_max[k]});
+          break;
+      }
+    }
+  }
+  figures.push_back({AM_CHECK_DELAY, 0, std::fabs(r.total_delay), kNone, l.delay_max_samples});
+  figures.push_back({AM_CHECK_DRIFT, 0, std::fabs(r.drift_ppm), kNone, l.drift_max_ppm});
+  return judgement(file, judged, figures);
+}
+
 int exit_status(const GainModel& m) {
-  return m.report.verdict == AM_VERDICT_TRUSTED ? kExitTrusted : kExitNotTrusted;
+  if (m.report.verdict != AM_VERDICT_TRUSTED) {
+    return kExitNotTrusted;
+  }
+  return m.limits && m.limits->outcome == AM_LIMITS_FAIL ? kExitReject : kExitTrusted;
 }
 
 }  // namespace cli

@@ -1,16 +1,22 @@
 #include "lumetra-measure/gain_render.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/command_line.h"
 #include "common/csv.h"
+#include "common/html_report.h"
 #include "common/json.h"
+#include "common/junit.h"
+#include "common/markup.h"
 #include "lumetra-measure/step_chart.h"
 
 namespace cli {
 namespace {
 
+constexpr const char* kProgram = "lumetra-measure";
 constexpr int kRate = AM_GAIN_RATE;
 // Correlation values on each side of the peak that the trust test judges.
 constexpr int kTrustHalfWidth = 240000;
@@ -26,15 +32,111 @@ double period_seconds(int period) {
   return std::strtod(am_enum_name(AM_ENUM_PERIOD, period), nullptr);
 }
 
-// The steps (from 1) whose measured half is not wholly from the file.
-std::vector<int> uncovered(const am_gain_report& r) {
+// The steps (from 1) of a report's step mask (bit k - 1 for step k).
+std::vector<int> steps_in(std::uint32_t mask) {
   std::vector<int> steps;
   for (int k = 0; k < AM_STEPS; ++k) {
-    if ((r.uncovered_steps >> k & 1u) != 0) {
+    if ((mask >> k & 1u) != 0) {
       steps.push_back(k + 1);
     }
   }
   return steps;
+}
+
+// The steps (from 1) whose reading is questionable for `cause`.
+std::vector<int> questionable_for(const am_gain_report& r, int cause) {
+  std::uint32_t mask = 0;
+  for (int k = 0; k < AM_STEPS; ++k) {
+    if ((r.step_questionable[k] >> cause & 1u) != 0) {
+      mask |= 1u << k;
+    }
+  }
+  return steps_in(mask);
+}
+
+// A DC offset matters where it makes up half or more of a step's noise and
+// distortion: the residual that no linear response explains is then mostly
+// the offset, which a coupling capacitor or a high-pass removes.
+bool dc_matters(const am_gain_report& r, int k) {
+  return r.dc_offset_db[k] >= r.noise_distortion_db[k] - 3.0;
+}
+
+// The figures behind a questionable step's cause, "step 3: -10.2 dB", with
+// the limit the options set.
+std::string quality_figures(const am_gain_report& r, const am_gain_options& o, int cause) {
+  std::string s;
+  for (int step : questionable_for(r, cause)) {
+    const int k = step - 1;
+    s += s.empty() ? " (" : "; ";
+    s += "step " + std::to_string(step) + ": ";
+    switch (cause) {
+      case AM_CAUSE_NOISE_DISTORTION:
+        s += number_text(r.noise_distortion_db[k], "%.1f") + " dB";
+        if (dc_matters(r, k)) {
+          s += ", mostly a DC offset of " + number_text(r.dc_offset_db[k], "%.1f") + " dB";
+        }
+        break;
+      case AM_CAUSE_CLIPPING:
+        s += std::to_string(r.clipped_samples[k]) + " samples";
+        break;
+      default:
+        s += "spread " + number_text(r.step_range[k], "%.2f") + " dB, " +
+             number_text(r.spread_excess_db[k], "%.2f") + " dB above the reference's";
+        break;
+    }
+  }
+  switch (cause) {
+    case AM_CAUSE_NOISE_DISTORTION:
+      return s + printed("; limit %g dB re the step's level)", o.max_noise_distortion_db);
+    case AM_CAUSE_CLIPPING:
+      return s + printed("; limit %lld)", static_cast<long long>(o.max_clipped_samples));
+    default:
+      return s + printed("; limit %g dB above)", o.max_spread_excess_db);
+  }
+}
+
+// The step quality table: what the recording holds besides the device's
+// response to the reference, per step, with the questionable steps marked
+// and their causes named.
+std::string quality_table(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  const am_gain_options& o = m.options;
+  std::string t = printed(
+      "step quality (! questionable; limits: noise+dist %g dB, spread excess %g dB, "
+      "clipped %lld)\n",
+      o.max_noise_distortion_db, o.max_spread_excess_db,
+      static_cast<long long>(o.max_clipped_samples));
+  t += printed("%4s %1s %12s %10s %10s %10s\n", "", "", "noise+dist", "DC offset", "spread",
+               "clipped");
+  t += printed("%4s %1s %12s %10s %10s %10s\n", "step", "", "dB", "dB", "excess dB", "samples");
+  for (int k = 0; k < AM_STEPS; ++k) {
+    const bool questionable = r.step_questionable[k] != 0;
+    std::string causes;
+    for (const std::string& c : cause_names(r.step_questionable[k])) {
+      causes += (causes.empty() ? "  " : ", ") + c;
+    }
+    t += printed("%4d %s %12s %10s %10s %10lld%s\n", k + 1, questionable ? "!" : " ",
+                 number_text(r.noise_distortion_db[k], "%.2f").c_str(),
+                 number_text(r.dc_offset_db[k], "%.2f").c_str(),
+                 number_text(r.spread_excess_db[k], "%+.3f").c_str(),
+                 static_cast<long long>(r.clipped_samples[k]), causes.c_str());
+  }
+  return t;
+}
+
+// The recording's clock against the reference's, for the table.
+std::string drift_text(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  if (std::isnan(r.drift_ppm)) {
+    return std::string("cannot be estimated: the steps do not show it") +
+           (m.options.drift_correct != 0 ? ", so the recording was not converted" : "");
+  }
+  const std::string ppm = number_text(r.drift_ppm, "%+.3f") + " ppm";
+  if (r.drift_corrected != 0) {
+    return ppm + ": the recording was converted by it before it was measured (--drift-correct)";
+  }
+  return ppm + (m.options.drift_correct != 0 ? " (--drift-correct: too small to convert)"
+                                             : " (not corrected)");
 }
 
 std::string step_list(const std::vector<int>& steps) {
@@ -113,26 +215,65 @@ std::string aligned_text(const GainModel& m) {
   }
 }
 
-// Everything behind the verdict, a line each: the non-finite sample, the
-// library's causes, the steps not covered.
+// The figures of one of lumetra's failure causes, "" for the others.
+std::string failure_figures(const am_gain_report& r, int c) {
+  switch (c) {
+    case AM_CAUSE_COARSE_DELAY_TOO_LARGE:
+      return printed(" (coarse delay %.0f samples, limit %.0f = %s)", r.coarse_delay,
+                     AM_GAIN_COARSE_LIMIT, limit_seconds(AM_GAIN_COARSE_LIMIT).c_str());
+    case AM_CAUSE_DELAY_OUT_OF_RANGE:
+      return printed(" (total delay %.0f samples, limit +-%.0f = %s)", r.total_delay,
+                     AM_GAIN_MAX_DELAY, limit_seconds(AM_GAIN_MAX_DELAY).c_str());
+    case AM_CAUSE_PEAK_NEAR_END:
+      return printed(" (peak at index %d of %d; the judged window reaches %d lags to each side)",
+                     r.peak_index, AM_GAIN_LAGS, kTrustHalfWidth);
+    case AM_CAUSE_PEAK_NOT_PROMINENT:
+      return printed(" (trust ratio %.6g, limit %g)", r.trust_ratio, AM_GAIN_TRUST_LIMIT);
+    case AM_CAUSE_NOT_LAGGING:
+      return printed(" (total delay %.0f samples)", r.total_delay);
+    default:
+      return "";
+  }
+}
+
+// One line for a cause of the verdict: the library's sentence with the
+// figures of this measurement (the steps not covered and the non-finite
+// sample in the tools' words, which name the file and the shares).
+std::string verdict_text(const GainModel& m, int c) {
+  const am_gain_report& r = m.report;
+  switch (c) {
+    case AM_CAUSE_NON_FINITE_SAMPLES:
+      return m.non_finite ? non_finite_text(*m.non_finite) : am_enum_text(AM_ENUM_CAUSE, c);
+    case AM_CAUSE_STEPS_NOT_COVERED: {
+      const std::vector<int> steps = steps_in(r.uncovered_steps);
+      std::string shares;
+      for (int k : steps) {
+        shares += (shares.empty() ? "" : ", ") + percent_text(r.coverage[k - 1]);
+      }
+      return "the recording ends early: the measured half of step" +
+             std::string(steps.size() > 1 ? "s " : " ") + step_list(steps) +
+             " comes only partly from it (" + shares +
+             " from the file); the rest is silence padding";
+    }
+    case AM_CAUSE_CLOCK_DRIFT:
+      return am_enum_text(AM_ENUM_CAUSE, c) +
+             printed(" (drift %+.1f ppm; --drift-correct converts it)", r.drift_ppm);
+    case AM_CAUSE_NOISE_DISTORTION:
+    case AM_CAUSE_CLIPPING:
+    case AM_CAUSE_UNSTEADY:
+      return am_enum_text(AM_ENUM_CAUSE, c) + quality_figures(r, m.options, c);
+    default:
+      return am_enum_text(AM_ENUM_CAUSE, c) + failure_figures(r, c);
+  }
+}
+
+// Everything behind the verdict, a line each, in the order of its causes.
 std::vector<std::string> verdict_texts(const GainModel& m) {
   std::vector<std::string> out;
-  if (m.non_finite) {
-    out.push_back(non_finite_text(*m.non_finite));
-  }
-  for (const std::string& t : cause_texts(m.report)) {
-    out.push_back(t);
-  }
-  const std::vector<int> steps = uncovered(m.report);
-  if (!steps.empty()) {
-    std::string shares;
-    for (int k : steps) {
-      shares += (shares.empty() ? "" : ", ") + percent_text(m.report.coverage[k - 1]);
+  for (int c = 0; c < AM_CAUSE_COUNT; ++c) {
+    if ((m.report.verdict_causes >> c & 1u) != 0) {
+      out.push_back(verdict_text(m, c));
     }
-    out.push_back("the recording ends early: the measured half of step" +
-                  std::string(steps.size() > 1 ? "s " : " ") + step_list(steps) +
-                  " comes only partly from it (" + shares +
-                  " from the file); the rest is silence padding");
   }
   return out;
 }
@@ -160,35 +301,9 @@ std::vector<std::string> cause_names(std::uint32_t causes) {
 std::vector<std::string> cause_texts(const am_gain_report& r) {
   std::vector<std::string> out;
   for (int c = AM_CAUSE_UNREADABLE_INPUT; c <= AM_CAUSE_NO_USABLE_BLOCK; ++c) {
-    if ((r.causes >> c & 1u) == 0) {
-      continue;
+    if ((r.causes >> c & 1u) != 0) {
+      out.push_back(am_enum_text(AM_ENUM_CAUSE, c) + failure_figures(r, c));
     }
-    char b[200] = "";
-    switch (c) {
-      case AM_CAUSE_COARSE_DELAY_TOO_LARGE:
-        std::snprintf(b, sizeof(b), " (coarse delay %.0f samples, limit %.0f = %s)", r.coarse_delay,
-                      AM_GAIN_COARSE_LIMIT, limit_seconds(AM_GAIN_COARSE_LIMIT).c_str());
-        break;
-      case AM_CAUSE_DELAY_OUT_OF_RANGE:
-        std::snprintf(b, sizeof(b), " (total delay %.0f samples, limit +-%.0f = %s)", r.total_delay,
-                      AM_GAIN_MAX_DELAY, limit_seconds(AM_GAIN_MAX_DELAY).c_str());
-        break;
-      case AM_CAUSE_PEAK_NEAR_END:
-        std::snprintf(b, sizeof(b),
-                      " (peak at index %d of %d; the judged window reaches %d lags to each side)",
-                      r.peak_index, AM_GAIN_LAGS, kTrustHalfWidth);
-        break;
-      case AM_CAUSE_PEAK_NOT_PROMINENT:
-        std::snprintf(b, sizeof(b), " (trust ratio %.6g, limit %g)", r.trust_ratio,
-                      AM_GAIN_TRUST_LIMIT);
-        break;
-      case AM_CAUSE_NOT_LAGGING:
-        std::snprintf(b, sizeof(b), " (total delay %.0f samples)", r.total_delay);
-        break;
-      default:
-        break;
-    }
-    out.push_back(am_enum_text(AM_ENUM_CAUSE, c) + std::string(b));
   }
   return out;
 }
@@ -222,7 +337,12 @@ std::string gain_table(const GainModel& m) {
   const am_gain_report& r = m.report;
   std::string t;
   t += "reference  " + describe_file(m.reference) + "\n";
-  t += "recording  " + describe_file(m.recording) + "\n";
+  t += "recording  " + describe_file(m.recording);
+  if (r.drift_corrected != 0) {
+    t += printed(", converted by its clock drift (%+.3f ppm) to %lld samples", r.drift_ppm,
+                 static_cast<long long>(r.recording_length));
+  }
+  t += "\n";
   t += printed("steps      %d of %.1f s after the %s alignment opening\n", AM_STEPS,
                r.step_period_s, limit_seconds(AM_GAIN_SPAN).c_str());
   t += "period     " + period_source_text(r) + " (" + step_spread_text(r) + ")\n";
@@ -247,6 +367,7 @@ std::string gain_table(const GainModel& m) {
     t += "* the share of the step's measured half that comes from the recording file; the rest "
          "is silence\n";
   }
+  t += "\n" + quality_table(m);
   t += "\npeak level  " + number_text(r.peak_level) +
        " dB re 32767 (largest sample of the aligned recording)\n\n";
 
@@ -264,26 +385,37 @@ std::string gain_table(const GainModel& m) {
   t += printed("  total delay        %s samples = %s ms\n",
                number_text(r.total_delay, "%.0f").c_str(),
                number_text(r.total_delay_ms, "%.4f").c_str());
-  t += "  aligned recording  " + aligned_text(m) + "\n\n";
+  t += "  aligned recording  " + aligned_text(m) + "\n";
+  t += "  clock drift        " + drift_text(m) + "\n\n";
 
   const char* head = "NOT USABLE";
   switch (r.verdict) {
     case AM_VERDICT_TRUSTED:
-      return t + "result     trusted (failed = 0)\n";
+      head = nullptr;
+      t += "result     trusted (failed = 0)\n";
+      break;
     case AM_VERDICT_NOT_TRUSTED:
       head = "NOT TRUSTED";
       break;
     case AM_VERDICT_INCOMPLETE:
       head = "INCOMPLETE";
       break;
+    case AM_VERDICT_QUESTIONABLE:
+      head = "QUESTIONABLE";
+      break;
     default:
       break;
   }
-  t += std::string("result     ") + head + " (failed = " + number_text(r.failed, "%.0f") + "):\n";
-  for (const std::string& text : verdict_texts(m)) {
-    t += "  - " + text + "\n";
+  if (head != nullptr) {
+    t += std::string("result     ") + head + " (failed = " + number_text(r.failed, "%.0f") + "):\n";
+    for (const std::string& text : verdict_texts(m)) {
+      t += "  - " + text + "\n";
+    }
   }
-  return t;
+  if (r.drift_corrected != 0) {
+    t += "           measured on the recording converted by its drift: not fixed to the last bit\n";
+  }
+  return t + judgement_table(m.limits);
 }
 
 std::string gain_json(const GainModel& m) {
@@ -307,6 +439,15 @@ std::string gain_json(const GainModel& m) {
     j.key("reference_spread_db").value(r.reference_step_range[k]);
     j.key("gain_db").value(r.gain[k]);
     j.key("coverage").value(r.coverage[k]);
+    j.key("noise_distortion_db").value(r.noise_distortion_db[k]);
+    j.key("dc_offset_db").value(r.dc_offset_db[k]);
+    j.key("spread_excess_db").value(r.spread_excess_db[k]);
+    j.key("clipped_samples").value(r.clipped_samples[k]);
+    j.key("questionable").begin_array();
+    for (const std::string& c : cause_names(r.step_questionable[k])) {
+      j.value(c);
+    }
+    j.end_array();
     j.end_object();
   }
   j.end_array();
@@ -338,7 +479,7 @@ std::string gain_json(const GainModel& m) {
   }
   j.end_array();
   j.key("uncovered_steps").begin_array();
-  for (int k : uncovered(r)) {
+  for (int k : steps_in(r.uncovered_steps)) {
     j.value(k);
   }
   j.end_array();
@@ -376,6 +517,24 @@ std::string gain_json(const GainModel& m) {
   } else {
     j.value(w);
   }
+  j.key("questionable_steps").begin_array();
+  for (int k : steps_in(r.questionable_steps)) {
+    j.value(k);
+  }
+  j.end_array();
+  j.key("quality_limits").begin_object();
+  j.key("max_noise_distortion_db").value(m.options.max_noise_distortion_db);
+  j.key("max_spread_excess_db").value(m.options.max_spread_excess_db);
+  j.key("max_clipped_samples").value(m.options.max_clipped_samples);
+  j.end_object();
+  j.key("drift_ppm");
+  if (std::isnan(r.drift_ppm)) {
+    j.null();
+  } else {
+    j.value(r.drift_ppm);
+  }
+  j.key("drift_corrected").value(r.drift_corrected != 0);
+  judgement_json(j, m.limits);
   j.end_object();
   return j.str();
 }
@@ -390,6 +549,17 @@ std::vector<std::string> gain_csv_header() {
     h.push_back("gain_db_" + std::to_string(k));
   }
   h.emplace_back("error");
+  // Added after "error", so that the columns before keep their places.
+  for (const char* figure : {"spread_db_", "coverage_", "noise_distortion_db_", "dc_offset_db_",
+                             "spread_excess_db_", "clipped_samples_", "questionable_"}) {
+    for (int k = 1; k <= AM_STEPS; ++k) {
+      h.push_back(figure + std::to_string(k));
+    }
+  }
+  h.emplace_back("drift_ppm");
+  h.emplace_back("drift_corrected");
+  h.emplace_back("limits");
+  h.emplace_back("limits_failed");
   return h;
 }
 
@@ -406,6 +576,27 @@ std::vector<std::string> gain_csv_fields(const GainModel& m) {
     fields.push_back(shortest(r.gain[k]));
   }
   fields.emplace_back();  // no error
+  for (const double* figure :
+       {r.step_range, r.coverage, r.noise_distortion_db, r.dc_offset_db, r.spread_excess_db}) {
+    for (int k = 0; k < AM_STEPS; ++k) {
+      fields.push_back(shortest(figure[k]));
+    }
+  }
+  for (int k = 0; k < AM_STEPS; ++k) {
+    fields.push_back(std::to_string(r.clipped_samples[k]));
+  }
+  for (int k = 0; k < AM_STEPS; ++k) {
+    std::string names;
+    for (const std::string& c : cause_names(r.step_questionable[k])) {
+      names += (names.empty() ? "" : ";") + c;
+    }
+    fields.push_back(names);
+  }
+  fields.push_back(shortest(r.drift_ppm));
+  fields.push_back(r.drift_corrected != 0 ? "1" : "0");
+  for (std::string& f : judgement_csv(m.limits)) {
+    fields.push_back(std::move(f));
+  }
   return fields;
 }
 
@@ -431,6 +622,10 @@ std::string gain_svg(const GainModel& m) {
   c.trusted = r.verdict == AM_VERDICT_TRUSTED;
   if (c.trusted) {
     c.verdict = "trusted (failed = 0)";
+    if (m.limits) {
+      c.trusted = m.limits->outcome == AM_LIMITS_PASS;
+      c.verdict += std::string("; limits: ") + am_enum_name(AM_ENUM_LIMITS, m.limits->outcome);
+    }
   } else {
     c.verdict = std::string(am_verdict_name(r.verdict)) +
                 " (failed = " + number_text(r.failed, "%.0f") + "):";
@@ -438,7 +633,7 @@ std::string gain_svg(const GainModel& m) {
       c.verdict += " " + n;
     }
     if (r.uncovered_steps != 0) {
-      c.verdict += " (steps " + step_list(uncovered(r)) + ")";
+      c.verdict += " (steps " + step_list(steps_in(r.uncovered_steps)) + ")";
     }
   }
   c.reference.name = "reference";
@@ -449,8 +644,100 @@ std::string gain_svg(const GainModel& m) {
     c.recording.level[k] = r.step_level[k];
     c.recording.spread[k] = r.step_range[k];
     c.gain[k] = r.gain[k];
+    for (const std::string& n : cause_names(r.step_questionable[k])) {
+      c.questionable[k] += (c.questionable[k].empty() ? "" : ", ") + n;
+    }
+  }
+  // The gain limits as the recording's levels they allow.
+  if (m.limits) {
+    for (const LimitCheck& check : m.limits->checks) {
+      if (check.check == AM_CHECK_GAIN) {
+        const int k = check.step - 1;
+        c.band_low[k] = r.reference_step_level[k] + check.min;
+        c.band_high[k] = r.reference_step_level[k] + check.max;
+        c.gain_failed[k] = !check.passed;
+      }
+    }
   }
   return step_chart_svg(c);
+}
+
+namespace {
+
+// The failed checks of a judgement, in words.
+std::vector<std::string> failed_checks(const std::optional<Judgement>& judged) {
+  std::vector<std::string> out;
+  if (judged) {
+    for (const LimitCheck& c : judged->checks) {
+      if (!c.passed) {
+        out.push_back(check_text(c));
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string gain_junit(const GainModel& m) {
+  const int status = exit_status(m);
+  if (status == kExitReject) {
+    return junit_testcase(
+        kProgram, m.recording.path, status,
+        "outside its limits (" + m.limits->file + "): " + judgement_csv(m.limits)[1],
+        failed_checks(m.limits));
+  }
+  std::string message = std::string("not usable: ") + am_verdict_name(m.report.verdict);
+  if (const std::string causes = verdict_causes(m.report, ", "); !causes.empty()) {
+    message += " (" + causes + ")";
+  }
+  return junit_testcase(kProgram, m.recording.path, status, message, verdict_texts(m));
+}
+
+std::vector<std::string> gain_html_columns() {
+  return {"verdict", "limits",   "gain dB", "noise+dist dB", "questionable steps",
+          "delay",   "drift ppm"};
+}
+
+std::string gain_html_cells(const GainModel& m) {
+  const am_gain_report& r = m.report;
+  // The range of the gains, the worst noise and distortion: finite ones.
+  double lo = INFINITY;
+  double hi = -INFINITY;
+  double worst = -INFINITY;
+  for (int k = 0; k < AM_STEPS; ++k) {
+    if (std::isfinite(r.gain[k])) {
+      lo = std::min(lo, r.gain[k]);
+      hi = std::max(hi, r.gain[k]);
+    }
+    if (std::isfinite(r.noise_distortion_db[k])) {
+      worst = std::max(worst, r.noise_distortion_db[k]);
+    }
+  }
+  const std::vector<int> questionable = steps_in(r.questionable_steps);
+  return html_cell(am_verdict_name(r.verdict)) + html_cell(judgement_summary(m.limits)) +
+         html_cell(lo <= hi ? printed("%+.2f to %+.2f", lo, hi) : "-", true) +
+         html_cell(std::isfinite(worst) ? printed("%.1f", worst) : "-", true) +
+         html_cell(questionable.empty() ? "-" : step_list(questionable)) +
+         html_cell(number_text(r.total_delay, "%.0f"), true) +
+         html_cell(std::isnan(r.drift_ppm) ? "-" : printed("%+.2f", r.drift_ppm), true);
+}
+
+std::string gain_html_section(const GainModel& m) {
+  std::vector<std::string> reasons =
+      m.report.verdict == AM_VERDICT_TRUSTED ? std::vector<std::string>{} : verdict_texts(m);
+  for (const std::string& c : failed_checks(m.limits)) {
+    reasons.push_back("outside its limits: " + c);
+  }
+  std::string h;
+  if (!reasons.empty()) {
+    h += "<ul>\n";
+    for (const std::string& text : reasons) {
+      h += "<li>" + xml_text(text) + "</li>\n";
+    }
+    h += "</ul>\n";
+  }
+  return h + inline_svg(gain_svg(m));
 }
 
 }  // namespace cli

@@ -29,6 +29,17 @@ std::array<std::string, 3> gain_summary_figures(const GainModel& m);
 // The --plot chart.
 std::string gain_svg(const GainModel& m);
 
+// The recording's JUnit test case (--junit): the checks outside its limits
+// (reject), or why its measurement cannot be used (retest).
+std::string gain_junit(const GainModel& m);
+
+// Its row of the batch report (--report), after the status and the file:
+// the cells under gain_html_columns(); and its section: why it is not
+// usable or outside its limits, and the step chart.
+std::vector<std::string> gain_html_columns();
+std::string gain_html_cells(const GainModel& m);
+std::string gain_html_section(const GainModel& m);
+
 // Why the step period measured may be wrong (the reference fits neither
 // period clearly, or the other one than given), with the figures behind
 // it; "" when it agrees.

@@ -24,8 +24,10 @@ constexpr const char* kHelp = R"(Usage: lumetra-measure REFERENCE RECORDING... [
 Measures a device under the stepped test signal: aligns RECORDING (what the
 device captured) to REFERENCE (the stimulus as played) and prints, for each
 of the 11 steps, the level and the spread of the 50 ms block levels beside
-the reference's own, the gain (recording minus reference), then the peak
-level, the alignment diagnostics and whether the result can be trusted.
+the reference's own, the gain (recording minus reference), then each step's
+quality (noise and distortion, DC offset, spread above the reference's,
+clipped samples), the peak level, the alignment diagnostics, the clock
+drift and whether the result can be trusted.
 
 Options:
   --step-period auto|25.2|24.7
@@ -44,13 +46,24 @@ Options:
                            as it is read (libsoxr, very high quality; n
                            samples become round(n * 48000 / rate)); the
                            report names the file's own rate
+  --drift-correct          when the recording's clock drifts against the
+                           reference's (1 ppm or more), convert the recording
+                           by the drift and measure it again; the report says
+                           so, and its results are then not fixed to the last
+                           bit. The whole recording is held in memory for it
   --json                   print a JSON document (schema lumetra-measure/1)
                            instead of the table; one RECORDING only
   --jsonl                  print each recording's JSON document on one line
   --csv                    print a CSV header, then a row per recording:
                            path, exit status, verdict, causes, delay in
                            samples, trust ratio, peak level, the 11 levels,
-                           the 11 gains, error
+                           the 11 gains, error; then per step the spread,
+                           coverage, noise and distortion, DC offset, spread
+                           excess, clipped samples and questionable causes,
+                           the drift and whether it was corrected, the
+                           limits' verdict and its failed checks ("gain@9")
+  --limits FILE            judge each usable measurement against the device's
+                           limits in FILE's [gain] table (TOML; see Limits)
   --jobs N                 measure recordings in N worker processes at once
                            (default: one per processor, at most one per
                            recording)
@@ -59,6 +72,14 @@ Options:
                            inputs (however named) and, when it exists, must
                            be a regular file; it is written under a
                            temporary name and renamed into place
+  --junit FILE             also write JUnit XML for CI servers: a test case
+                           per recording, a <failure> when it is outside its
+                           limits, an <error> when its measurement cannot be
+                           used or it could not be measured
+  --report FILE.html       also write the batch report: one self-contained
+                           page with the outcomes' counts, a row per
+                           recording (verdict, limits, key figures) and its
+                           step chart. Both are written as --plot is
   --make-demo DIR          write DIR/reference.wav and DIR/recording.wav, a
                            stimulus and a simulated device's recording of it
   -h, --help               print this text
@@ -71,13 +92,28 @@ samples at 25.2 s, 12576000 at 24.7 s); the recording at least 15 s.
 Both are checked from their headers before any sample is read.
 
 Verdict: "trusted" (exit 0) when lumetra trusts the alignment (failed = 0),
-every step's measured (settled) half comes wholly from the recording file
-and every sample the measurement uses is finite. Otherwise exit 1 with
-"not_trusted" (failed = 1), "incomplete" (the recording ends before some
-step's measured half does: the library pads it with silence; the table's
-"from file" column shows each step's share and marks the short ones with
-*), or "non_finite_samples" (naming the file and the first NaN or infinite
-sample, counted from 0).
+every step's measured (settled) half comes wholly from the recording file,
+every sample the measurement uses is finite and every step's reading is a
+reading of the device. Otherwise exit 1 with the first that holds of
+"non_finite_samples" (naming the file and the first NaN or infinite sample,
+counted from 0), "not_trusted" (failed = 1; a silent opening or a clock
+drift that explains it is named), "incomplete" (the recording ends before
+some step's measured half does: the library pads it with silence; the
+table's "from file" column shows each step's share and marks the short ones
+with *) and "questionable" (a step marked ! in the step quality table:
+noise and distortion above -16 dB re its level, any clipped sample, or a
+spread more than 1 dB above the reference's own, as a dropout or a gain
+jump gives).
+
+Limits: a TOML file whose [gain] table bounds, for every step, min_db and
+max_db (the gain), max_spread_db, max_noise_distortion_db and
+max_clipped_samples, and for the whole recording max_delay_samples and
+max_drift_ppm (their sizes); [gain.step.N] sets step N's own (N from 1 to
+11). Bounds are inclusive. An unknown key, a value of the wrong type, a
+minimum above its maximum or a step out of 1 to 11 is a usage error
+naming the file and line. A trusted measurement outside its limits is
+"reject" (exit 6); the judgement is in the table, the JSON document
+("limits") and the CSV row.
 
 Batches: with several recordings (or --jsonl, --csv) the reference is read
 and checked once, and each recording is measured in a worker process of its
@@ -91,13 +127,16 @@ PCM samples are taken as their integer values. Every other encoding is taken
 as libsndfile's normalised value (full scale 1.0) times 32767: a B-bit PCM
 sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
 
-Exit status: 0 measured and trusted; 1 measured but not trusted, incomplete
-or with non-finite samples; 2 wrong command line (an output that is an input
-included); 3 an input file cannot be measured; 4 an output file or stdout
-cannot be written; 5 out of memory or another unexpected error. With 2 to
-5, one line on stderr and nothing on stdout. A batch exits with the highest
-of its recordings' statuses (a worker that dies gives its recording 5); 2
-and 4 stop it as a whole.
+Exit status: 0 measured and trusted (inside its limits); 1 retest: measured
+but not trusted, incomplete, questionable or with non-finite samples; 6
+reject: trusted but outside its limits; 2 wrong command line (an output
+that is an input, a limits file with a mistake included); 3 an input file
+cannot be measured; 4 an output file or stdout cannot be written; 5 out of
+memory or another unexpected error. With 2 to 5, one line on stderr and
+nothing on stdout. A batch exits with its worst recording's status, in the
+order 0 pass, 6 reject, 1 retest, 3, 4, 5 (a worker that dies gives its
+recording 5): a batch is only as final as its least usable file. 2 and 4
+stop it as a whole.
 )";
 
 // --step-period takes the library's names of the periods.
@@ -110,34 +149,37 @@ std::vector<OptionDecl> options() {
     periods.emplace_back(am_enum_name(AM_ENUM_PERIOD, p));
   }
   return {
-      {"--step-period", true, periods},
-      {"--channel", true, {}},
-      {"--plot", true, {}},
-      {"--make-demo", true, {}},
-      {"--jobs", true, {}},
-      {"--json", false, {}},
-      {"--jsonl", false, {}},
-      {"--csv", false, {}},
-      {"--resample", false, {}},
-      {"--help", false, {}},
-      {"--version", false, {}},
+      {"--step-period", true, periods}, {"--channel", true, {}}, {"--plot", true, {}},
+      {"--make-demo", true, {}},        {"--jobs", true, {}},    {"--json", false, {}},
+      {"--jsonl", false, {}},           {"--csv", false, {}},    {"--resample", false, {}},
+      {"--drift-correct", false, {}},   {"--help", false, {}},   {"--version", false, {}},
+      {"--limits", true, {}},           {"--junit", true, {}},   {"--report", true, {}},
   };
 }
 
 // How the recordings are measured, whether one or many.
 struct Settings {
-  int step_period = AM_PERIOD_AUTO;
+  am_gain_options options;  // the library's defaults but for the step period and drift_correct
   int channel = 0;
-  bool resample = false;  // other rates converted to 48000 Hz as they are read
+  bool resample = false;         // other rates converted to 48000 Hz as they are read
+  std::optional<Limits> limits;  // --limits: its [gain] table
 };
 
 Settings settings(const CommandLine& line) {
   Settings s;
+  am_gain_options_init(&s.options);
   if (const auto it = line.values.find("--step-period"); it != line.values.end()) {
     for (int p : kPeriods) {
       if (it->second == am_enum_name(AM_ENUM_PERIOD, p)) {
-        s.step_period = p;
+        s.options.step_period = p;
       }
+    }
+  }
+  s.options.drift_correct = line.has("--drift-correct") ? 1 : 0;
+  if (const auto it = line.values.find("--limits"); it != line.values.end()) {
+    s.limits = read_limits(it->second);
+    if (!s.limits->gain) {
+      throw UsageError(it->second + " holds no [gain] table: lumetra-measure judges gain limits");
     }
   }
   s.channel = channel_option(line);
@@ -145,19 +187,34 @@ Settings settings(const CommandLine& line) {
   return s;
 }
 
+// A recording measured, and judged against the limits when there are any.
+GainModel measured(const GainReference& reference, SampleSource& recording, const Settings& s) {
+  GainModel m = measure_gain(reference, recording);
+  if (s.limits) {
+    m.limits = judge_gain(m.report, *s.limits->gain, s.limits->path);
+  }
+  return m;
+}
+
 BatchLayout batch_layout() {
-  return {kName,      gain_csv_header(), {"delay", "trust ratio", "peak dB"},
-          {7, 11, 8}, "recording",       "recordings"};
+  return {kName,       gain_csv_header(),  {"delay", "trust ratio", "peak dB"},
+          {7, 11, 8},  "recording",        "recordings",
+          "reference", gain_html_columns()};
 }
 
 // One recording measured, as a batch prints it: its row or line, its
-// status and its warnings.
-FileResult file_result(const GainModel& m, BatchFormat format) {
+// status and its warnings; with `reports`, its parts of the report files.
+FileResult file_result(const GainModel& m, BatchFormat format, bool reports) {
   FileResult r;
   r.status = exit_status(m);
+  if (reports) {
+    r.junit = gain_junit(m);
+    r.html_cells = gain_html_cells(m);
+    r.html_section = gain_html_section(m);
+  }
   r.err = truncation_warning(kName, m.recording);
   if (const std::string w = period_warning(m); !w.empty()) {
-    r.err += std::string(kName) + ": warning: " + m.recording.path + ": " + w + "\n";
+    r.shared_err = std::string(kName) + ": warning: " + m.reference.path + ": " + w + "\n";
   }
   switch (format) {
     case BatchFormat::kJsonl:
@@ -179,8 +236,8 @@ FileResult file_result(const GainModel& m, BatchFormat format) {
 // REFERENCE and several recordings (or one, with --jsonl or --csv): the
 // reference prepared once, before the workers that measure the recordings
 // are forked, so that they share it.
-int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format, std::FILE* out,
-                 std::FILE* err) {
+int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
+                 ReportFiles& reports, std::FILE* out, std::FILE* err) {
   const std::vector<std::string> recordings(line.operands.begin() + 1, line.operands.end());
   const int jobs = std::min(jobs_option(line, processors()), static_cast<int>(recordings.size()));
   SampleSource reference_file(line.operands[0], s.channel);
@@ -188,19 +245,19 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
     reference_file.resample_to(AM_GAIN_RATE);
   }
   // The reference against itself: every check that concerns it alone.
-  check_gain_inputs(reference_file.info(), reference_file.info(), s.step_period);
-  const GainReference reference = prepare_reference(reference_file, s.step_period);
+  check_gain_inputs(reference_file.info(), reference_file.info(), s.options.step_period);
+  const GainReference reference = prepare_reference(reference_file, s.options);
   std::fputs(truncation_warning(kName, reference.info).c_str(), err);
   const auto measure_one = [&](const std::string& path) {
     SampleSource file(path, s.channel);
     if (s.resample) {
       file.resample_to(AM_GAIN_RATE);
     }
-    check_gain_inputs(reference.info, file.info(), s.step_period);
-    return file_result(measure_gain(reference, file), format);
+    check_gain_inputs(reference.info, file.info(), s.options.step_period);
+    return file_result(measured(reference, file, s), format, reports.any());
   };
   return run_and_report_batch(batch_layout(), format, "reference  " + describe_file(reference.info),
-                              recordings, jobs, measure_one, out, err);
+                              line.operands, jobs, measure_one, reports, out, err);
 }
 
 // Writes DIR/reference.wav (the stepped stimulus at 25.2 s steps) and
@@ -262,8 +319,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     }
     check_output_path("--plot", plot, line.operands);
   }
+  ReportFiles reports =
+      open_report_files(line, plot.empty() ? std::vector<std::string>{} : std::vector{plot});
   if (recordings > 1 || format != BatchFormat::kTable) {
-    return run_batch_of(line, s, format, out, err);
+    return run_batch_of(line, s, format, reports, out, err);
   }
 
   // One recording, measured here as a batch's worker measures it, with the
@@ -275,14 +334,19 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     reference_file.resample_to(AM_GAIN_RATE);
     recording_file.resample_to(AM_GAIN_RATE);
   }
-  check_gain_inputs(reference_file.info(), recording_file.info(), s.step_period);
+  check_gain_inputs(reference_file.info(), recording_file.info(), s.options.step_period);
   // Created now, so that a chart that cannot be written stops the work early.
   std::unique_ptr<OutputFile> chart;
   if (!plot.empty()) {
     chart = std::make_unique<OutputFile>(plot);
   }
-  const GainReference reference = prepare_reference(reference_file, s.step_period);
-  const GainModel m = measure_gain(reference, recording_file);
+  const GainReference reference = prepare_reference(reference_file, s.options);
+  const GainModel m = measured(reference, recording_file, s);
+  if (reports.any()) {
+    write_report_files(reports, batch_layout(), line.operands[0],
+                       "reference  " + describe_file(m.reference), {line.operands[1]},
+                       {file_result(m, BatchFormat::kTable, true)});
+  }
   if (chart) {
     chart->write_and_close(gain_svg(m));
   }

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <limits>
 
+#include "common/utf8.h"
+
 namespace cli {
 namespace {
 
 // Canvas and plot area, in SVG user units (pixels).
 constexpr double kWidth = 960.0;
-constexpr double kHeight = 620.0;
+constexpr double kHeight = 650.0;
 constexpr double kLeft = 90.0;
 constexpr double kRight = 930.0;
 constexpr double kTop = 150.0;
@@ -22,6 +24,9 @@ constexpr const char* kReferenceColour = "#4477aa";
 constexpr const char* kRecordingColour = "#cc6677";
 constexpr const char* kTrustedColour = "#227733";
 constexpr const char* kFailedColour = "#bb2222";
+constexpr const char* kQuestionableShade = "#fbe3b4";   // a questionable step's slot
+constexpr const char* kQuestionableColour = "#9a5b00";  // its words
+constexpr const char* kBandColour = "#2f8f4f";          // the gain limits' band
 
 std::string fmt(const char* format, double v) {
   char buffer[64];
@@ -55,6 +60,15 @@ Axis make_axis(const StepChart& c) {
       const double half = drawn_spread(s->spread[k]) ? s->spread[k] / 2.0 : 0.0;
       lo = std::min(lo, s->level[k] - half);
       hi = std::max(hi, s->level[k] + half);
+    }
+  }
+  // The limits' bands are drawn whole where they are bounded.
+  for (int k = 0; k < kChartSteps; ++k) {
+    for (double v : {c.band_low[k], c.band_high[k]}) {
+      if (std::isfinite(v)) {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+      }
     }
   }
   if (!(lo <= hi)) {
@@ -130,9 +144,10 @@ void point(std::string& svg, const Axis& axis, double x, double level, double sp
 
 }  // namespace
 
-std::string xml_escaped(const std::string& s) {
+std::string xml_escaped(const std::string& text) {
   std::string out;
-  for (const char c : s) {
+  // An XML document is UTF-8 throughout: a path's other bytes become U+FFFD.
+  for (const char c : valid_utf8(text)) {
     switch (c) {
       case '&':
         out += "&amp;";
@@ -177,6 +192,15 @@ std::string step_chart_svg(const StepChart& c) {
   text(svg, kLeft, y, c.verdict, "start", 13, c.trusted ? kTrustedColour : kFailedColour,
        " font-weight=\"bold\"");
 
+  // Questionable steps' slots, shaded behind everything else.
+  for (int k = 0; k < kChartSteps; ++k) {
+    if (!c.questionable[k].empty()) {
+      svg += "<rect x=\"" + fmt("%.1f", kLeft + kSlot * k) + "\" y=\"" + fmt("%.1f", kTop) +
+             "\" width=\"" + fmt("%.1f", kSlot) + "\" height=\"" + fmt("%.1f", kBottom - kTop) +
+             "\" fill=\"" + kQuestionableShade + "\"/>\n";
+    }
+  }
+
   // Grid, tick labels and axis titles.
   for (double v = axis.lo; v <= axis.hi + axis.step / 2.0; v += axis.step) {
     const double gy = axis.y(v);
@@ -188,26 +212,50 @@ std::string step_chart_svg(const StepChart& c) {
   const double mid = (kTop + kBottom) / 2.0;
   text(svg, 24.0, mid, "step level, dB re full scale (32767)", "middle", 13, "#222222",
        " transform=\"rotate(-90 24 " + fmt("%.1f", mid) + ")\"");
-  text(svg, (kLeft + kRight) / 2.0, kBottom + 42.0, "step", "middle", 13);
+  text(svg, (kLeft + kRight) / 2.0, kBottom + 68.0, "step", "middle", 13);
 
+  bool any_band = false;
+  bool any_questionable = false;
   for (int k = 0; k < kChartSteps; ++k) {
     const double centre = kLeft + kSlot * (k + 0.5);
     if (k > 0) {
       line(svg, kLeft + kSlot * k, kBottom, kLeft + kSlot * k, kBottom + 5.0, "#555555", 1.0);
     }
-    text(svg, centre, kBottom + 20.0, std::to_string(k + 1), "middle", 12);
+    text(svg, centre, kBottom + 18.0, std::to_string(k + 1), "middle", 12);
+    // The words of a questionable step under its number, one a line (a
+    // name's parts too: the slot is narrow), three lines at most.
+    const std::string& words = c.questionable[k];
+    double wy = kBottom + 31.0;
+    for (std::size_t at = 0; at < words.size() && wy < kBottom + 60.0; wy += 11.0) {
+      const std::size_t end = std::min(words.find_first_of(" _,", at), words.size());
+      text(svg, centre, wy, words.substr(at, end - at), "middle", 10, kQuestionableColour);
+      at = words.find_first_not_of(" _,", end);
+    }
+    any_questionable = any_questionable || !c.questionable[k].empty();
+    // The band of levels the gain limits allow, behind the recording's point.
+    if (!std::isnan(c.band_low[k]) || !std::isnan(c.band_high[k])) {
+      any_band = true;
+      const double top = std::isnan(c.band_high[k]) ? kTop : std::max(kTop, axis.y(c.band_high[k]));
+      const double bottom =
+          std::isnan(c.band_low[k]) ? kBottom : std::min(kBottom, axis.y(c.band_low[k]));
+      svg += "<rect x=\"" + fmt("%.1f", centre + kOffset - 12.0) + "\" y=\"" + fmt("%.1f", top) +
+             "\" width=\"24\" height=\"" + fmt("%.1f", std::max(bottom - top, 1.0)) + "\" fill=\"" +
+             kBandColour + "\" fill-opacity=\"0.18\" stroke=\"" + kBandColour +
+             "\" stroke-dasharray=\"3 2\"/>\n";
+    }
     point(svg, axis, centre - kOffset, c.reference.level[k], c.reference.spread[k],
           kReferenceColour, false);
     point(svg, axis, centre + kOffset, c.recording.level[k], c.recording.spread[k],
           kRecordingColour, true);
     const std::string gain = std::isfinite(c.gain[k]) ? fmt("%+.2f", c.gain[k]) : "n/a";
-    text(svg, centre, kTop + 14.0, gain, "middle", 11, "#222222");
+    text(svg, centre, kTop + 14.0, gain, "middle", 11, c.gain_failed[k] ? kFailedColour : "#222222",
+         c.gain_failed[k] ? " font-weight=\"bold\"" : "");
   }
   text(svg, kLeft + 4.0, kTop - 6.0, "gain, dB (recording minus reference):", "start", 11,
        "#555555");
 
   // Legend under the axis.
-  const double ly = kBottom + 64.0;
+  const double ly = kBottom + 92.0;
   svg += "<circle cx=\"" + fmt("%.1f", kLeft + 6.0) + "\" cy=\"" + fmt("%.1f", ly - 4.0) +
          "\" r=\"5\" fill=\"" + kReferenceColour + "\"/>\n";
   text(svg, kLeft + 16.0, ly, c.reference.name, "start", 12);
@@ -217,6 +265,18 @@ std::string step_chart_svg(const StepChart& c) {
   text(svg, kLeft + 450.0, ly, "whisker: spread of the 50 ms block levels", "start", 12);
   text(svg, kLeft + 450.0, ly + 17.0, "(highest minus lowest), centred on the step level", "start",
        12, "#555555");
+  if (any_band) {
+    svg += std::string("<rect x=\"") + fmt("%.1f", kLeft + 1.0) + "\" y=\"" +
+           fmt("%.1f", ly + 7.0) + "\" width=\"11\" height=\"12\" fill=\"" + kBandColour +
+           "\" fill-opacity=\"0.18\" stroke=\"" + kBandColour + "\" stroke-dasharray=\"3 2\"/>\n";
+    text(svg, kLeft + 16.0, ly + 17.0, "levels the gain limits allow", "start", 12);
+  }
+  if (any_questionable) {
+    svg += std::string("<rect x=\"") + fmt("%.1f", kLeft + 226.0) + "\" y=\"" +
+           fmt("%.1f", ly + 7.0) + "\" width=\"11\" height=\"12\" fill=\"" + kQuestionableShade +
+           "\"/>\n";
+    text(svg, kLeft + 240.0, ly + 17.0, "questionable step", "start", 12, kQuestionableColour);
+  }
   svg += "</svg>\n";
   return svg;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,15 @@
 namespace cli {
 
 inline constexpr int kChartSteps = AM_STEPS;
+
+// Bounds of every step, none set.
+constexpr std::array<double, kChartSteps> unbounded() {
+  std::array<double, kChartSteps> a{};
+  for (double& v : a) {
+    v = std::numeric_limits<double>::quiet_NaN();
+  }
+  return a;
+}
 
 struct ChartSeries {
   std::string name;                          // legend text
@@ -29,11 +39,23 @@ struct StepChart {
   ChartSeries reference;
   ChartSeries recording;
   std::array<double, kChartSteps> gain{};  // dB, recording minus reference
+  // Why a step's reading is questionable, the causes' names
+  // ("noise_distortion, clipping"); "" for a step that is not. Such a step's
+  // slot is shaded and the names stand under its number.
+  std::array<std::string, kChartSteps> questionable{};
+  // The recording's levels its gain limits allow (the reference's level
+  // plus the bounds), drawn as a band behind the recording's point; NaN: no
+  // bound on that side (the band reaches the plot's edge), both NaN: no
+  // band. gain_failed marks a gain outside them, whose label turns red.
+  std::array<double, kChartSteps> band_low = unbounded();
+  std::array<double, kChartSteps> band_high = unbounded();
+  std::array<bool, kChartSteps> gain_failed{};
 };
 
 std::string step_chart_svg(const StepChart& chart);
 
-// Text with &, <, >, " and ' as XML entities.
+// Text with &, <, >, " and ' as XML entities, control characters as '?'
+// and bytes that are not UTF-8 as U+FFFD.
 std::string xml_escaped(const std::string& text);
 
 }  // namespace cli

@@ -36,11 +36,26 @@ Options:
   --jsonl          print each measured file's JSON document on one line
   --csv            print a CSV header, then a row per measured file: path,
                    exit status, verdict, SNR, reason, activity factor, noise
-                   power, signal power, error
+                   power, signal power, error, lag in samples, lag
+                   prominence, lag reliable (1 or 0), the limits' verdict
+                   and its failed checks
+  --limits FILE    judge each finite SNR against the [snr] table of FILE
+                   (TOML: min_db, max_db, inclusive); an unknown key, a
+                   value of the wrong type or a minimum above its maximum
+                   is a usage error naming the file and line
+  --junit FILE     also write JUnit XML for CI servers: a test case per
+                   measured file, a <failure> when its SNR is outside its
+                   limits, an <error> when it cannot be used or the file
+                   could not be measured
+  --report FILE.html
+                   also write the batch report: one self-contained page
+                   with the outcomes' counts and a row per measured file
+                   (verdict, limits, SNR, activity, lag)
   --jobs N         measure files in N worker processes at once (default:
                    one per processor, at most one per file)
   --align          shift MEASURED by its lag behind GATE before measuring
-                   (the report says so)
+                   (the report says so); a lag that is not reliable is
+                   refused (exit 3)
   --resample       convert MEASURED, when its rate is not GATE's, to GATE's
                    rate as it is read (libsoxr, very high quality; n samples
                    become round(n * gate rate / its rate)); the lag, --align
@@ -62,12 +77,17 @@ names the file and the sample (counted from 0).
 
 Lag: the two files must be sample-aligned; a lag of 1 ms already costs
 about 1.4 dB at a 40 dB SNR. The tool estimates the lag of MEASURED behind
-GATE from the cross-correlation of their first 4 s (at most 262144
-samples), over lags up to 1 s either way (at most a quarter of that
-window): several bursts of speech fit in 4 s, and 1 s is far beyond the
-latency of a recording chain. It reports the lag, warns on stderr when it
-is not 0, and --align shifts MEASURED by it: the late file loses its first
-samples, and GATE is cut to what MEASURED then covers.
+GATE from the cross-correlation of their first 10 s (at most 524288
+samples), over lags up to 5 s either way (at most half that window), each
+frequency weighted to unit magnitude (the phase transform), so that the
+peak is sharp however coloured or periodic the signals. The lag is
+reliable when its peak is at least 3 times the largest correlation more
+than 5 ms away from it (its prominence): a lag beyond the search, or
+signals without a distinct match (a steady tone, silence), give none. It
+reports the lag and its prominence, warns on stderr when the lag is not 0,
+and --align shifts MEASURED by a reliable lag (the late file loses its
+first samples, and GATE is cut to what MEASURED then covers); with --align
+a lag that is not reliable is refused with one line (exit 3).
 
 Batches: with several measured files (or --jsonl, --csv) GATE is read and
 checked once, and each file is measured against it in a worker process of
@@ -82,12 +102,15 @@ PCM samples are taken as their integer values. Every other encoding is taken
 as libsndfile's normalised value (full scale 1.0) times 32767: a B-bit PCM
 sample n becomes n / 2^(B-1) * 32767, a float sample x becomes x * 32767.
 
-Exit status: 0 a finite SNR; 1 an SNR that is NaN or infinite (the reason
-is printed), or non-finite samples; 2 wrong command line; 3 an input file
-cannot be measured; 4 an output file or stdout cannot be written; 5 out of
-memory or another unexpected error. With 2 to 5, one line on stderr and
-nothing on stdout. A batch exits with the highest of its files' statuses
-(a worker that dies gives its file 5); 2 and 4 stop it as a whole.
+Exit status: 0 a finite SNR (inside its limits); 1 retest: an SNR that is
+NaN or infinite (the reason is printed), or non-finite samples; 6 reject: a
+finite SNR outside its limits; 2 wrong command line (a limits file with a
+mistake included); 3 an input file cannot be measured (with --align, a lag
+that is not reliable included); 4 an output file or stdout cannot be
+written; 5 out of memory or another unexpected error. With 2 to 5, one line
+on stderr and nothing on stdout. A batch exits with its worst file's
+status, in the order 0 pass, 6 reject, 1 retest, 3, 4, 5 (a worker that
+dies gives its file 5); 2 and 4 stop it as a whole.
 )";
 
 // The options, declared for CLI11.
@@ -95,30 +118,53 @@ const std::vector<OptionDecl> kOptions = {
     {"--channel", true, {}},  {"--make-demo", true, {}}, {"--jobs", true, {}},
     {"--json", false, {}},    {"--jsonl", false, {}},    {"--csv", false, {}},
     {"--align", false, {}},   {"--resample", false, {}}, {"--help", false, {}},
-    {"--version", false, {}},
+    {"--version", false, {}}, {"--limits", true, {}},    {"--junit", true, {}},
+    {"--report", true, {}},
 };
 
 // How the files are measured, whether one or many.
 struct Settings {
   int channel = 0;
-  bool align = false;     // the measured signal shifted by its lag
-  bool resample = false;  // a measured file at another rate converted to the gate's
+  bool align = false;            // the measured signal shifted by its lag
+  bool resample = false;         // a measured file at another rate converted to the gate's
+  std::optional<Limits> limits;  // --limits: its [snr] table
 };
 
 Settings settings(const CommandLine& line) {
-  return {channel_option(line), line.has("--align"), line.has("--resample")};
+  Settings s{channel_option(line), line.has("--align"), line.has("--resample"), {}};
+  if (const auto it = line.values.find("--limits"); it != line.values.end()) {
+    s.limits = read_limits(it->second);
+    if (!s.limits->snr) {
+      throw UsageError(it->second + " holds no [snr] table: quenbar-snr judges SNR limits");
+    }
+  }
+  return s;
+}
+
+// A file measured, and judged against the limits when there are any.
+SnrModel measured(SampleSource& gate, SampleSource& file, const Settings& s) {
+  SnrModel m = measure_snr(gate, file, s.align);
+  if (s.limits) {
+    m.limits = judge_snr(m.report, *s.limits->snr, s.limits->path);
+  }
+  return m;
 }
 
 BatchLayout batch_layout() {
-  return {kName,     snr_csv_header(), {"SNR dB", "activity", "lag"},
-          {9, 8, 7}, "measured",       "measured files"};
+  return {kName,     snr_csv_header(),  {"SNR dB", "activity", "lag"},
+          {9, 8, 7}, "measured",        "measured files",
+          "gate",    snr_html_columns()};
 }
 
 // One file measured, as a batch prints it: its row or line, its status and
 // its warnings.
-FileResult file_result(const SnrModel& m, BatchFormat format) {
+FileResult file_result(const SnrModel& m, BatchFormat format, bool reports) {
   FileResult r;
   r.status = exit_status(m);
+  if (reports) {
+    r.junit = snr_junit(m);
+    r.html_cells = snr_html_cells(m);
+  }
   r.err = truncation_warning(kName, m.measured);
   if (const std::string w = lag_warning(m); !w.empty()) {
     r.err += std::string(kName) + ": " + w + "\n";
@@ -144,8 +190,8 @@ FileResult file_result(const SnrModel& m, BatchFormat format) {
 // gate read and checked once (a gate that cannot be decoded stops the batch
 // before anything is measured), each measured file in a worker process,
 // which reads the gate again beside it.
-int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format, std::FILE* out,
-                 std::FILE* err) {
+int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
+                 ReportFiles& reports, std::FILE* out, std::FILE* err) {
   const std::vector<std::string> files(line.operands.begin() + 1, line.operands.end());
   const int jobs = std::min(jobs_option(line, processors()), static_cast<int>(files.size()));
   SampleSource gate_file(line.operands[0], s.channel);
@@ -161,10 +207,10 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
     check_snr_inputs(gate.info, file.info(), s.align);
     SampleSource gate_again =
         gate.samples ? SampleSource(*gate.samples) : SampleSource(gate.info.path, s.channel);
-    return file_result(measure_snr(gate_again, file, s.align), format);
+    return file_result(measured(gate_again, file, s), format, reports.any());
   };
-  return run_and_report_batch(batch_layout(), format, "gate  " + describe_file(gate.info), files,
-                              jobs, measure_one, out, err);
+  return run_and_report_batch(batch_layout(), format, "gate  " + describe_file(gate.info),
+                              line.operands, jobs, measure_one, reports, out, err);
 }
 
 // Writes DIR/gate.wav (speech-like bursts with silent pauses) and
@@ -201,8 +247,9 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   const BatchFormat format = batch_format(line, files);
   const Settings s = settings(line);
   jobs_option(line, 1);  // refused when wrong, even where one file needs no workers
+  ReportFiles reports = open_report_files(line, {});
   if (files > 1 || format != BatchFormat::kTable) {
-    return run_batch_of(line, s, format, out, err);
+    return run_batch_of(line, s, format, reports, out, err);
   }
 
   // One measured file, measured here as a batch's worker measures it, with
@@ -214,7 +261,11 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     measured_file.resample_to(gate_file.info().rate);
   }
   check_snr_inputs(gate_file.info(), measured_file.info(), s.align);
-  const SnrModel m = measure_snr(gate_file, measured_file, s.align);
+  const SnrModel m = measured(gate_file, measured_file, s);
+  if (reports.any()) {
+    write_report_files(reports, batch_layout(), line.operands[0], "gate  " + describe_file(m.gate),
+                       {line.operands[1]}, {file_result(m, BatchFormat::kTable, true)});
+  }
   std::fputs(truncation_warning(kName, m.gate).c_str(), err);
   std::fputs(truncation_warning(kName, m.measured).c_str(), err);
   if (const std::string w = lag_warning(m); !w.empty()) {

@@ -20,9 +20,9 @@ double frame_length(int rate) {
 }
 constexpr int kMinRate = 200;  // the lowest rate whose frame holds a sample
 
-// The largest lag the measurement looks for: 1 s, and at most a quarter of
-// its window of 262144 samples.
-constexpr std::int64_t kLargestLag = 65536;
+// The largest lag the measurement looks for at any rate: AM_SNR_LAG_MAX_S,
+// and at most half of its window, which holds at most 524288 samples.
+constexpr std::int64_t kLargestLag = 524288 / 2;
 
 }  // namespace
 
@@ -135,6 +135,10 @@ SnrModel measure_snr(SampleSource& gate, SampleSource& measured, bool align) {
                      std::to_string(static_cast<std::int64_t>(frame_length(rate))) + " at " +
                      std::to_string(rate) + " Hz; --align)");
   }
+  if (status == AM_ERR_UNRELIABLE_LAG) {
+    throw InputError(measured.info().path + ": " + am_status_text(status) +
+                     " (--align; without it the report gives the lag and its prominence)");
+  }
   check_status(status, gate_path);
   const bool in_gate = m.report.non_finite_signal == AM_SIGNAL_GATE;
   m.non_finite = non_finite_sample(m.report.non_finite_signal, m.report.non_finite_position,
@@ -143,8 +147,20 @@ SnrModel measure_snr(SampleSource& gate, SampleSource& measured, bool align) {
   return m;
 }
 
+Judgement judge_snr(const am_snr_report& report, const am_snr_limits& limits,
+                    const std::string& file) {
+  am_judgement judged;
+  am_judgement_init(&judged);
+  check_status(am_snr_judge(&report, &limits, &judged), file);
+  return judgement(file, judged,
+                   {{AM_CHECK_SNR, 0, report.snr_db, limits.snr_min_db, limits.snr_max_db}});
+}
+
 int exit_status(const SnrModel& m) {
-  return m.report.verdict == AM_VERDICT_FINITE ? kExitTrusted : kExitNotTrusted;
+  if (m.report.verdict != AM_VERDICT_FINITE) {
+    return kExitNotTrusted;
+  }
+  return m.limits && m.limits->outcome == AM_LIMITS_FAIL ? kExitReject : kExitTrusted;
 }
 
 }  // namespace cli

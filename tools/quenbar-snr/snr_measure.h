@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "audiomeasure.h"
+#include "common/limits.h"
 #include "common/report_text.h"
 #include "common/sample_source.h"
 
@@ -21,6 +22,8 @@ struct SnrModel {
   am_snr_report report;
   // The report's non-finite sample with its file, at the file's own rate.
   std::optional<NonFiniteSample> non_finite;
+  // The device's limits judged on the report, when --limits gave them.
+  std::optional<Judgement> limits;
 };
 
 // Checks, from the files' headers, what an SNR measurement needs: both
@@ -50,7 +53,12 @@ SnrGate prepare_gate(SampleSource& file, bool align);
 // refusals are thrown as check_status does.
 SnrModel measure_snr(SampleSource& gate, SampleSource& measured, bool align);
 
-// 0 for a finite SNR from finite samples, else 1.
+// The report judged against the limits by the library.
+Judgement judge_snr(const am_snr_report& report, const am_snr_limits& limits,
+                    const std::string& file);
+
+// 0 for a finite SNR from finite samples inside its limits, 6 (reject) for
+// one outside them, else 1 (retest).
 int exit_status(const SnrModel& m);
 
 }  // namespace cli

@@ -28,4 +28,13 @@ std::array<std::string, 3> snr_summary_figures(const SnrModel& m);
 // The warning for a lag that was not corrected, or "" when there is none.
 std::string lag_warning(const SnrModel& m);
 
+// The measured file's JUnit test case (--junit): the SNR outside its limits
+// (reject), or why it cannot be used (retest).
+std::string snr_junit(const SnrModel& m);
+
+// Its row of the batch report (--report), after the status and the file:
+// the cells under snr_html_columns().
+std::vector<std::string> snr_html_columns();
+std::string snr_html_cells(const SnrModel& m);
+
 }  // namespace cli
