@@ -1,5 +1,5 @@
 # What an installation holds besides the libraries, headers and tools:
-#   - the CMake package: find_package(audiomeasure 0.2 CONFIG) gives the
+#   - the CMake package: find_package(audiomeasure 0.3 CONFIG) gives the
 #     imported targets audiomeasure::lumetra, audiomeasure::quenbar and
 #     audiomeasure::audiomeasure, with their include directory; same-major
 #     versions are compatible;
