@@ -23,8 +23,9 @@
 namespace cli {
 
 // The program's arguments after its name, as UTF-8. On Windows they are
-// read from the wide command line, and standard output and error are put in
-// binary mode, so that every output holds the same bytes as on Linux.
+// read from the wide command line, with wildcards in file names expanded as
+// a Linux shell would, and standard output and error are put in binary
+// mode, so that every output holds the same bytes as on Linux.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
 // std::fopen of a UTF-8 path.

@@ -173,6 +173,41 @@ HeldInput hold_standard_input() {
   return {&held, 0, length};
 }
 
+// cmd and PowerShell pass wildcards on to a program as they are, where a
+// Linux shell expands them: an operand with * or ? in its last part that
+// names files is replaced by them, in the order of their names, as a shell
+// would; one that names none stays as it is (and is then a missing file).
+// Folders are left out: the tools read files.
+std::vector<std::string> expanded(const std::wstring& arg) {
+  const std::size_t last = arg.find_last_of(L"\\/:");
+  const std::wstring folder = last == std::wstring::npos ? L"" : arg.substr(0, last + 1);
+  if (arg.empty() || arg[0] == L'-' ||
+      arg.find_first_of(L"*?", folder.size()) == std::wstring::npos ||
+      folder.find_first_of(L"*?") != std::wstring::npos) {
+    return {narrow(arg)};
+  }
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE h = ::FindFirstFileW(arg.c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        names.push_back(folder + found.cFileName);
+      }
+    } while (::FindNextFileW(h, &found));
+    ::FindClose(h);
+  }
+  if (names.empty()) {
+    return {narrow(arg)};
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> files;
+  for (const std::wstring& name : names) {
+    files.push_back(narrow(name));
+  }
+  return files;
+}
+
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
 #endif
@@ -191,7 +226,9 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
   }
   std::vector<std::string> args;
   for (int k = 1; k < n; ++k) {
-    args.push_back(narrow(w[k]));
+    for (std::string& a : expanded(w[k])) {
+      args.push_back(std::move(a));
+    }
   }
   ::LocalFree(w);
   return args;
