@@ -64,9 +64,11 @@ class ByteReader {
 // set, when it cannot be opened.
 std::unique_ptr<ByteReader> open_bytes(const std::string& path, std::int64_t& length);
 
-// Standard input, held for the whole run from its first use: `length`
-// bytes of `reader` from `base` on. Throws InputError when it cannot be
-// read, OutOfMemory when it cannot be held.
+// Standard input, held for the whole run from its first use, as a file
+// that libsndfile can seek in (FLAC and CAF decoders do; a WAV's header is
+// checked against its length) and the tools can read again: `length` bytes
+// of `reader` from `base` on. Throws InputError when it cannot be read,
+// OutOfMemory when it cannot be held.
 struct HeldInput {
   const ByteReader* reader;
   std::int64_t base;
