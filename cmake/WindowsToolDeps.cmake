@@ -1,11 +1,11 @@
 # What the command-line tools need in a Windows cross build (tools/):
 #
-#   am_windows_audio_io  libsndfile (with FLAC, Ogg Vorbis, Opus, MP3) and
-#                        libsoxr, static, from AM_WINDOWS_DEPS: the prefix
-#                        that `scripts/deps windows-tools` builds from Debian's
-#                        source packages, read through its own pkg-config files
-#                        (--static, so that the codec libraries come along)
-#   am_windows_cli11     CLI11, header-only, from the build machine
+#   am_audio_io  libsndfile (with FLAC, Ogg Vorbis, Opus, MP3) and libsoxr,
+#                static, from AM_WINDOWS_DEPS: the prefix that
+#                `scripts/deps windows-tools` builds from Debian's source
+#                packages, read through its own pkg-config files (--static,
+#                so that the codec libraries come along)
+#   am_cli11     CLI11, header-only, from the build machine
 #   AM_TOMLPP_INCLUDE_DIR  toml++, header-only, likewise
 #
 # The header-only libraries are Debian's (libcli11-dev, libtomlplusplus-dev).
@@ -47,18 +47,18 @@ foreach(what IN ITEMS cflags-only-I libs)
 endforeach()
 list(TRANSFORM pc_cflags-only-I REPLACE "^-I" "")
 
-add_library(am_windows_audio_io INTERFACE)
+add_library(am_audio_io INTERFACE)
 # System folders, as Debian's /usr/include is for the Linux build: their
 # warnings are not ours.
-target_include_directories(am_windows_audio_io SYSTEM INTERFACE ${pc_cflags-only-I})
-target_link_libraries(am_windows_audio_io INTERFACE ${pc_libs})
+target_include_directories(am_audio_io SYSTEM INTERFACE ${pc_cflags-only-I})
+target_link_libraries(am_audio_io INTERFACE ${pc_libs})
 
 set(host_headers ${PROJECT_BINARY_DIR}/host-headers)
 file(MAKE_DIRECTORY ${host_headers})
 file(CREATE_LINK ${AM_CLI11_HOST_DIR}/CLI ${host_headers}/CLI SYMBOLIC)
 file(CREATE_LINK ${AM_TOMLPP_HOST_DIR}/toml++ ${host_headers}/toml++ SYMBOLIC)
-add_library(am_windows_cli11 INTERFACE)
-target_include_directories(am_windows_cli11 SYSTEM INTERFACE ${host_headers})
+add_library(am_cli11 INTERFACE)
+target_include_directories(am_cli11 SYSTEM INTERFACE ${host_headers})
 set(AM_TOMLPP_INCLUDE_DIR ${host_headers})
 
 set(AM_WINDOWS_TOOL_DEPS_FOUND TRUE)
