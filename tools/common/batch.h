@@ -1,8 +1,10 @@
 // Batches: many files measured against one reference (or gate), each in a
-// worker process of its own, at most N at once, and the results gathered
-// in the order the files were given. Workers are forked, so they share what
-// the parent prepared (a gain reference, a gate held in memory) without
-// copying it, and a worker that dies takes only its own file with it.
+// worker of its own, at most N at once, and the results gathered in the
+// order the files were given. On Linux the workers are forked processes, so
+// they share what the parent prepared (a gain reference, a gate held in
+// memory) without copying it, and a worker that dies takes only its own
+// file with it; on Windows, which cannot fork, they are threads
+// (batch_windows.cpp).
 #pragma once
 
 #include <array>
@@ -52,9 +54,10 @@ struct FileResult {
 struct BatchJob {
   const char* program;
   std::vector<std::string> files;
-  int jobs = 1;  // worker processes at once, from 1
-  // Measures one file; runs in a worker process. What it throws becomes
-  // the file's error, with the status run_guarded would give it.
+  int jobs = 1;  // workers at once, from 1
+  // Measures one file; runs in a worker process, or on Windows in one of
+  // several threads at once. What it throws becomes the file's error, with
+  // the status run_guarded would give it.
   std::function<FileResult(const std::string& path)> measure;
   // The stdout part of a file that could not be measured: `message` names
   // the file and the trouble, `status` is its exit status.
@@ -68,10 +71,11 @@ struct BatchJob {
   std::FILE* progress = nullptr;
 };
 
-// Measures every file of the job, each in a forked worker process, and
-// returns the results in the order of job.files. A worker that dies (killed
-// by a signal, out of memory) or cannot be started gives its file an error
-// with status 5 (kExitInternal); the other files are measured all the same.
+// Measures every file of the job, each in a worker (a forked process on
+// Linux, a thread on Windows), and returns the results in the order of
+// job.files. A worker that dies (killed by a signal, out of memory) or
+// cannot be started gives its file an error with status 5 (kExitInternal);
+// the other files are measured all the same.
 std::vector<FileResult> run_batch(const BatchJob& job);
 
 // The processors this process may run on, at least 1: the default of

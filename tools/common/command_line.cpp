@@ -1,7 +1,5 @@
 #include "common/command_line.h"
 
-#include <stdio.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -10,49 +8,9 @@
 #include <new>
 
 #include "audiomeasure.h"
+#include "common/platform.h"
 
 namespace cli {
-
-namespace {
-
-// Output held in memory until the body has finished: nothing reaches stdout
-// when it fails, and the one write at the end meets a failing stdout with
-// an errno that tells why.
-class HeldOutput {
- public:
-  HeldOutput() : file_(open_memstream(&data_, &size_)) {}
-  ~HeldOutput() {
-    if (file_ != nullptr) {
-      std::fclose(file_);
-    }
-    std::free(data_);
-  }
-  HeldOutput(const HeldOutput&) = delete;
-  HeldOutput& operator=(const HeldOutput&) = delete;
-
-  std::FILE* file() const { return file_; }
-
-  // Writes what was held to out and flushes it; errno on failure, else 0.
-  int pass_to(std::FILE* out) {
-    const bool held = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!held) {
-      throw std::bad_alloc();
-    }
-    errno = 0;
-    if (std::fwrite(data_, 1, size_, out) != size_ || std::fflush(out) != 0) {
-      return errno != 0 ? errno : EIO;
-    }
-    return 0;
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* file_;
-};
-
-}  // namespace
 
 int status_weight(int status) {
   switch (status) {

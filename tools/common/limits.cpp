@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "common/command_line.h"
+#include "common/platform.h"
 #include "common/report_text.h"
 
 namespace cli {
@@ -246,7 +247,7 @@ std::string check_label(const LimitCheck& c) {
 
 Limits read_limits(const std::string& path) {
   std::string text;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = open_file(path, "rb");
   bool read = f != nullptr;
   for (char chunk[4096]; read;) {
     const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);

@@ -1,9 +1,6 @@
 #include "common/output_file.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +11,7 @@
 #include <memory>
 
 #include "common/command_line.h"
+#include "common/platform.h"
 
 namespace cli {
 namespace {
@@ -29,30 +27,21 @@ using SndFile = std::unique_ptr<SNDFILE, Closer>;
 
 constexpr std::size_t kChunkFrames = 65536;  // samples written at a time
 
-// Permissions of a new file as open(2) would give them: 0666 less the umask.
-mode_t new_file_mode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
 }  // namespace
 
 void check_output_path(const std::string& option, const std::string& path,
                        const std::vector<std::string>& inputs) {
-  struct stat out {};
-  if (::stat(path.c_str(), &out) != 0) {
+  const PathKind kind = path_kind(path);
+  if (kind == PathKind::kAbsent) {
     return;  // a new file: its folder is checked when it is created
   }
   for (const std::string& input : inputs) {
-    struct stat in {};
-    const int got = input == "-" ? ::fstat(STDIN_FILENO, &in) : ::stat(input.c_str(), &in);
-    if (got == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+    if (same_file(input, path)) {
       throw UsageError(option + " " + path + " is the input " + input +
                        "; writing it would destroy the input");
     }
   }
-  if (!S_ISREG(out.st_mode)) {
+  if (kind != PathKind::kRegular) {
     throw OutputError(path + ": is not a regular file; " + option + " writes a file");
   }
 }
@@ -61,32 +50,25 @@ AtomicOutput::AtomicOutput(const std::string& path) : path_(path) {
   // A symbolic link is followed, so the file it names is replaced, as
   // writing through it would.
   std::error_code ec;
-  const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
-  const std::filesystem::path target = ec ? std::filesystem::path(path) : resolved;
-  target_ = target.string();
-  // ".NAME.XXXXXX" in the target's folder: rename() stays within one file
-  // system, and the dot keeps it out of plain listings meanwhile.
-  std::string name = ".";
-  name += target.filename().string();
-  name += ".XXXXXX";
-  std::string pattern = (target.parent_path() / name).string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) {
+  const std::filesystem::path resolved = std::filesystem::canonical(filesystem_path(path), ec);
+  const std::filesystem::path target = ec ? filesystem_path(path) : resolved;
+  target_ = utf8_path(target);
+  // In the target's folder, so that renaming it stays within one file
+  // system.
+  temporary_ = create_temporary_beside(target);
+  if (temporary_.empty()) {
     throw OutputError(system_error(path, "cannot write it"));
   }
-  ::fchmod(fd, new_file_mode());
-  ::close(fd);
-  temporary_ = pattern;
 }
 
 AtomicOutput::~AtomicOutput() {
   if (!committed_) {
-    ::unlink(temporary_.c_str());
+    remove_file(temporary_);
   }
 }
 
 void AtomicOutput::commit() {
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+  if (!replace_file(temporary_, target_)) {
     throw OutputError(system_error(path_, "cannot write it"));
   }
   committed_ = true;
@@ -95,7 +77,7 @@ void AtomicOutput::commit() {
 OutputFile::OutputFile(const std::string& path) : path_(path), target_(path) {}
 
 void OutputFile::write_and_close(const std::string& text) {
-  std::FILE* f = std::fopen(target_.temporary().c_str(), "wb");
+  std::FILE* f = open_file(target_.temporary(), "wb");
   if (f == nullptr) {
     throw OutputError(system_error(path_, "cannot write it"));
   }
@@ -113,7 +95,7 @@ void write_wav16(const std::string& path, const std::vector<double>& samples, in
   sf.samplerate = rate;
   sf.channels = 1;
   sf.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SndFile file(sf_open(target.temporary().c_str(), SFM_WRITE, &sf));
+  SndFile file(open_sound_file(target.temporary(), SFM_WRITE, &sf));
   if (!file) {
     throw OutputError(path + ": cannot write it: " + sf_strerror(nullptr));
   }

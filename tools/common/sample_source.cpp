@@ -1,10 +1,6 @@
 #include "common/sample_source.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,11 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <span>
 #include <string_view>
 
 #include "common/command_line.h"
+#include "common/platform.h"
 #include "common/resample.h"
 
 namespace cli {
@@ -91,11 +89,12 @@ bool header_cut(SNDFILE* file) {
 }
 
 // A file that libsndfile reads through its virtual I/O: `length` bytes of
-// the descriptor `fd` from `base` on, read with pread so that processes
-// forked with the descriptor share no offset. libsndfile is told the file
-// is `apparent` bytes long, which may be more than it holds.
+// `reader` from `base` on, read at offsets of their own so that readers of
+// one file (workers of a batch, standard input read again) share no
+// position. libsndfile is told the file is `apparent` bytes long, which may
+// be more than it holds.
 struct Bytes {
-  int fd = -1;
+  const ByteReader* reader = nullptr;
   sf_count_t base = 0;
   sf_count_t length = 0;
   sf_count_t apparent = 0;
@@ -119,10 +118,7 @@ sf_count_t bytes_read(void* to, sf_count_t count, void* user) {
   sf_count_t done = 0;
   while (done < count && b.at < b.length) {
     const auto want = static_cast<std::size_t>(std::min(count - done, b.length - b.at));
-    const ssize_t n = ::pread(b.fd, static_cast<char*>(to) + done, want, b.base + b.at);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
+    const std::int64_t n = b.reader->read_at(static_cast<char*>(to) + done, want, b.base + b.at);
     if (n <= 0) {
       b.error = n < 0 ? errno : 0;
       break;
@@ -141,7 +137,7 @@ sf_count_t bytes_tell(void* user) {
   return static_cast<Bytes*>(user)->at;
 }
 
-SNDFILE* open_bytes(Bytes& bytes, SF_INFO& sf) {
+SNDFILE* open_virtual(Bytes& bytes, SF_INFO& sf) {
   SF_VIRTUAL_IO io{bytes_length, bytes_seek, bytes_read, bytes_write, bytes_tell};
   sf = SF_INFO{};
   return sf_open_virtual(&io, SFM_READ, &sf, &bytes);
@@ -151,74 +147,6 @@ SNDFILE* open_bytes(Bytes& bytes, SF_INFO& sf) {
 // SampleSource::File::open): far beyond any file, with room for a header's
 // sizes to be added to it.
 constexpr sf_count_t kApparentLength = INT64_MAX / 4;
-
-std::string mebibytes(sf_count_t bytes) {
-  char b[32];
-  std::snprintf(b, sizeof(b), "%.0f", static_cast<double>(bytes) / 1048576.0);
-  return b;
-}
-
-// Standard input as a file that libsndfile can seek in (FLAC and CAF
-// decoders do; a WAV's header is checked against its length) and the tools
-// can read again: a regular file (a redirection) as it is, from its
-// offset on; anything else (a pipe, a terminal) copied whole into an
-// anonymous file in memory as it comes, its encoded bytes (a 16-bit mono
-// file: 2 bytes a sample, a quarter of the samples measured as doubles).
-// Read at the first use and kept for the process and the workers forked
-// after it.
-struct HeldInput {
-  int fd;
-  sf_count_t base;
-  sf_count_t length;
-};
-
-HeldInput hold_standard_input() {
-  struct stat st {};
-  if (::fstat(STDIN_FILENO, &st) != 0) {
-    throw InputError(std::string("-: cannot read standard input: ") + std::strerror(errno));
-  }
-  if (S_ISREG(st.st_mode)) {
-    const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
-    const sf_count_t base = at > 0 && at <= st.st_size ? at : 0;
-    return {STDIN_FILENO, base, st.st_size - base};
-  }
-  const int fd = ::memfd_create("standard input", MFD_CLOEXEC);
-  if (fd < 0) {
-    throw std::runtime_error(std::string("-: cannot hold standard input in memory: ") +
-                             std::strerror(errno));
-  }
-  std::vector<char> buffer(kChunk * 16);
-  sf_count_t length = 0;
-  for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-    if (n == 0) {
-      return {fd, 0, length};
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      throw InputError(std::string("-: cannot read standard input: ") + std::strerror(errno));
-    }
-    for (ssize_t put = 0; put < n;) {
-      const ssize_t w = ::write(fd, buffer.data() + put, static_cast<std::size_t>(n - put));
-      if (w < 0 && errno == EINTR) {
-        continue;
-      }
-      if (w <= 0) {
-        throw OutOfMemory("-: out of memory holding standard input (" + mebibytes(length + put) +
-                          " MiB read)");
-      }
-      put += w;
-    }
-    length += n;
-  }
-}
-
-const HeldInput& standard_input() {
-  static const HeldInput held = hold_standard_input();
-  return held;
-}
 
 std::string encoding_name(int subformat) {
   switch (subformat) {
@@ -254,18 +182,22 @@ std::string unopenable(const std::string& path) {
   if (path == "-") {
     return "";
   }
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    return "";  // libsndfile names the reason (no such file, no permission)
+  switch (path_kind(path)) {
+    case PathKind::kAbsent:  // libsndfile names the reason (no such file, no permission)
+    case PathKind::kRegular:
+      return "";
+    case PathKind::kFolder:
+      return "is a folder, not an audio file";
+    case PathKind::kOther:
+      break;
   }
-  if (S_ISDIR(st.st_mode)) {
-    return "is a folder, not an audio file";
-  }
-  if (!S_ISREG(st.st_mode)) {
-    return "is not a regular file (a pipe, device or socket); the tools read audio files";
-  }
-  return "";
+  return "is not a regular file (a pipe, device or socket); the tools read audio files";
 }
+
+// libsndfile keeps the reason a file could not be opened in one place for
+// the whole process: a batch's threads open their files one at a time, each
+// reading its own reason before the next open.
+std::mutex opening;
 
 // libsndfile's reason for refusing to open a file, in the tools' words.
 std::string open_error() {
@@ -276,12 +208,13 @@ std::string open_error() {
   if (why.find("SF_INFO struct incomplete") != std::string::npos) {
     return "the header gives a sample rate of 0 Hz";
   }
-  // libsndfile's system errors read "System error : ..."; keep the reason.
+  // libsndfile's system errors read "System error : ..."; keep the reason,
+  // without its full stop and line end (CR LF in Windows' own messages).
   const std::string prefix = "System error : ";
   if (why.rfind(prefix, 0) == 0) {
     why.erase(0, prefix.size());
   }
-  while (!why.empty() && (why.back() == '.' || why.back() == '\n')) {
+  while (!why.empty() && (why.back() == '.' || why.back() == '\n' || why.back() == '\r')) {
     why.pop_back();
   }
   return "cannot read it as audio: " + why;
@@ -290,15 +223,8 @@ std::string open_error() {
 }  // namespace
 
 struct SampleSource::File {
-  // A descriptor of the file's own, for a CAF file opened again.
-  struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-      if (fd >= 0) {
-        ::close(fd);
-      }
-    }
-  } descriptor;
+  // The file's bytes, for a CAF file opened again.
+  std::unique_ptr<ByteReader> own_bytes;
   std::unique_ptr<Bytes> bytes;  // what libsndfile reads, when not the file by its path
   SndFile file;
   bool cut = false;  // the file ended before the frames its header announced
@@ -353,15 +279,16 @@ struct SampleSource::File {
   // Opens `path` ("-": standard input) with its header read into `sf`;
   // throws InputError with libsndfile's reason.
   void open(const std::string& path, SF_INFO& sf) {
+    const std::lock_guard<std::mutex> lock(opening);
     if (path == "-") {
       const HeldInput& in = standard_input();
       if (in.length == 0) {
         throw InputError("-: holds no samples (standard input is empty)");
       }
-      bytes = std::make_unique<Bytes>(Bytes{in.fd, in.base, in.length, in.length});
-      file.reset(open_bytes(*bytes, sf));
+      bytes = std::make_unique<Bytes>(Bytes{in.reader, in.base, in.length, in.length});
+      file.reset(open_virtual(*bytes, sf));
     } else {
-      file.reset(sf_open(path.c_str(), SFM_READ, &sf));
+      file.reset(open_sound_file(path, SFM_READ, &sf));
     }
     if (file) {
       return;
@@ -374,13 +301,13 @@ struct SampleSource::File {
     // short. (A CAF file cut less short than that it opens, and reads
     // 8 bytes short of its end; those numbers stand.)
     const std::string why = open_error();
-    struct stat st {};
     if (path != "-") {
-      descriptor.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (descriptor.fd < 0 || ::fstat(descriptor.fd, &st) != 0) {
+      std::int64_t length = 0;
+      own_bytes = open_bytes(path, length);
+      if (!own_bytes) {
         throw InputError(path + ": " + why);
       }
-      bytes = std::make_unique<Bytes>(Bytes{descriptor.fd, 0, st.st_size, st.st_size});
+      bytes = std::make_unique<Bytes>(Bytes{own_bytes.get(), 0, length, length});
     }
     char magic[4] = {};
     bytes->at = 0;
@@ -388,7 +315,7 @@ struct SampleSource::File {
         std::memcmp(magic, "caff", sizeof(magic)) == 0) {
       bytes->at = 0;
       bytes->apparent = kApparentLength;
-      file.reset(open_bytes(*bytes, sf));
+      file.reset(open_virtual(*bytes, sf));
     }
     if (!file) {
       throw InputError(path + ": " + why);

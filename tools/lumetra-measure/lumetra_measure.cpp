@@ -9,6 +9,7 @@
 #include "common/csv.h"
 #include "common/json.h"
 #include "common/output_file.h"
+#include "common/platform.h"
 #include "lumetra-measure/gain_measure.h"
 #include "lumetra-measure/gain_render.h"
 #include "stimulus.h"
@@ -266,7 +267,7 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
 // makes DIR when it does not exist. Returns lines that describe the device.
 std::vector<std::string> write_gain_demo(const std::string& dir) {
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  std::filesystem::create_directories(filesystem_path(dir), ec);
   if (ec) {
     throw OutputError(dir + ": cannot make the folder: " + ec.message());
   }
@@ -277,8 +278,8 @@ std::vector<std::string> write_gain_demo(const std::string& dir) {
   device.step_gain_db = {0.5, -1.0, 1.5, -2.0, 2.5, -3.0, 0.25, -0.75, 3.5, -1.25, 1.0};
   device.noise_db = -80.0;
   const std::vector<double> recording = stimulus::record(reference, device, stepped.step_seconds);
-  const std::string ref_path = (std::filesystem::path(dir) / "reference.wav").string();
-  const std::string rec_path = (std::filesystem::path(dir) / "recording.wav").string();
+  const std::string ref_path = utf8_path(filesystem_path(dir) / "reference.wav");
+  const std::string rec_path = utf8_path(filesystem_path(dir) / "recording.wav");
   write_wav16(ref_path, reference, AM_GAIN_RATE);
   write_wav16(rec_path, recording, AM_GAIN_RATE);
 

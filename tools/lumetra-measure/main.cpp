@@ -1,5 +1,6 @@
+#include "common/platform.h"
 #include "lumetra-measure/lumetra_measure.h"
 
 int main(int argc, char** argv) {
-  return cli::lumetra_measure({argv + 1, argv + argc}, stdout, stderr);
+  return cli::lumetra_measure(cli::program_arguments(argc, argv), stdout, stderr);
 }

@@ -1,5 +1,6 @@
+#include "common/platform.h"
 #include "quenbar-snr/quenbar_snr.h"
 
 int main(int argc, char** argv) {
-  return cli::quenbar_snr({argv + 1, argv + argc}, stdout, stderr);
+  return cli::quenbar_snr(cli::program_arguments(argc, argv), stdout, stderr);
 }

@@ -8,6 +8,7 @@
 #include "common/csv.h"
 #include "common/json.h"
 #include "common/output_file.h"
+#include "common/platform.h"
 #include "quenbar-snr/snr_measure.h"
 #include "quenbar-snr/snr_render.h"
 #include "synth.h"
@@ -219,7 +220,7 @@ int run_batch_of(const CommandLine& line, const Settings& s, BatchFormat format,
 // not exist. Returns lines that describe them.
 std::vector<std::string> write_snr_demo(const std::string& dir) {
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  std::filesystem::create_directories(filesystem_path(dir), ec);
   if (ec) {
     throw OutputError(dir + ": cannot make the folder: " + ec.message());
   }
@@ -227,8 +228,8 @@ std::vector<std::string> write_snr_demo(const std::string& dir) {
   constexpr double kSeconds = 20.0;
   constexpr double kSnrDb = 20.0;
   const synth::SnrScene scene = synth::speech_in_noise(kRate, kSeconds, kSnrDb, 1);
-  const std::string gate_path = (std::filesystem::path(dir) / "gate.wav").string();
-  const std::string measured_path = (std::filesystem::path(dir) / "measured.wav").string();
+  const std::string gate_path = utf8_path(filesystem_path(dir) / "gate.wav");
+  const std::string measured_path = utf8_path(filesystem_path(dir) / "measured.wav");
   write_wav16(gate_path, scene.gate, kRate);
   write_wav16(measured_path, scene.measured, kRate);
   return {
