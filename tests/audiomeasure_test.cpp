@@ -30,10 +30,7 @@
 
 namespace {
 
-using testing_support::bits;
-using testing_support::kInf;
-using testing_support::kNaN;
-using testing_support::same_bytes;
+using namespace testing_support;
 
 struct Fixed {
   double level[AM_STEPS];

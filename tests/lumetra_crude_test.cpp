@@ -18,10 +18,7 @@
 namespace {
 
 using lumetra::kSpan;
-using testing_support::bits;
-using testing_support::first_difference;
-using testing_support::kInf;
-using testing_support::kNaN;
+using namespace testing_support;
 
 struct Coarse {
   lumetra::Onsets onsets;

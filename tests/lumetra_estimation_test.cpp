@@ -25,12 +25,7 @@ namespace {
 
 using lumetra::kLags;
 using lumetra::kSteps;
-using testing_support::bits;
-using testing_support::kInf;
-using testing_support::kNaN;
-using testing_support::same_result;
-
-using testing_support::column_wrapper;
+using namespace testing_support;
 
 // The same outputs and diagnostics, bit for bit.
 void expect_same(const lumetra::Estimate& a, const lumetra::Estimate& b, const char* what) {

@@ -25,9 +25,7 @@ using lumetra::kBlock;
 using lumetra::kLags;
 using lumetra::kSpan;
 using lumetra::kSteps;
-using testing_support::bits;
-using testing_support::kInf;
-using testing_support::kNaN;
+using namespace testing_support;
 
 const std::vector<const lumetra::kernels::Table*> kTables =
     testing_support::runnable(lumetra::kernels::for_isa);

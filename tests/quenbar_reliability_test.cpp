@@ -28,10 +28,7 @@
 
 namespace {
 
-using testing_support::bits;
-using testing_support::HeapWatch;
-using testing_support::kNaNBits;
-using testing_support::Record;
+using namespace testing_support;
 namespace seam = runtime::alloc_seam;
 
 class AllocationFailure : public testing_support::DisarmedSeam {};

@@ -19,9 +19,7 @@
 
 namespace {
 
-using testing_support::bits;
-using testing_support::kNaNBits;
-using testing_support::Record;
+using namespace testing_support;
 namespace seam = runtime::alloc_seam;
 
 class Runtime : public testing_support::DisarmedSeam {};

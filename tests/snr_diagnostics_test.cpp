@@ -25,13 +25,7 @@
 namespace {
 
 using quenbar::Reason;
-using testing_support::bits;
-using testing_support::column;
-using testing_support::kInf;
-using testing_support::kNaN;
-using testing_support::kNaNBits;
-using testing_support::Record;
-using testing_support::same_result;
+using namespace testing_support;
 
 struct Outcome {
   quenbar::Estimate core;

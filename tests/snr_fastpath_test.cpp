@@ -21,13 +21,7 @@
 
 namespace {
 
-using testing_support::bits;
-using testing_support::column;
-using testing_support::first_difference;
-using testing_support::kInf;
-using testing_support::kNaN;
-using testing_support::Record;
-using testing_support::same_result;
+using namespace testing_support;
 
 // The kernel tables this processor can run.
 const std::vector<const quenbar::kernels::Table*> kTables =

@@ -21,10 +21,7 @@
 
 namespace {
 
-using testing_support::column;
-using testing_support::kInf;
-using testing_support::kNaN;
-using testing_support::same_result;
+using namespace testing_support;
 
 struct Case {
   std::string what;

@@ -23,12 +23,7 @@
 
 namespace {
 
-using testing_support::bits;
-using testing_support::column;
-using testing_support::kInf;
-using testing_support::kNaN;
-using testing_support::Record;
-using testing_support::same_result;
+using namespace testing_support;
 
 constexpr double kOneSampleFrames = 200.0;  // fs giving L = 1
 

@@ -19,9 +19,7 @@ namespace {
 
 constexpr int kSpan = spectral::kSpan;
 constexpr int kLags = spectral::kLags;
-using testing_support::bits;
-using testing_support::kInf;
-using testing_support::kNaN;
+using namespace testing_support;
 
 // ----------------------------------------------------------------- b_abs --
 

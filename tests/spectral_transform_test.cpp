@@ -28,10 +28,7 @@ constexpr int kN = spectral::kN;
 constexpr int kSpan = spectral::kSpan;
 constexpr int kLags = spectral::kLags;
 constexpr int kTable = spectral::kTableLength;
-using testing_support::bits;
-using testing_support::kInf;
-using testing_support::kNaN;
-using testing_support::same_result;
+using namespace testing_support;
 
 // The first element where a and b differ (NaN payloads aside, as in
 // same_result: when both operands of an addition are NaNs, which payload
