@@ -21,10 +21,17 @@ double finite_or_zero(double v) noexcept {
   return std::isfinite(v) ? v : 0.0;
 }
 
+// seconds * fs samples, at most `most`: a rate the frames accept may be
+// far beyond any audio rate (1e85 Hz), where the product has no integer.
+std::int64_t samples_up_to(double seconds, double fs, std::int64_t most) noexcept {
+  const double n = seconds * fs;
+  return n < static_cast<double>(most) ? static_cast<std::int64_t>(n) : most;
+}
+
 }  // namespace
 
 std::int64_t lag_opening(double fs) noexcept {
-  return std::min(static_cast<std::int64_t>(kWindowSeconds * fs), kMaxWindow);
+  return samples_up_to(kWindowSeconds, fs, kMaxWindow);
 }
 
 bool estimate_lag(std::span<const double> gate, std::span<const double> measured, double fs,
@@ -32,7 +39,7 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
   lag = {};
   const auto shorter = static_cast<std::int64_t>(std::min(gate.size(), measured.size()));
   lag.window = std::min(shorter, lag_opening(fs));
-  lag.max_lag = std::min(static_cast<std::int64_t>(kMaxLagSeconds * fs), lag.window / 2);
+  lag.max_lag = samples_up_to(kMaxLagSeconds, fs, lag.window / 2);
   lag.prominence = std::numeric_limits<double>::quiet_NaN();
   if (lag.max_lag < 1) {
     return true;
@@ -116,7 +123,8 @@ bool estimate_lag(std::span<const double> gate, std::span<const double> measured
     return true;
   }
   // The strongest rival, away from the peak.
-  const auto near = static_cast<std::int64_t>(kNeighbourhoodSeconds * fs);
+  // (beyond 2 max_lag every lag is near the peak)
+  const std::int64_t near = samples_up_to(kNeighbourhoodSeconds, fs, 2 * lag.max_lag);
   double rival = 0.0;
   for (std::int64_t d = -lag.max_lag; d <= lag.max_lag; ++d) {
     if (d < lag.samples - near || d > lag.samples + near) {
