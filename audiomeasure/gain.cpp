@@ -562,7 +562,7 @@ int GainReference::feed(const double* x, std::int64_t n) noexcept {
   if (n > 0 && x == nullptr) {
     return AM_ERR_NULL;
   }
-  if (fed_ < kSpan + 1) {
+  if (fed_ < kSpan + 1 && n > 0) {  // (an empty chunk's x may be null)
     const std::int64_t keep = std::min(n, kSpan + 1 - fed_);
     std::memcpy(opening_.data() + fed_, x, static_cast<std::size_t>(keep) * sizeof(double));
   }
@@ -656,7 +656,9 @@ int GainMeasurement::feed(const double* x, std::int64_t n) noexcept {
   note_non_finite(non_finite_, x, n, fed_);
   if (!stream_) {
     const std::int64_t keep = std::min(n, kSpan - fed_);
-    std::memcpy(opening_.data() + fed_, x, static_cast<std::size_t>(keep) * sizeof(double));
+    if (keep > 0) {  // (an empty chunk's x may be null)
+      std::memcpy(opening_.data() + fed_, x, static_cast<std::size_t>(keep) * sizeof(double));
+    }
     fed_ += keep;
     x += keep;
     n -= keep;

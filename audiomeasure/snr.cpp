@@ -258,7 +258,7 @@ int SnrMeasurement::feed(int signal, const double* x, std::int64_t n) noexcept {
     return AM_ERR_NULL;
   }
   // The opening, kept for the lag.
-  if (fed_[signal] < opening_) {
+  if (fed_[signal] < opening_ && n > 0) {  // (an empty chunk's x may be null)
     const std::int64_t keep = std::min(n, opening_ - fed_[signal]);
     std::memcpy(openings_[signal].data() + fed_[signal], x,
                 static_cast<std::size_t>(keep) * sizeof(double));
