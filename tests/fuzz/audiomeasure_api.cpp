@@ -22,7 +22,7 @@
 namespace {
 
 bool known_status(int s) {
-  return s <= AM_OK && s >= AM_ERR_OUT_OF_MEMORY;
+  return s <= AM_OK && s >= AM_ERR_UNRELIABLE_LAG;
 }
 
 // An options struct made of fuzz bytes: sometimes initialised and then
@@ -39,7 +39,9 @@ Options fuzzed_options(FuzzedDataProvider& in, void (*init)(Options*)) {
       break;
     case 2: {
       const std::vector<std::uint8_t> raw = in.ConsumeBytes<std::uint8_t>(sizeof o);
-      std::memcpy(&o, raw.data(), raw.size());
+      if (!raw.empty()) {  // (an empty vector's data() may be null)
+        std::memcpy(&o, raw.data(), raw.size());
+      }
       break;
     }
     default: {
