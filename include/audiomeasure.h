@@ -692,8 +692,10 @@ AUDIOMEASURE_API int am_snr_measure(const double* gate, int64_t gate_length, con
 /*
  * The streaming form: the gate and the measured signal fed in order, each
  * in chunks of any size, side by side; finish gives the report
- * am_snr_measure gives on the whole arrays, bit for bit. The samples one
- * signal is fed ahead of the other are held until their partners come,
+ * am_snr_measure gives on the whole arrays, bit for bit (but for one
+ * freedom: when the frames hold NaN or infinite samples, the verdict
+ * AM_VERDICT_NON_FINITE_SAMPLES, a NaN figure may carry another NaN's bits,
+ * a sample's own or the default one). The samples one signal is fed ahead of the other are held until their partners come,
  * and so are the openings until the lag is known: feed the two side by
  * side and memory stays bounded (a few megabytes) whatever their length.
  */
